@@ -1,0 +1,2 @@
+// Program entry of scriptcgi and scriptcgi-debug.
+int main() { return 0; }

@@ -1,0 +1,1 @@
+// The debugger-link calls of the plain engine: they do nothing.
