@@ -52,10 +52,26 @@ constexpr uint8_t HDR_FREE = 0xFF;          // header byte of a free DW record
 // ---- the store's globals (read inline on hot paths) ----
 extern uint8_t** dw_blocks;      // DW area block table: 256 records of 16 bytes per block
 extern bool store_run_phase;     // switched on once before the top function runs
+extern uint8_t** word_blocks;    // word area (area 0): blocks of 1,024 words
+extern uint8_t** area_block_tables[16];  // sized areas 1-14: block tables (null until first use)
+extern void** area15_table;      // area 15: one allocation per entry
+
+// Sized areas 1-14: element size and elements per block. A slot is the element plus 2 spare
+// bytes, padded to 8 so that every element (lists of handles, pairs, doubles) is aligned.
+constexpr uint16_t AREA_ELEM_SIZE[16] = {0, 32, 64, 96, 128, 192, 256, 384, 448, 512, 768, 1024, 1280, 1536, 2048, 0};
+constexpr uint16_t AREA_ELEM_COUNT[16] = {0, 256, 256, 256, 128, 128, 64, 64, 32, 32, 16, 16, 8, 8, 8, 0};
+constexpr uint16_t AREA_SLOT_SIZE[16] = {0, 40, 72, 104, 136, 200, 264, 392, 456, 520, 776, 1032, 1288, 1544, 2056, 0};
+constexpr unsigned AREA_BLOCK_HEADER = 8;   // 16-bit handed-out count, free count, highest free slot
 
 // ---- handles ----
 inline uint8_t* dw_rec(DW h) { return dw_blocks[(h >> 8) & 0xFFF] + ((h & 0xFF) << 4); }
-void* area_ptr(DW h);
+// Storage of an area handle or of an area-resident value (type bits are ignored).
+inline void* area_ptr(DW h) {
+  unsigned a = (h >> 20) & 0xF;
+  if (a == 0) return word_blocks[(h >> 10) & 0x3FF] + ((h & 0x3FF) << 2);
+  if (a == 15) return area15_table[h & 0xFFFFF];
+  return area_block_tables[a][(h >> 8) & 0xFFF] + AREA_BLOCK_HEADER + (h & 0xFF) * AREA_SLOT_SIZE[a];
+}
 // Header byte of a stored value (DW record or area-resident storage).
 inline uint8_t* dw_header(DW h) {
   return type_is_area_resident(dw_type(h)) ? static_cast<uint8_t*>(area_ptr(h)) : dw_rec(h);
@@ -64,21 +80,53 @@ inline uint8_t* dw_header(DW h) {
 uint8_t* dw_new(unsigned type, DW* out, unsigned count);  // zeroed record
 DW area_new(size_t size, void** out);                      // zeroed only in the load phase
 
-DW dw_ref(DW h);
+// Reference counting (inline: on every hot path). Only types 1-14 are counted; a count of 15
+// is permanent.
+inline DW dw_ref(DW h) {
+  if (dw_type(h) - 1u < 14u) {
+    uint8_t* hd = dw_header(h);
+    if (*hd < 0xF0) *hd = static_cast<uint8_t>(*hd + 16);
+  }
+  return h;
+}
 void dw_unref(DW h);
-void dw_release(DW h);
+void dw_release_last(DW h);   // dw_release of a value whose count is 0 or 1
+inline void dw_release(DW h) {
+  if (dw_type(h) - 1u < 14u) {
+    uint8_t* hd = dw_header(h);
+    unsigned c = *hd >> 4;
+    if (c - 2u < 13u) *hd = static_cast<uint8_t>(*hd - 16);   // 2-14: still held afterwards
+    else if (c < 2) dw_release_last(h);
+  }
+}
 void dw_discard(DW h);
 void dw_destroy(unsigned type, DW h);
 void area_release(DW h);
 
 void store_switch_to_run_phase();
 void store_raise_floors();   // before a compiled module is installed
-void store_reset();          // clears the block tables (process start)
+// Clears the block tables (process start) and gives back the store's storage: every handle
+// made before is invalid afterwards. Also used between unit tests.
+void store_reset();
+
+// Installing a compiled module's blocks (call store_raise_floors first). Each returns one zeroed
+// allocation that now backs nblocks consecutive blocks starting at *base (the floor); the caller
+// copies the module's contents into it. DW: the current block becomes the last one, with the
+// next record at last_count (0: the last block is full). Words: used[k] is block k's used count
+// (at most 1,024) and the last block becomes the last used one. Raise 1435 when the blocks do
+// not fit.
+uint8_t* store_install_dw_blocks(unsigned nblocks, unsigned last_count, unsigned* base);
+uint8_t* store_install_word_blocks(unsigned nblocks, const uint32_t* used, unsigned* base);
+
+// Allocation that raises 1400 when the system has no memory (never returns null).
+void* store_alloc(size_t size);
+void* store_alloc_zeroed(size_t size);
 
 // ---- name pool ----
 extern char* name_pool;
 extern uint32_t name_pool_used, name_pool_cap;
 uint32_t name_pool_add(const char* text, size_t len);
+void name_pool_reset();   // empties the pool (the buffer is kept)
 
 // ---- constructors and conversions ----
 DW make_int(int32_t v, unsigned count);
@@ -91,7 +139,11 @@ DW value_copy(DW h);
 DW to_float(DW h);
 DW to_integer(DW h);
 // 0: integer written to *ival; 1: float written to *dval. *p is left after the number.
+// The text must be zero-terminated. An integer too large for 64 signed bits comes back as a float.
 int parse_number(const char** p, double* dval, int64_t* ival, int sign);
+// A double truncated toward zero to 64 bits; NaN and values out of range give INT64_MIN (as the
+// processor's conversion does). Take the low 32 bits for an Integer.
+int64_t trunc_to_int64(double d);
 
 // Convenience accessors for string values.
 inline StrRec* str_rec(DW h) { return reinterpret_cast<StrRec*>(dw_rec(h)); }

@@ -1,0 +1,155 @@
+// The DW area: 16-byte value records in 4 KB blocks, bump allocation, free records and reuse.
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/errors.h"
+#include "store/store_state.h"
+
+static uint8_t* dw_blocks_initial[DW_TABLE_STEP];
+static uint16_t dw_free_initial[DW_TABLE_STEP];
+static uint8_t dw_high_initial[DW_TABLE_STEP];
+
+uint8_t** dw_blocks = dw_blocks_initial;
+uint16_t* dw_block_free = dw_free_initial;
+uint8_t* dw_block_high = dw_high_initial;
+uint32_t dw_capacity = DW_TABLE_STEP;
+int32_t dw_cur_block = -1;
+uint32_t dw_next_slot = 256;
+int32_t dw_reuse_block = -1;
+uint32_t dw_free_total = 0;
+uint32_t dw_floor = 0;
+
+// Replaces the three per-block tables by copies with `cap` entries (new entries zeroed).
+static void dw_grow_tables(uint32_t cap) {
+  uint8_t** blocks = static_cast<uint8_t**>(std::calloc(cap, sizeof(uint8_t*)));
+  uint16_t* freec = static_cast<uint16_t*>(std::calloc(cap, sizeof(uint16_t)));
+  uint8_t* high = static_cast<uint8_t*>(std::calloc(cap, 1));
+  if (!blocks || !freec || !high) {
+    std::free(blocks);
+    std::free(freec);
+    std::free(high);
+    raise_eval_error(1400, "メモリ領域を取得できません");
+  }
+  std::memcpy(blocks, dw_blocks, dw_capacity * sizeof(uint8_t*));
+  std::memcpy(freec, dw_block_free, dw_capacity * sizeof(uint16_t));
+  std::memcpy(high, dw_block_high, dw_capacity);
+  if (dw_blocks != dw_blocks_initial) {
+    std::free(dw_blocks);
+    std::free(dw_block_free);
+    std::free(dw_block_high);
+  }
+  dw_blocks = blocks;
+  dw_block_free = freec;
+  dw_block_high = high;
+  dw_capacity = cap;
+}
+
+// Starts a new block at the floor or after the current block; its slot 0 is taken.
+static uint32_t dw_start_block() {
+  uint32_t nb = dw_cur_block < static_cast<int32_t>(dw_floor) ? dw_floor
+                                                              : static_cast<uint32_t>(dw_cur_block) + 1;
+  if (nb >= dw_capacity) {
+    // The handle has 12 block bits: nothing may go past block 4,095.
+    if (nb >= DW_MAX_BLOCKS - 1) raise_eval_error(1435, "Buffer Overflow(Area DW)");
+    uint32_t cap = dw_capacity;
+    while (cap <= nb) cap += DW_TABLE_STEP;
+    dw_grow_tables(cap < DW_MAX_BLOCKS ? cap : DW_MAX_BLOCKS);
+  }
+  uint8_t* block = static_cast<uint8_t*>(store_alloc_zeroed(4096));
+  store_track(block);
+  dw_blocks[nb] = block;
+  dw_block_free[nb] = 0;
+  dw_block_high[nb] = 0;
+  dw_cur_block = static_cast<int32_t>(nb);
+  dw_next_slot = 1;
+  return nb;
+}
+
+uint8_t* dw_new(unsigned type, DW* out, unsigned count) {
+  uint32_t blk, slot;
+  if (dw_free_total != 0) {
+    // Run phase: the reuse block's highest free record, then move the hints down.
+    blk = static_cast<uint32_t>(dw_reuse_block);
+    slot = dw_block_high[blk];
+    dw_free_total--;
+    if (--dw_block_free[blk] != 0) {
+      const uint8_t* base = dw_blocks[blk];
+      int s = static_cast<int>(slot) - 1;
+      while (s >= 0 && base[s << 4] != HDR_FREE) s--;
+      if (s >= 0) dw_block_high[blk] = static_cast<uint8_t>(s);
+      else dw_block_free[blk] = 0;
+    }
+    if (dw_block_free[blk] == 0 && dw_free_total != 0) {
+      int b = static_cast<int>(blk) - 1;
+      while (b >= 0 && dw_block_free[b] == 0) b--;
+      if (b >= 0) {
+        dw_reuse_block = b;
+      } else {
+        dw_free_total = 0;
+        dw_reuse_block = -1;
+      }
+    }
+  } else if (dw_next_slot < 256) {
+    blk = static_cast<uint32_t>(dw_cur_block);
+    slot = dw_next_slot++;
+  } else {
+    blk = dw_start_block();
+    slot = 0;
+  }
+  uint8_t* rec = dw_blocks[blk] + (slot << 4);
+  std::memset(rec, 0, 16);
+  rec[0] = static_cast<uint8_t>(type | (count << 4));
+  *out = (type << 24) | (blk << 8) | slot;
+  return rec;
+}
+
+void dw_free_record(DW h) {
+  if (!store_run_phase) return;
+  uint32_t blk = (h >> 8) & 0xFFF, slot = h & 0xFF;
+  dw_blocks[blk][slot << 4] = HDR_FREE;
+  if (dw_block_free[blk] == 0 || dw_block_high[blk] < slot) dw_block_high[blk] = static_cast<uint8_t>(slot);
+  dw_block_free[blk]++;
+  if (dw_free_total == 0 || dw_reuse_block < static_cast<int32_t>(blk)) dw_reuse_block = static_cast<int32_t>(blk);
+  dw_free_total++;
+}
+
+uint8_t* store_install_dw_blocks(unsigned nblocks, unsigned last_count, unsigned* base) {
+  uint32_t b = dw_cur_block < static_cast<int32_t>(dw_floor) ? dw_floor : static_cast<uint32_t>(dw_cur_block) + 1;
+  *base = b;
+  if (nblocks == 0) return nullptr;
+  uint64_t end = static_cast<uint64_t>(b) + nblocks;
+  if (end >= dw_capacity) {
+    if (end >= DW_MAX_BLOCKS - 1) raise_eval_error(1435, "Buffer Overflow(Area DW16)");
+    if (end > dw_capacity) dw_grow_tables(static_cast<uint32_t>(end));
+  }
+  uint8_t* mem = static_cast<uint8_t*>(store_alloc_zeroed(static_cast<size_t>(nblocks) * 4096));
+  store_track(mem);
+  for (uint32_t k = 0; k < nblocks; k++) {
+    dw_blocks[b + k] = mem + static_cast<size_t>(k) * 4096;
+    dw_block_free[b + k] = 0;
+    dw_block_high[b + k] = 0;
+  }
+  dw_cur_block = static_cast<int32_t>(end - 1);
+  dw_next_slot = (last_count == 0 || last_count > 255) ? 256 : last_count;
+  return mem;
+}
+
+void dw_area_reset() {
+  if (dw_blocks != dw_blocks_initial) {
+    std::free(dw_blocks);
+    std::free(dw_block_free);
+    std::free(dw_block_high);
+  }
+  dw_blocks = dw_blocks_initial;
+  dw_block_free = dw_free_initial;
+  dw_block_high = dw_high_initial;
+  std::memset(dw_blocks_initial, 0, sizeof dw_blocks_initial);
+  std::memset(dw_free_initial, 0, sizeof dw_free_initial);
+  std::memset(dw_high_initial, 0, sizeof dw_high_initial);
+  dw_capacity = DW_TABLE_STEP;
+  dw_cur_block = -1;
+  dw_next_slot = 256;
+  dw_reuse_block = -1;
+  dw_free_total = 0;
+  dw_floor = 0;
+}

@@ -1,0 +1,207 @@
+// Run-phase storage: the sized areas 1-14 (fixed-size slots, free marker, downward reuse) and
+// area 15 (one allocation per request); area_new and area_release choose the area.
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/errors.h"
+#include "store/store_state.h"
+
+SizedArea sized_areas[16] = {{0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1},
+                             {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1},
+                             {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1},
+                             {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1}};
+uint8_t** area_block_tables[16];
+
+static void* area15_initial[1024];
+void** area15_table = area15_initial;
+uint32_t area15_capacity = 1024;
+uint32_t area15_next = 0;
+uint32_t area15_free = 0;
+uint32_t area15_high = 0;
+
+// Size class k = size / 32 + 1 (1-64) to area number.
+struct AreaClassTable {
+  uint8_t area[65];
+  constexpr AreaClassTable() : area{} {
+    for (unsigned k = 1; k <= 64; k++)
+      area[k] = k <= 4 ? k : k <= 6 ? 5 : k <= 8 ? 6 : k <= 12 ? 7 : k <= 14 ? 8 : k <= 16 ? 9
+              : k <= 24 ? 10 : k <= 32 ? 11 : k <= 40 ? 12 : k <= 48 ? 13 : 14;
+  }
+};
+static constexpr AreaClassTable AREA_OF_CLASS;
+static_assert(AREA_OF_CLASS.area[1] == 1 && AREA_OF_CLASS.area[5] == 5 && AREA_OF_CLASS.area[64] == 14);
+
+static inline SizedBlockHeader* block_header(unsigned a, uint32_t blk) {
+  return reinterpret_cast<SizedBlockHeader*>(area_block_tables[a][blk]);
+}
+
+static inline uint8_t* slot_ptr(unsigned a, uint32_t blk, uint32_t slot) {
+  return area_block_tables[a][blk] + AREA_BLOCK_HEADER + slot * AREA_SLOT_SIZE[a];
+}
+
+static inline bool slot_is_free(const uint8_t* p) { return std::memcmp(p, AREA_FREE_MARKER, sizeof AREA_FREE_MARKER) == 0; }
+
+static uint8_t* new_sized_block(unsigned a) {
+  size_t bytes = AREA_BLOCK_HEADER + static_cast<size_t>(AREA_ELEM_COUNT[a]) * AREA_SLOT_SIZE[a] + 4;
+  uint8_t* block = static_cast<uint8_t*>(store_alloc_zeroed(bytes));
+  reinterpret_cast<SizedBlockHeader*>(block)->handed = 1;
+  return block;
+}
+
+static DW sized_new(unsigned a, void** out) {
+  SizedArea& A = sized_areas[a];
+  uint32_t blk, slot;
+  if (!area_block_tables[a]) {
+    uint8_t* block = new_sized_block(a);
+    uint8_t** table = static_cast<uint8_t**>(std::calloc(AREA_TABLE_STEP, sizeof(uint8_t*)));
+    if (!table) {
+      std::free(block);
+      raise_eval_error(1400, "メモリ領域を取得できません");
+    }
+    table[0] = block;
+    area_block_tables[a] = table;
+    A = SizedArea{AREA_TABLE_STEP, 0, 0, -1};
+    blk = 0;
+    slot = 0;
+  } else if (A.free_blocks != 0) {
+    // The reuse block's highest free slot; then move the hints down.
+    blk = static_cast<uint32_t>(A.reuse);
+    SizedBlockHeader* h = block_header(a, blk);
+    slot = h->high;
+    if (--h->free != 0) {
+      int s = static_cast<int>(slot) - 1;
+      while (s >= 0 && !slot_is_free(slot_ptr(a, blk, static_cast<uint32_t>(s)))) s--;
+      if (s >= 0) h->high = static_cast<uint16_t>(s);
+      else h->free = 0;
+    }
+    if (h->free == 0 && --A.free_blocks != 0) {
+      int b = static_cast<int>(blk) - 1;
+      while (b >= 0 && block_header(a, static_cast<uint32_t>(b))->free == 0) b--;
+      if (b >= 0) A.reuse = b;
+      else A.free_blocks = 0;
+    }
+  } else {
+    blk = static_cast<uint32_t>(A.cur);
+    SizedBlockHeader* h = block_header(a, blk);
+    if (h->handed < AREA_ELEM_COUNT[a]) {
+      slot = h->handed++;
+    } else {
+      uint32_t nb = blk + 1;
+      if (nb >= A.capacity) {
+        if (nb >= AREA_MAX_BLOCKS) raise_eval_error(1435, "buffer Overflow(area %d)", a);
+        uint32_t cap = A.capacity + AREA_TABLE_STEP;
+        uint8_t** table = static_cast<uint8_t**>(store_alloc_zeroed(cap * sizeof(uint8_t*)));
+        std::memcpy(table, area_block_tables[a], A.capacity * sizeof(uint8_t*));
+        std::free(area_block_tables[a]);
+        area_block_tables[a] = table;
+        A.capacity = cap;
+      }
+      area_block_tables[a][nb] = new_sized_block(a);
+      A.cur = static_cast<int32_t>(nb);
+      blk = nb;
+      slot = 0;
+    }
+  }
+  uint8_t* p = slot_ptr(a, blk, slot);
+  p[0] = 0;   // a reused slot no longer reads as free, whatever its holder writes
+  *out = p;
+  return (a << 20) | (blk << 8) | slot;
+}
+
+static void sized_release(unsigned a, DW h) {
+  uint32_t blk = (h >> 8) & 0xFFF, slot = h & 0xFF;
+  uint8_t* p = slot_ptr(a, blk, slot);
+  if (slot_is_free(p)) return;   // already given back
+  std::memcpy(p, AREA_FREE_MARKER, sizeof AREA_FREE_MARKER);
+  SizedArea& A = sized_areas[a];
+  SizedBlockHeader* bh = block_header(a, blk);
+  bool area_had_free = A.free_blocks != 0;
+  if (bh->free == 0) {
+    bh->high = static_cast<uint16_t>(slot);
+    A.free_blocks++;
+  } else if (bh->high < slot) {
+    bh->high = static_cast<uint16_t>(slot);
+  }
+  bh->free++;
+  if (!area_had_free || A.reuse < static_cast<int32_t>(blk)) A.reuse = static_cast<int32_t>(blk);
+}
+
+static DW area15_new(size_t size, void** out) {
+  uint32_t idx;
+  bool reuse = area15_free != 0;
+  if (reuse) {
+    idx = area15_high;
+  } else {
+    idx = area15_next;
+    if (idx >= area15_capacity) {
+      if (idx >= AREA15_LIMIT) raise_eval_error(1430, "buffer Overflow(area 15)");
+      uint32_t cap = area15_capacity + AREA15_STEP;
+      if (cap > AREA15_LIMIT) cap = AREA15_LIMIT;
+      void** table = static_cast<void**>(store_alloc_zeroed(cap * sizeof(void*)));
+      std::memcpy(table, area15_table, area15_capacity * sizeof(void*));
+      if (area15_table != area15_initial) std::free(area15_table);
+      area15_table = table;
+      area15_capacity = cap;
+    }
+  }
+  void* p = store_alloc(size);
+  if (reuse) {
+    area15_free--;
+    if (area15_free != 0) {
+      int s = static_cast<int>(idx) - 1;
+      while (s >= 0 && area15_table[s]) s--;
+      if (s >= 0) {
+        area15_high = static_cast<uint32_t>(s);
+      } else {
+        area15_free = 0;
+        area15_high = 0;
+      }
+    }
+  } else {
+    area15_next++;
+  }
+  area15_table[idx] = p;
+  *out = p;
+  return 0x00F00000u + idx;
+}
+
+static void area15_release(DW h) {
+  uint32_t idx = h & 0xFFFFF;
+  if (idx >= area15_next || !area15_table[idx]) return;   // never handed out, or already given back
+  std::free(area15_table[idx]);
+  area15_table[idx] = nullptr;
+  if (area15_free == 0 || area15_high < idx) area15_high = idx;
+  area15_free++;
+}
+
+DW area_new(size_t size, void** out) {
+  if (!store_run_phase) return word_area_new(size, out);
+  if (size < 2048) return sized_new(AREA_OF_CLASS.area[size / 32 + 1], out);
+  return area15_new(size, out);
+}
+
+void area_release(DW h) {
+  if (!store_run_phase) return;
+  unsigned a = (h >> 20) & 0xF;
+  if (a == 0) return;
+  if (a == 15) area15_release(h);
+  else sized_release(a, h);
+}
+
+void sized_areas_reset() {
+  for (unsigned a = 1; a <= 14; a++) {
+    if (area_block_tables[a]) {
+      for (int32_t b = 0; b <= sized_areas[a].cur; b++) std::free(area_block_tables[a][b]);
+      std::free(area_block_tables[a]);
+      area_block_tables[a] = nullptr;
+    }
+    sized_areas[a] = SizedArea{0, -1, 0, -1};
+  }
+  uint32_t n = area15_next < area15_capacity ? area15_next : area15_capacity;
+  for (uint32_t i = 0; i < n; i++) std::free(area15_table[i]);
+  if (area15_table != area15_initial) std::free(area15_table);
+  area15_table = area15_initial;
+  std::memset(area15_initial, 0, sizeof area15_initial);
+  area15_capacity = 1024;
+  area15_next = area15_free = area15_high = 0;
+}

@@ -1,0 +1,58 @@
+// The value store's phases, floors, allocation helpers and reset.
+#include <cstdlib>
+
+#include "driver/errors.h"
+#include "store/store_state.h"
+
+bool store_run_phase = false;
+
+void* store_alloc(size_t size) {
+  void* p = std::malloc(size ? size : 1);
+  if (!p) raise_eval_error(1400, "メモリ領域を取得できません");
+  return p;
+}
+
+void* store_alloc_zeroed(size_t size) {
+  void* p = std::calloc(1, size ? size : 1);
+  if (!p) raise_eval_error(1400, "メモリ領域を取得できません");
+  return p;
+}
+
+// Block-level allocations, kept only so that store_reset (tests, process start) can free them.
+static void** tracked;
+static size_t tracked_count, tracked_cap;
+
+void store_track(void* p) {
+  if (tracked_count == tracked_cap) {
+    size_t cap = tracked_cap ? tracked_cap * 2 : 256;
+    void** grown = static_cast<void**>(std::realloc(tracked, cap * sizeof(void*)));
+    if (!grown) {
+      std::free(p);
+      raise_eval_error(1400, "メモリ領域を取得できません");
+    }
+    tracked = grown;
+    tracked_cap = cap;
+  }
+  tracked[tracked_count++] = p;
+}
+
+void store_switch_to_run_phase() { store_run_phase = true; }
+
+void store_raise_floors() {
+  if (word_last >= 0) word_floor = static_cast<uint32_t>(word_last) + 1;
+  if (dw_cur_block >= 0) {
+    dw_floor = static_cast<uint32_t>(dw_cur_block) + 1;
+    dw_next_slot = 256;   // the next record starts a block at the floor
+  }
+}
+
+void store_reset() {
+  dw_area_reset();
+  word_area_reset();
+  sized_areas_reset();
+  for (size_t i = 0; i < tracked_count; i++) std::free(tracked[i]);
+  std::free(tracked);
+  tracked = nullptr;
+  tracked_count = tracked_cap = 0;
+  store_run_phase = false;
+}

@@ -1,0 +1,67 @@
+// Internal state of the value store: the tables behind the handles, shared by the store's own
+// files and its unit tests. Other subsystems use store.h only.
+#pragma once
+#include <cstdint>
+
+#include "store/store.h"
+
+// DW area: 4,096 blocks at most (12 block bits).
+constexpr uint32_t DW_MAX_BLOCKS = 4096;
+constexpr uint32_t DW_TABLE_STEP = 128;
+extern uint16_t* dw_block_free;   // free records per block
+extern uint8_t* dw_block_high;    // highest free slot per block
+extern uint32_t dw_capacity;      // entries of the three per-block tables
+extern int32_t dw_cur_block;      // -1 before the first record
+extern uint32_t dw_next_slot;     // next bump slot in the current block (256: block used up)
+extern int32_t dw_reuse_block;    // block to take a free record from, -1 when none
+extern uint32_t dw_free_total;    // free records in all blocks (run phase only)
+extern uint32_t dw_floor;         // no bump allocation below this block
+
+// Word area: 1,024 blocks at most (10 block bits).
+constexpr uint32_t WORD_MAX_BLOCKS = 1024;
+constexpr uint32_t WORD_BLOCK_WORDS = 1024;
+extern uint16_t* word_used;       // used words per block
+extern uint32_t word_capacity;
+extern int32_t word_last;         // last used block, -1 before the first
+extern uint32_t word_floor;
+
+// Sized areas 1-14.
+constexpr uint32_t AREA_MAX_BLOCKS = 4096;
+constexpr uint32_t AREA_TABLE_STEP = 256;
+struct SizedBlockHeader {
+  uint16_t handed;   // slots handed out so far (bump index)
+  uint16_t free;     // free slots
+  uint16_t high;     // highest free slot
+  uint16_t spare;
+};
+struct SizedArea {
+  uint32_t capacity;      // entries of the block table
+  int32_t cur;            // current (last) block
+  uint32_t free_blocks;   // blocks with at least one free slot
+  int32_t reuse;          // block to look in first for a free slot
+};
+extern SizedArea sized_areas[16];
+// The free marker written at the start of a freed element (compared with its zero byte).
+constexpr uint8_t AREA_FREE_MARKER[9] = {0xFF, 0x01, 0xEE, 0x02, 0xDD, 0x03, 0xCC, 0x04, 0x00};
+
+// Area 15.
+constexpr uint32_t AREA15_LIMIT = 0x100000;
+constexpr uint32_t AREA15_STEP = 512;
+extern uint32_t area15_capacity;
+extern uint32_t area15_next;      // next never-used index
+extern uint32_t area15_free;      // free entries below area15_next
+extern uint32_t area15_high;      // highest free index
+
+// Load-phase storage (area_new before the run phase).
+DW word_area_new(size_t size, void** out);
+
+// Records a block-level allocation so that store_reset can give it back.
+void store_track(void* p);
+
+// Each area's part of store_reset: back to the initial tables.
+void dw_area_reset();
+void word_area_reset();
+void sized_areas_reset();   // areas 1-15
+
+// Gives a DW record back (run phase): header 0xFF, free counts and reuse hints.
+void dw_free_record(DW h);
