@@ -43,6 +43,9 @@ extern int cur_module;          // module number of the node being evaluated
 extern uint32_t cur_position;   // position word of the node being evaluated
 
 DW make_error_record(const char* code, size_t codeLen, const char* msg, size_t msgLen);
+// The same with the code kind byte (0 Integer code, 1 String code, 9 none) for script-made
+// exceptions; lengths above 65,535 bytes raise 2360.
+DW make_error_value(uint8_t codeKind, const char* code, size_t codeLen, const char* msg, size_t msgLen);
 
 [[noreturn]] void raise_parse_error(int code, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 [[noreturn]] void raise_eval_error(int code, const char* fmt, ...) __attribute__((format(printf, 2, 3)));

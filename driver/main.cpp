@@ -1,2 +1,4 @@
 // Program entry of scriptcgi and scriptcgi-debug.
-int main() { return 0; }
+#include "driver/run.h"
+
+int main(int argc, char** argv) { return run_main(argc, argv); }

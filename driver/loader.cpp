@@ -1,0 +1,52 @@
+// Module loading: every listed module read from the module directory and parsed, once per process.
+#include "driver/loader.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "driver/config.h"
+#include "driver/errors.h"
+#include "frontend/parser.h"
+
+bool modules_loaded = false;
+StatementList top_statements = {nullptr, 0, 0, false};
+bool module_compiled[MODULE_LIMIT + 2];
+
+void check_module_kind(int index) {
+  const char* name = module_name(index);
+  const char* base = std::strrchr(name, '/');
+  base = base ? base + 1 : name;
+  const char* dot = std::strrchr(base, '.');
+  if (!dot) raise_parse_error(1170, "モジュール名不正 '%s'", name);
+  if (dot[1] != 'j' && dot[1] != 'J') raise_parse_error(1170, "モジュール名不正 '%.*s'", 255, name);
+  if (dot[2] == 'o' || dot[2] == 'O')
+    module_compiled[index] = true;
+  else if (dot[2] != 's' && dot[2] != 'S')
+    raise_parse_error(1175, "モジュール名不正 '%.*s'", 255, name);
+}
+
+void module_path(int index, char* out, size_t cap) {
+  const char* name = module_name(index);
+  if (cmdline_mode || module_dir[0] == 0) {
+    std::snprintf(out, cap, "%s", name);
+    return;
+  }
+  size_t n = std::strlen(module_dir);
+  const char* sep = n > 0 && module_dir[n - 1] == '/' ? "" : "/";
+  std::snprintf(out, cap, "%s%s%s", module_dir, sep, name);
+}
+
+void load_modules() {
+  if (modules_loaded) return;
+  modules_loaded = true;
+  for (int i = 0; i <= module_last; i++) {
+    char path[4096];
+    module_path(i, path, sizeof path);
+    if (module_compiled[i]) {
+      parse_module = i;
+      parse_line = 0;
+      raise_parse_error(1165, "ファイルオープン不正 '%s'", path);
+    }
+    load_module_source(path, i, &top_statements);
+  }
+}

@@ -1,0 +1,413 @@
+#!/usr/bin/env python3
+"""End-to-end runner: runs the cases of .cases files against the built programs.
+
+Each case runs in a fresh temporary directory holding its files and a symbolic link to the
+program, so that the configuration beside the executable is found. See README.md in this folder
+for the file format.
+"""
+import argparse
+import difflib
+import fcntl
+import hashlib
+import os
+import re
+import shlex
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+
+TIME_RE = rb"\d+/\d\d/\d\d \d\d:\d\d:\d\d"
+SAFE = set(b"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz;,/?:@&=+$-_.*'()#")
+TEXT_SECTIONS = {"file", "journal"}        # body lines end with a line feed
+STREAM_SECTIONS = {"stdin", "stdout", "request"}      # body lines are joined with nothing
+INLINE_SECTIONS = {"program", "status", "args", "lock", "absent", "timeout", "run-via-path"}
+
+
+class CaseError(Exception):
+    pass
+
+
+def plain_field(data):
+    n = str(len(data)).encode()
+    return bytes([ord("0") + len(n)]) + n + data
+
+
+def encoded_field(data):
+    out = bytearray()
+    escaped = False
+    for b in data:
+        if b in SAFE:
+            out.append(b)
+        else:
+            out += b"%%%02X" % b
+            escaped = True
+    n = str(len(out)).encode()
+    return bytes([(ord("A") if escaped else ord("0")) + len(n)]) + n + bytes(out)
+
+
+def module_dir_digest(directory):
+    """The module directory digest, computed independently of the program."""
+    base = directory.rstrip("/") or "/"
+    entries = []
+
+    def walk(path):
+        for name in os.listdir(path):
+            full = path + "/" + name
+            st = os.stat(full)
+            if stat.S_ISDIR(st.st_mode):
+                walk(full)
+            elif stat.S_ISREG(st.st_mode) and re.fullmatch(r"[jJ][sSoO]", name.rpartition(".")[2]) and "." in name:
+                t = time.gmtime(st.st_mtime)
+                stamp = "%d/%02d/%02d %02d:%02d:%02d" % (t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour + 9,
+                                                         t.tm_min, t.tm_sec)
+                high, low = st.st_size >> 32, st.st_size & 0xFFFFFFFF
+                size = "%d:%d" % (high - (1 << 32) * (high >= 1 << 31), low - (1 << 32) * (low >= 1 << 31))
+                entries.append((full.encode(), stamp.encode(), size.encode()))
+
+    walk(base)
+    entries.sort()
+    return hashlib.sha256(b"".join(b"%s;%s;%s\n" % e for e in entries)).hexdigest()
+
+
+def expand(text, ctx, pos=0, closing=False):
+    """Turns the escaped text of a case into bytes. Returns (bytes, position after)."""
+    out = bytearray()
+    i = pos
+    while i < len(text):
+        c = text[i]
+        if closing and c == ">":
+            return bytes(out), i + 1
+        if c == "\\":
+            if i + 1 >= len(text):
+                raise CaseError("backslash at the end of a text")
+            e = text[i + 1]
+            simple = {"n": b"\n", "r": b"\r", "t": b"\t", "0": b"\0", "\\": b"\\", "<": b"<", ">": b">"}
+            if e in simple:
+                out += simple[e]
+                i += 2
+            elif e == "x":
+                h = text[i + 2:i + 4]
+                if not re.fullmatch(r"[0-9A-Fa-f]{2}", h):
+                    raise CaseError("bad \\x escape: \\x" + h)
+                out.append(int(h, 16))
+                i += 4
+            else:
+                raise CaseError("unknown escape \\" + e)
+            continue
+        if c == "<":
+            m = re.match(r"<(DIR|TIME)>", text[i:])
+            if m:
+                if m.group(1) == "DIR":
+                    out += ctx["dir"].encode()
+                else:
+                    out += b"\x00TIME\x00"  # masked later
+                i += m.end()
+                continue
+            m = re.match(r"<(PLAIN|ENC|MODDIGEST|NUM|INT|SINT|REAL|REPEAT(\d+)):", text[i:])
+            if m:
+                inner, i = expand(text, ctx, i + m.end(), closing=True)
+                if m.group(1) == "PLAIN":
+                    out += plain_field(inner)
+                elif m.group(1) == "ENC":
+                    out += encoded_field(inner)
+                elif m.group(1) in ("NUM", "SINT"):
+                    out += bytes([ord("0") + len(inner)]) + inner
+                elif m.group(1) == "INT":
+                    out += bytes([ord("N") + len(inner)]) + inner
+                elif m.group(1) == "REAL":
+                    n = str(len(inner)).encode()
+                    out += bytes([ord("a") + len(n)]) + n + inner
+                elif m.group(1) == "MODDIGEST":
+                    out += module_dir_digest(os.path.join(ctx["dir"], inner.decode())).encode()
+                else:
+                    out += inner * int(m.group(2))
+                continue
+        out += c.encode()
+        i += 1
+    if closing:
+        raise CaseError("a <...> form is not closed")
+    return bytes(out), i
+
+
+def expand_all(text, ctx):
+    return expand(text, ctx)[0]
+
+
+def text_body(lines, ctx):
+    """Text section: every line ends with a line feed unless it ends with a lone backslash."""
+    out = bytearray()
+    for line in lines:
+        if line.endswith("\\") and not line.endswith("\\\\"):
+            out += expand_all(line[:-1], ctx)
+        else:
+            out += expand_all(line, ctx) + b"\n"
+    return bytes(out)
+
+
+def stream_body(lines, ctx):
+    return b"".join(expand_all(line, ctx) for line in lines)
+
+
+def parse_file(path):
+    """Returns (defaults, cases); a case is a dict with its name, line and sections."""
+    cases = []
+    defaults = None
+    cur = None
+    section = None
+    with open(path, encoding="utf-8") as f:
+        lines = f.read().split("\n")
+    if lines and lines[-1] == "":
+        lines.pop()
+
+    def close_section():
+        if section is not None:
+            while section["body"] and section["body"][-1] == "":
+                section["body"].pop()
+
+    for no, line in enumerate(lines, 1):
+        if line.startswith("=== "):
+            close_section()
+            section = None
+            head = line[4:].strip()
+            if head == "defaults":
+                cur = {"name": "defaults", "line": no, "sections": []}
+                defaults = cur
+            elif head.startswith("case:"):
+                cur = {"name": head[5:].strip(), "line": no, "sections": []}
+                cases.append(cur)
+            else:
+                raise CaseError("%s:%d: expected '=== case: NAME' or '=== defaults'" % (path, no))
+            continue
+        if line.startswith("--- "):
+            if cur is None:
+                raise CaseError("%s:%d: section outside a case" % (path, no))
+            close_section()
+            head = line[4:]
+            kind, sep, arg = head.partition(":")
+            kind = kind.strip()
+            arg = arg.strip() if sep else None
+            section = {"kind": kind, "arg": arg, "body": [], "line": no}
+            cur["sections"].append(section)
+            continue
+        if section is None:
+            if line.strip() == "" or line.startswith("#"):
+                continue
+            raise CaseError("%s:%d: text outside a section" % (path, no))
+        section["body"].append(line)
+    close_section()
+    return defaults, cases
+
+
+def build_case(case, defaults, ctx):
+    """Collects what a case asks for, its defaults first."""
+    spec = {"files": {}, "env": {}, "args": [], "program": "scriptcgi", "status": 0, "stdin": b"",
+            "stdout": None, "expect_files": {}, "absent": [], "locks": [], "timeout": 60.0,
+            "via_path": False}
+    sections = (defaults["sections"] if defaults else []) + case["sections"]
+    for s in sections:
+        kind, arg, body = s["kind"], s["arg"], s["body"]
+        where = "line %d" % s["line"]
+        if arg and kind in ("file", "journal", "absent", "lock"):
+            arg = expand_all(arg, ctx).decode("utf-8", "surrogateescape")
+        if kind == "file":
+            if not arg:
+                raise CaseError(where + ": file needs a name")
+            spec["files"][arg] = body  # expanded when written
+        elif kind == "env":
+            for line in body:
+                if line.startswith("-"):
+                    spec["env"][line[1:].strip()] = None
+                    continue
+                name, eq, value = line.partition("=")
+                if not eq:
+                    raise CaseError(where + ": env lines are NAME=VALUE or -NAME")
+                spec["env"][name.strip()] = expand_all(value, ctx)
+        elif kind == "args":
+            if arg is not None:
+                spec["args"] = [a.encode() for a in shlex.split(arg)]
+            else:
+                spec["args"] = [expand_all(line, ctx) for line in body]
+        elif kind == "program":
+            spec["program"] = arg
+        elif kind == "status":
+            spec["status"] = int(arg)
+        elif kind == "timeout":
+            spec["timeout"] = float(arg)
+        elif kind == "stdin":
+            spec["stdin"] = stream_body(body, ctx)
+        elif kind == "request":
+            spec["stdin"] = stream_body(body, ctx)
+            spec["env"]["CONTENT_LENGTH"] = str(len(spec["stdin"])).encode()
+        elif kind == "stdout":
+            spec["stdout"] = stream_body(body, ctx)
+        elif kind == "journal":
+            if not arg:
+                raise CaseError(where + ": journal needs a file name")
+            spec["expect_files"][arg] = text_body(body, ctx)
+        elif kind == "absent":
+            spec["absent"].append(arg)
+        elif kind == "lock":
+            spec["locks"].append(arg)
+        elif kind == "run-via-path":
+            spec["via_path"] = True
+        else:
+            raise CaseError(where + ": unknown section '%s'" % kind)
+    return spec
+
+
+def mask_times(data):
+    return re.sub(TIME_RE, b"\x00TIME\x00", data)
+
+
+def matches(expected, actual):
+    """Exact comparison, where <TIME> in the expectation stands for one date-time text."""
+    if b"\x00TIME\x00" not in expected:
+        return expected == actual
+    pattern = b"".join(re.escape(part) if i % 2 == 0 else TIME_RE
+                       for i, part in enumerate(re.split(b"(\x00TIME\x00)", expected)))
+    return re.fullmatch(pattern, actual, re.S) is not None
+
+
+def readable(data):
+    """Lines for a diff: bytes shown with escapes, broken after line feeds and before records."""
+    text = data.replace(b"\x00TIME\x00", b"<TIME>").decode("utf-8", "backslashreplace")
+    text = text.replace("\r", "\\r").replace("\t", "\\t")
+    text = "".join(ch if ch == "\n" or ch >= " " else "\\x%02x" % ord(ch) for ch in text)
+    return text.split("\n")
+
+
+def diff(label, expected, actual):
+    exp = readable(expected)
+    act = readable(mask_times(actual) if b"\x00TIME\x00" in expected else actual)
+    lines = difflib.unified_diff(exp, act, "expected " + label, "actual " + label, lineterm="", n=3)
+    text = "\n".join(lines)
+    if b"\x00TIME\x00" not in expected:
+        # Records share long lines: point at the first byte that differs.
+        at = next((i for i, (a, b) in enumerate(zip(expected, actual)) if a != b), min(len(expected), len(actual)))
+        lo = max(0, at - 20)
+        text += "\nfirst difference at byte %d (expected %d bytes, got %d):\n  expected ...%s\n  actual   ...%s" % (
+            at, len(expected), len(actual), "\\n".join(readable(expected[lo:at + 30])),
+            "\\n".join(readable(actual[lo:at + 30])))
+    return text
+
+
+def run_case(case, defaults, bindir, keep):
+    tmp = tempfile.mkdtemp(prefix="e2e_")
+    ctx = {"dir": tmp}
+    problems = []
+    locks = []
+    try:
+        spec = build_case(case, defaults, ctx)
+        # Files that hold a directory digest are written after the others.
+        order = sorted(spec["files"].items(), key=lambda kv: any("<MODDIGEST:" in l for l in kv[1]))
+        for name, body in order:
+            p = os.path.join(tmp, name)
+            os.makedirs(os.path.dirname(p), exist_ok=True)
+            with open(p, "wb") as f:
+                f.write(text_body(body, ctx))
+        program = os.path.join(bindir, spec["program"])
+        if not os.path.exists(program):
+            raise CaseError("no program " + program)
+        env = {"PATH": "/usr/bin:/bin", "TZ": "UTC", "LANG": "C"}
+        for keep_var in ("ASAN_OPTIONS", "UBSAN_OPTIONS"):
+            if keep_var in os.environ:
+                env[keep_var] = os.environ[keep_var]
+        if spec["via_path"]:
+            # Copied and started by bare name: the program finds its directory without argv[0].
+            bindir_tmp = os.path.join(tmp, "bin")
+            os.makedirs(bindir_tmp, exist_ok=True)
+            shutil.copy(program, os.path.join(bindir_tmp, spec["program"]))
+            env["PATH"] = bindir_tmp + ":" + env["PATH"]
+            argv0 = spec["program"]
+            exe = os.path.join(bindir_tmp, spec["program"])
+        else:
+            link = os.path.join(tmp, spec["program"])
+            os.symlink(program, link)
+            argv0 = exe = link
+        envb = {k.encode(): (v if isinstance(v, bytes) else v.encode()) for k, v in env.items()}
+        for k, v in spec["env"].items():
+            if v is None:
+                envb.pop(k.encode(), None)
+            else:
+                envb[k.encode()] = v
+        for name in spec["locks"]:
+            fd = os.open(os.path.join(tmp, name), os.O_WRONLY | os.O_CREAT, 0o644)
+            fcntl.flock(fd, fcntl.LOCK_EX)
+            locks.append(fd)
+        try:
+            proc = subprocess.run([argv0.encode()] + spec["args"], executable=exe, cwd=tmp, env=envb,
+                                  input=spec["stdin"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                  timeout=spec["timeout"])
+        except subprocess.TimeoutExpired:
+            return ["timed out after %g s" % spec["timeout"]]
+        finally:
+            for fd in locks:
+                os.close(fd)
+            locks = []
+        if proc.returncode != spec["status"]:
+            problems.append("exit status %d, expected %d" % (proc.returncode, spec["status"]))
+        if spec["stdout"] is not None and not matches(spec["stdout"], proc.stdout):
+            problems.append(diff("stdout", spec["stdout"], proc.stdout))
+        for name, expected in spec["expect_files"].items():
+            p = os.path.join(tmp, name)
+            if not os.path.exists(p):
+                problems.append("file %s was not written" % name)
+                continue
+            with open(p, "rb") as f:
+                actual = f.read()
+            if not matches(expected, actual):
+                problems.append(diff(name, expected, actual))
+        for name in spec["absent"]:
+            if os.path.exists(os.path.join(tmp, name)):
+                problems.append("file %s exists but should not" % name)
+        if problems and proc.stderr:
+            problems.append("stderr:\n" + proc.stderr.decode("utf-8", "backslashreplace")[-4000:])
+        return problems
+    except CaseError as e:
+        return ["case error: %s" % e]
+    finally:
+        for fd in locks:
+            os.close(fd)
+        if keep and problems:
+            print("  kept directory " + tmp)
+        else:
+            shutil.rmtree(tmp, ignore_errors=True)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__)
+    ap.add_argument("--bin", required=True, help="directory holding scriptcgi and scriptcgi-debug")
+    ap.add_argument("-k", dest="filter", help="run only cases whose name contains this text")
+    ap.add_argument("--keep", action="store_true", help="keep the directories of failed cases")
+    ap.add_argument("files", nargs="+")
+    opts = ap.parse_args()
+    passed = failed = 0
+    for path in opts.files:
+        try:
+            defaults, cases = parse_file(path)
+        except CaseError as e:
+            print("FAIL %s: %s" % (path, e))
+            failed += 1
+            continue
+        for case in cases:
+            if opts.filter and opts.filter not in case["name"]:
+                continue
+            problems = run_case(case, defaults, os.path.abspath(opts.bin), opts.keep)
+            label = "%s:%d %s" % (os.path.basename(path), case["line"], case["name"])
+            if problems:
+                failed += 1
+                print("FAIL " + label)
+                for p in problems:
+                    print("  " + p.replace("\n", "\n  "))
+            else:
+                passed += 1
+                print("ok   " + label)
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
