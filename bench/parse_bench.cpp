@@ -1,0 +1,92 @@
+// Parser throughput: generates a large module of realistic script and prints how fast comment
+// removal and parsing run, in MB/s.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "driver/config.h"
+#include "driver/errors.h"
+#include "eval/globals.h"
+#include "frontend/parser.h"
+#include "frontend/tree.h"
+#include "store/store.h"
+#include "store/store_state.h"
+
+// One function of the generated module; n makes names and literals differ.
+static void append_function(std::string& s, int n) {
+  char buf[4096];
+  std::snprintf(buf, sizeof buf,
+                "/* Handler %d: reads the rows of the request and sums them.\n"
+                "   Returns the configuration object, or null when nothing was summed. */\n"
+                "function handler_%d(req, opts = {}) {\n"
+                "  var total = 0, name = \"item_%d\", list = [1, 2, 3, %d];\n"
+                "  let rows = select(conn, \"SELECT id, name FROM items WHERE id = \" + %d);\n"
+                "  for (var i = 0; i < list.length; i++) {\n"
+                "    if (list[i] %% 2 == 0 && i > 0) { total += list[i] * 2; } else { total -= 1; }\n"
+                "  }\n"
+                "  // configuration of this handler\n"
+                "  var cfg = {key: \"k%d\", value: total, enabled: true, tags: [\"a\", 'b', `c${total}`]};\n"
+                "  switch (opts.mode) {\n"
+                "    case 1: total = total + 1; break;\n"
+                "    case 2: total = Math.max(total, 10); break;\n"
+                "    default: total = 0;\n"
+                "  }\n"
+                "  try {\n"
+                "    cfg.value = parseInt(req.params.count) + helper_%d(total, name.length, rows[0].id);\n"
+                "  } catch (e) {\n"
+                "    console.log(\"error in handler %d: \" + e.message);\n"
+                "  }\n"
+                "  while (total > 100) total = total / 2;\n"
+                "  return total > 0 ? cfg : null;\n"
+                "}\n"
+                "var state_%d = {count: %d, ratio: %d.5, label: 'state %d'};\n\n",
+                n, n, n, n, n, n, n % 50, n, n, n, n, n);
+  s += buf;
+}
+
+static StatementList list;
+
+int main(int argc, char** argv) {
+  size_t target = argc > 1 ? std::strtoul(argv[1], nullptr, 10) << 20 : size_t{2} << 20;
+  std::string module;
+  for (int n = 0; module.size() < target; n++) append_function(module, n);
+  double mb = static_cast<double>(module.size()) / (1 << 20);
+  const int rounds = 5;
+  double best_parse = 1e9, best_strip = 1e9;
+  size_t statements = 0;
+  for (int r = 0; r < rounds; r++) {
+    store_reset();
+    config_reset();
+    name_table_reset();
+    global_top = -1;
+    module_add("bench.js", 8);
+    jump_depth = 0;
+    int fr = jump_push(JF_TRY);
+    if (JUMP_ARM(fr)) {
+      std::printf("parse failed: %s\n", message_buffer);
+      return 1;
+    }
+    std::string copy = module;
+    auto t0 = std::chrono::steady_clock::now();
+    strip_comments(copy.data());
+    auto t1 = std::chrono::steady_clock::now();
+    std::string copy2 = module;
+    list = StatementList{nullptr, 0, 0, false};
+    auto t2 = std::chrono::steady_clock::now();
+    parse_module_text(copy2.data(), 0, &list);
+    auto t3 = std::chrono::steady_clock::now();
+    jump_depth = 0;
+    best_strip = std::min(best_strip, std::chrono::duration<double>(t1 - t0).count());
+    best_parse = std::min(best_parse, std::chrono::duration<double>(t3 - t2).count());
+    statements = list.count;
+  }
+  std::printf("module: %.2f MB, %zu top-level statements, %u names\n", mb, statements, name_count);
+  std::printf("store used by the trees: %d of %u word-area blocks, %d of %u record blocks\n", word_last + 1,
+              WORD_MAX_BLOCKS, dw_cur_block + 1, DW_MAX_BLOCKS);
+  std::printf("comment removal: %.1f MB/s\n", mb / best_strip);
+  std::printf("parse (comments removed, tokenized, trees built): %.1f MB/s (%.1f ms)\n", mb / best_parse,
+              best_parse * 1000);
+  return 0;
+}

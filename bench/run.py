@@ -1,0 +1,115 @@
+#!/usr/bin/env python3
+"""Runs the benchmark scripts on scriptcgi and on the peer interpreters (duk, mujs), checks that the
+printed results agree, and prints times, ratios and peak memory. Figures only; never a test."""
+import argparse, math, os, shutil, subprocess, sys, tempfile, time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+PEER_PRELUDE = 'if (typeof console === "undefined") { var console = { log: print, error: print }; }\n'
+
+
+def run(cmd, cwd=None, stdin=None, env=None):
+    """Runs cmd; returns (seconds, stdout bytes, peak RSS in KB)."""
+    start = time.perf_counter()
+    p = subprocess.Popen(cmd, cwd=cwd, stdin=subprocess.PIPE if stdin is not None else subprocess.DEVNULL,
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+    out, err = p.communicate(stdin)
+    elapsed = time.perf_counter() - start
+    return elapsed, out, err, p.returncode
+
+
+def peak_kb(cmd, cwd=None):
+    pid = os.fork()
+    if pid == 0:
+        if cwd:
+            os.chdir(cwd)
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, 1)
+        os.dup2(devnull, 2)
+        os.execvp(cmd[0], cmd)
+    _, _, ru = os.wait4(pid, 0)
+    return ru.ru_maxrss
+
+
+def best_of(n, cmd, cwd=None):
+    best = None
+    out = b""
+    for _ in range(n):
+        t, out, err, rc = run(cmd, cwd=cwd)
+        if rc != 0 and not out:
+            return None, out + err
+        best = t if best is None else min(best, t)
+    return best, out
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--bin", default=os.path.join(HERE, "..", "build", "release"))
+    ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("scripts", nargs="*")
+    args = ap.parse_args()
+    engine = os.path.join(args.bin, "scriptcgi")
+    scripts = args.scripts or sorted(os.path.join(HERE, "scripts", f)
+                                     for f in os.listdir(os.path.join(HERE, "scripts")) if f.endswith(".js"))
+    peers = [p for p in ("duk", "mujs") if shutil.which(p)]
+    work = tempfile.mkdtemp(prefix="scriptcgi-bench-")
+    # The engine reads its configuration beside the executable: run a copy in the work folder.
+    exe = os.path.join(work, "scriptcgi")
+    shutil.copy(engine, exe)
+    open(os.path.join(work, "ZOLK.config"), "w").close()
+
+    print(f"{'script':<10} {'scriptcgi':>10} " + " ".join(f"{p:>10}" for p in peers) +
+          " " + " ".join(f"{'vs ' + p:>9}" for p in peers) + f" {'peak KB':>9}  agree")
+    ratios = {p: [] for p in peers}
+    for path in scripts:
+        name = os.path.splitext(os.path.basename(path))[0]
+        src = open(path).read()
+        t_eng, out_eng = best_of(args.runs, [exe, "-e", "main", path], cwd=work)
+        kb = peak_kb([exe, "-e", "main", path], cwd=work)
+        row = [f"{name:<10}", f"{t_eng * 1000 if t_eng else float('nan'):>9.1f}ms"]
+        agree = True
+        times = {}
+        for p in peers:
+            peer_file = os.path.join(work, f"{name}.{p}.js")
+            with open(peer_file, "w") as f:
+                f.write(PEER_PRELUDE + src + "\nmain();\n")
+            t, out = best_of(args.runs, [p, peer_file])
+            times[p] = t
+            row.append(f"{t * 1000 if t else float('nan'):>9.1f}ms")
+            if out.strip() != (out_eng or b"").strip():
+                agree = False
+        for p in peers:
+            if t_eng and times[p]:
+                r = times[p] / t_eng
+                ratios[p].append(r)
+                row.append(f"{r:>8.2f}x")
+            else:
+                row.append(f"{'-':>9}")
+        row.append(f"{kb:>9}")
+        row.append("yes" if agree else "NO: " + (out_eng or b"").decode(errors="replace").strip()[:60])
+        print(" ".join(row))
+    for p in peers:
+        if ratios[p]:
+            g = math.exp(sum(math.log(r) for r in ratios[p]) / len(ratios[p]))
+            print(f"geometric mean speed-up over {p}: {g:.2f}x (peer time / scriptcgi time)")
+
+    # One small request, process start to exit, beside /bin/true.
+    mod = os.path.join(work, "hello.js")
+    with open(mod, "w") as f:
+        f.write('function hello(){ sendToFront("greeting", "hello"); }\n')
+    body = b"M11210" + b"18hello.js" + b"P17hello()"
+    env = dict(os.environ, CONTENT_LENGTH=str(len(body)), REMOTE_ADDR="127.0.0.1")
+    n = 200
+    start = time.perf_counter()
+    for _ in range(n):
+        subprocess.run([exe], cwd=work, input=body, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    req = (time.perf_counter() - start) / n
+    start = time.perf_counter()
+    for _ in range(n):
+        subprocess.run(["/bin/true"], stdout=subprocess.DEVNULL)
+    true_t = (time.perf_counter() - start) / n
+    print(f"request (load hello.js, call hello()): {req * 1000:.2f} ms per process; /bin/true: {true_t * 1000:.2f} ms")
+    shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
