@@ -1,0 +1,333 @@
+// Program trees: opcodes, operation-node and function-value layouts, call argument lists, the
+// switch block, the name table and the stop-point table, and make_node.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "store/store.h"
+
+// ---- opcodes (byte 3 of an operation node) ----
+// The evaluator's dispatch table covers 100..228; the parser produces 101..194 only (and never
+// 140, 146, 171, 172, 185, 190).
+enum Opcode : uint8_t {
+  OP_NONE = 100,
+  OP_POST_INC = 101,
+  OP_POST_DEC = 102,
+  OP_PRE_INC = 103,
+  OP_PRE_DEC = 104,
+  OP_TYPEOF = 105,
+  OP_INSTANCEOF = 106,   // x, name K
+  OP_NOT = 107,
+  OP_AND = 108,          // n-ary
+  OP_OR = 109,           // n-ary
+  OP_EQ = 110,
+  OP_STRICT_EQ = 111,
+  OP_NE = 112,
+  OP_STRICT_NE = 113,
+  OP_GE = 114,
+  OP_GT = 115,
+  OP_LE = 116,
+  OP_LT = 117,
+  OP_ADD = 118,          // n-ary
+  OP_SUB = 119,          // n-ary
+  OP_MUL = 120,          // n-ary
+  OP_DIV = 121,          // n-ary
+  OP_MOD = 122,          // n-ary
+  OP_ASSIGN = 123,       // target, value
+  OP_ADD_ASSIGN = 124,
+  OP_SUB_ASSIGN = 125,
+  OP_MUL_ASSIGN = 126,
+  OP_DIV_ASSIGN = 127,
+  OP_MOD_ASSIGN = 128,
+  OP_AND_ASSIGN = 129,
+  OP_OR_ASSIGN = 130,
+  OP_XOR_ASSIGN = 131,
+  OP_BIT_AND = 132,      // n-ary
+  OP_BIT_OR = 133,       // n-ary
+  OP_BIT_XOR = 134,      // n-ary
+  OP_BIT_NOT = 135,
+  OP_SHL = 136,
+  OP_SHR = 137,
+  OP_USHR = 138,
+  OP_COND = 139,         // c, a, b
+  OP_COLON = 140,        // token only
+  OP_VAR = 141,          // items: name or OP_ASSIGN(name, init)
+  OP_LET = 142,
+  OP_CONST = 143,
+  OP_INDEX = 144,        // a, i
+  OP_MEMBER = 145,       // a, name
+  OP_COMMA = 146,        // token only
+  OP_IF = 147,           // c, then [, else]
+  OP_WHILE = 148,        // c, body
+  OP_DO_WHILE = 149,     // body, c
+  OP_FOR = 150,          // word array [init..., c, update...], (ninit << 16) + nupdate, body
+  OP_FOR_OF = 151,       // name, e, body, kind (FOR_KIND_...)
+  OP_FOR_IN = 152,       // as OP_FOR_OF
+  OP_TRY = 153,          // try block, catch pair area (or 0) [, finally block]
+  OP_THROW = 154,        // e
+  OP_BLOCK = 155,        // statements (count escaped in word 3 when >= 255)
+  OP_BREAK = 156,
+  OP_CONTINUE = 157,
+  OP_RETURN = 158,       // [e]
+  OP_GROUP = 159,        // ( e1, e2, ... )
+  OP_CALL = 160,         // f, argument-list area
+  OP_POW = 161,
+  OP_SELECT = 162,
+  OP_SELECT_HASH = 163,
+  OP_SELECT_TO_FRONT = 164,
+  OP_SELECT_HASH_TO_FRONT = 165,
+  OP_EXECUTE = 166,
+  OP_OPEN_DB = 167,
+  OP_SELECT_EXISTS = 168,
+  OP_SEND_TO_FRONT = 169,
+  OP_SWITCH = 170,       // switch block area (see switch accessors)
+  OP_NUMBER = 171,
+  OP_STRING = 172,
+  OP_DECODE_URI = 173,
+  OP_DECODE_URI_COMPONENT = 174,
+  OP_ENCODE_URI = 175,
+  OP_ENCODE_URI_COMPONENT = 176,
+  OP_PARSE_FLOAT = 177,
+  OP_PARSE_INT = 178,
+  OP_EVAL = 179,
+  OP_CLOSE_DB = 180,
+  OP_SELECT_INTO = 181,
+  OP_REGEXP = 182,
+  OP_NEW = 183,          // K, argument-list area
+  OP_EXCEPTION = 184,
+  OP_DATE = 185,
+  OP_INTEGER = 186,
+  OP_FLOAT = 187,
+  OP_ERROR = 188,
+  OP_ARRAY = 189,
+  OP_HASH = 190,
+  OP_ALERT_TO_FRONT = 191,
+  OP_RECORD_MAP = 192,
+  OP_RECORD_HASH = 193,
+  OP_SQL_AGGREGATE = 194,
+  OP_LAST = 228,
+};
+
+// Kind word of OP_FOR_OF / OP_FOR_IN (argument 4).
+enum : uint32_t { FOR_KIND_LET = 0, FOR_KIND_CONST = 1, FOR_KIND_VAR = 2 };
+
+// Printable name of an opcode ("ADD" for OP_ADD); "OP_<n>" style text for unnamed values.
+const char* opcode_name(unsigned op);
+
+// ---- operation nodes ----
+// byte 1: module number (bits 0-6) and the no-stop flag (bit 7); byte 2: argument count, 255 when
+// escaped; byte 3: opcode; word 1: argument 1 or the area handle of the argument words when the
+// count is above 2; word 2: argument 2 when the count is 2, else 0; word 3: position word.
+// Escaped counts: an OP_BLOCK of 255 or more statements keeps its count in word 3 (its position
+// is 0); any other node with 255 or more arguments (long n-ary runs) keeps the count in word 2
+// and its position in word 3.
+constexpr uint8_t NODE_NO_STOP = 0x80;
+constexpr uint8_t NODE_COUNT_ESCAPE = 255;
+constexpr uint32_t POSITION_MASK = 0x7FFFFFFF;
+
+inline NodeRec* node_rec(DW h) { return reinterpret_cast<NodeRec*>(dw_rec(h)); }
+inline bool is_node(DW h) { return dw_type(h) == T_NODE; }
+inline unsigned node_op(DW h) { return node_rec(h)->op; }
+inline unsigned node_module(DW h) { return node_rec(h)->modflags & 0x7F; }
+inline bool node_no_stop(DW h) { return (node_rec(h)->modflags & NODE_NO_STOP) != 0; }
+inline uint32_t node_argc(DW h) {
+  const NodeRec* r = node_rec(h);
+  if (r->argc != NODE_COUNT_ESCAPE) return r->argc;
+  return r->op == OP_BLOCK ? r->pos : r->a2;
+}
+// The argument words, in slot order (inline words or the argument array).
+inline DW* node_args(DW h) {
+  NodeRec* r = node_rec(h);
+  if (r->argc <= 2) return &r->a1;
+  return static_cast<DW*>(area_ptr(r->a1));
+}
+inline DW node_arg(DW h, uint32_t i) { return node_args(h)[i]; }
+// Position word with the no-stop bit masked: line in bits 0-15, column in bits 16-30.
+inline uint32_t node_position(DW h) {
+  const NodeRec* r = node_rec(h);
+  if (r->argc == NODE_COUNT_ESCAPE && r->op == OP_BLOCK) return 0;
+  return r->pos & POSITION_MASK;
+}
+constexpr uint32_t position_line(uint32_t pos) { return pos & 0xFFFF; }
+constexpr uint32_t position_column(uint32_t pos) { return (pos >> 16) & 0x7FFF; }
+constexpr uint32_t make_position(uint32_t line, uint32_t column) {
+  return ((column & 0x7FFF) << 16) | (line & 0xFFFF);
+}
+
+// New operation node (count 0). Takes one reference on every argument word; more than two
+// arguments go to an argument array in the word area. Byte 1 gets the module being parsed
+// (parse_module) and the no-stop bit by the stop-point rule.
+DW make_node(unsigned opcode, uint32_t count, const DW* args, uint32_t position);
+
+// ---- stop points ----
+// Opcodes that may be stop points: 101-104, 123-131, 139, 141-143, 147-154, 156-158, 160,
+// 162-167, 169-227. Other nodes always carry NODE_NO_STOP; stop-point nodes carry it only while
+// no_stop_mode is on (text parsed at run time: the main call, eval, record_map, debugger text).
+extern bool no_stop_mode;
+extern const uint8_t stop_point_opcodes[];   // zero-terminated
+extern uint8_t stop_point_table[128];        // 1 for a stop-point opcode, index (op - 100) & 127
+inline bool is_stop_point_opcode(unsigned op) { return stop_point_table[(op - 100) & 127] != 0; }
+
+// ---- call argument lists ----
+// An area block of count + 1 words: the count, then the argument trees (one reference each).
+// Up to 255 arguments. Used by OP_CALL and OP_NEW (argument 2).
+inline uint32_t arglist_count(DW list) { return static_cast<uint32_t*>(area_ptr(list))[0]; }
+inline DW* arglist_args(DW list) { return static_cast<DW*>(area_ptr(list)) + 1; }
+
+// ---- function values (type 14, FuncRec) ----
+// byte 1 module, byte 2 parameter count, byte 3 local-name count, word 1 body (OP_BLOCK), word 2
+// area handle of the name array (parameters, then local names; 0 when both counts are 0),
+// 16-bit line of the keyword, 16-bit line of the closing brace. A parameter entry is a name or
+// OP_ASSIGN(name, default tree).
+inline FuncRec* func_rec(DW h) { return reinterpret_cast<FuncRec*>(dw_rec(h)); }
+inline unsigned func_module(DW h) { return func_rec(h)->module & 0x7F; }
+inline unsigned func_param_count(DW h) { return func_rec(h)->nparams; }
+inline unsigned func_local_count(DW h) { return func_rec(h)->nlocals; }
+inline DW func_body(DW h) { return func_rec(h)->body; }
+inline DW* func_names(DW h) {
+  DW n = func_rec(h)->names;
+  return n ? static_cast<DW*>(area_ptr(n)) : nullptr;
+}
+// Name index of parameter i (the target of a default-value entry).
+inline DW func_param_name(DW h, unsigned i) {
+  DW e = func_names(h)[i];
+  return is_node(e) ? node_arg(e, 0) : e;
+}
+
+// ---- OP_SWITCH ----
+// Byte 2 holds 4; word 1 is the area handle of four words: discriminant, case table area,
+// statement array area, default flag. The case table has (entries + 1) pairs of words: pair 0 =
+// (number of pairs, number of statements), pair 1 = (0, statement index of default), pairs 2.. =
+// (case value tree, statement index of the first statement after that label). The number of
+// pairs counts every pair of the table, pairs 0 and 1 included: the cases are pairs 2 to n - 1.
+inline DW switch_discriminant(DW h) { return node_arg(h, 0); }
+inline uint32_t* switch_case_table(DW h) { return static_cast<uint32_t*>(area_ptr(node_arg(h, 1))); }
+inline uint32_t switch_pair_count(DW h) { return switch_case_table(h)[0]; }
+inline uint32_t switch_statement_count(DW h) { return switch_case_table(h)[1]; }
+inline uint32_t switch_default_index(DW h) { return switch_case_table(h)[3]; }
+inline DW switch_case_value(DW h, uint32_t pair) { return switch_case_table(h)[2 * pair]; }
+inline uint32_t switch_case_index(DW h, uint32_t pair) { return switch_case_table(h)[2 * pair + 1]; }
+inline DW* switch_statements(DW h) { return static_cast<DW*>(area_ptr(node_arg(h, 2))); }
+inline bool switch_has_default(DW h) { return node_arg(h, 3) != 0; }
+
+// ---- OP_TRY catch pair: 2 words [parameter name, catch block] ----
+inline DW try_catch_name(DW pair) { return static_cast<DW*>(area_ptr(pair))[0]; }
+inline DW try_catch_block(DW pair) { return static_cast<DW*>(area_ptr(pair))[1]; }
+
+// ---- OP_FOR ----
+// Argument 1: word array [init trees..., condition, update trees...]; argument 2: counts.
+inline DW* for_words(DW h) { return static_cast<DW*>(area_ptr(node_arg(h, 0))); }
+inline uint32_t for_init_count(DW h) { return node_arg(h, 1) >> 16; }
+inline uint32_t for_update_count(DW h) { return node_arg(h, 1) & 0xFFFF; }
+
+// ---- the name table ----
+// One per process. Entries of 12 bytes (flags, length, key, offset of the text in the name pool);
+// a name's index is its entry's position. A second array of (key, index) pairs sorted by key
+// serves the lookup. Key = (hash & 0xFFFFFF) | (length << 24); hash = sum over the bytes at
+// positions i = 1, 2, ... of (i mod 17) * byte, reduced to 24 bits after every step.
+struct NameEntry {
+  uint8_t flags;
+  uint8_t len;
+  uint16_t zero;
+  uint32_t key;
+  uint32_t offset;
+};
+struct NameKey {
+  uint32_t key;
+  uint32_t index;
+};
+static_assert(sizeof(NameEntry) == 12 && sizeof(NameKey) == 8);
+
+constexpr size_t NAME_MAX_LENGTH = 200;
+
+extern NameEntry* name_entries;
+extern NameKey* name_keys;
+extern uint32_t name_count;
+extern uint32_t name_capacity;
+
+inline uint32_t name_hash_step(uint32_t hash, uint32_t pos1, uint8_t byte) {
+  return (hash + (pos1 % 17) * byte) & 0xFFFFFF;
+}
+uint32_t name_hash(const char* text, size_t len);   // 24-bit hash
+constexpr uint32_t name_key(uint32_t hash, size_t len) {
+  return (hash & 0xFFFFFF) | (static_cast<uint32_t>(len) << 24);
+}
+
+// Index of the name, inserting it when absent. hash is the 24-bit hash (a full key is accepted
+// too: only its low 24 bits are used). Names longer than 200 bytes are parse error 1005.
+uint32_t name_intern(const char* text, size_t len, uint32_t hash);
+uint32_t name_intern_text(const char* text, size_t len);
+// Index of the name, or -1 when it is not in the table (nothing is inserted).
+int32_t name_lookup(const char* text, size_t len);
+// Clears the table and registers the reserved names (indexes 0..52) in their fixed order.
+void name_table_reset();
+// After the tables were replaced wholesale (compiled-module installation), resynchronises the
+// lookup structures with name_entries / name_keys / name_count. Also called automatically when a
+// change of name_count or of the array pointers is noticed.
+void name_table_installed();
+// Sorts every pending pair into name_keys, so that name_keys[0..name_count) is fully sorted
+// (needed only by code that reads name_keys directly).
+void name_table_flush();
+const char* name_text(uint32_t index);
+size_t name_length(uint32_t index);
+
+// Reserved names, registered in this order so that their indexes are fixed.
+enum : uint32_t {
+  NAME_UNDEFINED = 0,
+  NAME_TRUE = 1,
+  NAME_FALSE = 2,
+  NAME_NULL = 3,
+  NAME_NAN = 4,
+  NAME_THIS = 5,
+  NAME_MATH = 6,
+  NAME_COLUMN = 7,
+  NAME_VALUE = 8,
+  NAME_CONSOLE = 9,
+  NAME_OBJECT = 10,
+  NAME_FUNCTION = 11,
+  NAME_CONNECTION = 12,
+  NAME_NAME = 13,
+  NAME_MESSAGE = 14,
+  NAME_NUMBER = 15,
+  NAME_INTEGER = 16,
+  NAME_FLOAT = 17,
+  NAME_DATE = 18,
+  NAME_ERROR = 19,
+  NAME_REGEXP = 20,
+  NAME_STRING = 21,
+  NAME_ARRAY = 22,
+  NAME_HASH = 23,
+  NAME_EXCEPTION = 24,
+  NAME_TYPEOF = 25,
+  NAME_INSTANCEOF = 26,
+  NAME_INDEX = 27,
+  NAME_INDICES = 28,
+  NAME_INPUT = 29,
+  NAME_GROUPS = 30,
+  NAME_LENGTH = 31,
+  NAME_NO_AUTHORIZATION = 32,
+  NAME_COUNT = 33,
+  NAME_SUM = 34,
+  NAME_MAXIMUM = 35,     // max (NAME_MAX is taken by the C library)
+  NAME_MINIMUM = 36,     // min
+  NAME_AVERAGE = 37,
+  NAME_KEY = 38,
+  NAME_GROUP = 39,
+  NAME_TOTAL = 40,
+  NAME_TOTAL_COUNT = 41,
+  NAME_SET_OP = 42,      // $set
+  NAME_INC_OP = 43,      // $inc
+  NAME_MIN_OP = 44,      // $min
+  NAME_MAX_OP = 45,      // $max
+  NAME_MUL_OP = 46,      // $mul
+  NAME_RENAME_OP = 47,   // $rename
+  NAME_UNSET_OP = 48,    // $unset
+  NAME_COLM_KEY = 49,    // _c__o__l__m_
+  NAME_VAL_KEY = 50,     // _v__a__l_
+  NAME_KEY_KEY = 51,     // _k__e__y_
+  NAME_NEW = 52,
+  NAME_RESERVED_COUNT = 53,
+  NAME_FIRST_CONSTRUCTOR = NAME_NUMBER,   // 15..24: built-in constructor names
+  NAME_LAST_CONSTRUCTOR = NAME_EXCEPTION,
+};
+extern const char* const reserved_names[NAME_RESERVED_COUNT];
