@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and benchmarking need; only the missing ones.
 set -euo pipefail
-PKGS=(build-essential cmake g++ libgtest-dev python3 locales)
+PKGS=(build-essential cmake g++ libgtest-dev python3 locales unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql tzdata)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

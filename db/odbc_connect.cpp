@@ -1,0 +1,182 @@
+// Binding the driver manager, the connection table, connect, disconnect and close-all.
+#include <locale.h>
+
+#include <cstring>
+
+#include "db/odbc.h"
+#include "db/odbc_internal.h"
+#include "driver/errors.h"
+#include "frontend/textconv.h"
+#include "platform/platform.h"
+
+db_connection* connection_table[ODBC_MAX_CONNECTIONS];
+int connection_count;
+
+static bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// Loads the library once per process and binds every entry point by name.
+static void bind_entry_points(std::string_view library) {
+  size_t b = 0, e = library.size();
+  while (b < e && is_blank(library[b])) b++;
+  while (e > b && is_blank(library[e - 1])) e--;
+  if (b == e) raise_eval_error(1170, "ダイナミック リンク ライブラリが指定されていません");
+  std::string_view path = library.substr(b, e - b);
+  char buf[256];
+  if (path.size() >= sizeof buf)
+    raise_eval_error(1175, "ダイナミック リンク ライブラリ('%.*s')ロード失敗", static_cast<int>(path.size()), path.data());
+  for (size_t i = 0; i < path.size(); i++) buf[i] = path[i] == '\\' ? '/' : path[i];
+  buf[path.size()] = 0;
+  void* lib = dyn_open(buf);
+  if (!lib) raise_eval_error(1175, "ダイナミック リンク ライブラリ('%s')ロード失敗", buf);
+  for (int i = 0; i < 100; i++) {
+    const OdbcEntryRow& row = odbc_entry_table[i];
+    if (!row.slot || !row.name) break;
+    *row.slot = dyn_symbol(lib, row.name);
+    if (!*row.slot) {
+      // A half-bound table would be taken as bound by the next openDb.
+      std::memset(odbc_slots, 0, sizeof odbc_slots);
+      raise_eval_error(1180, "ダイナミック リンク ライブラリ関数'%s'へのリンク失敗", row.name);
+    }
+  }
+}
+
+// The value of the "encode" key of a connection string (keys compared case-insensitively,
+// keys and values trimmed); empty when absent.
+static std::string_view encode_value(std::string_view cs) {
+  std::string_view found;
+  while (!cs.empty()) {
+    size_t semi = cs.find(';');
+    std::string_view pair = cs.substr(0, semi);
+    cs = semi == std::string_view::npos ? std::string_view() : cs.substr(semi + 1);
+    size_t eq = pair.find('=');
+    if (eq == std::string_view::npos) continue;
+    std::string_view key = pair.substr(0, eq), value = pair.substr(eq + 1);
+    while (!key.empty() && is_blank(key.front())) key.remove_prefix(1);
+    while (!key.empty() && is_blank(key.back())) key.remove_suffix(1);
+    while (!value.empty() && is_blank(value.front())) value.remove_prefix(1);
+    while (!value.empty() && is_blank(value.back())) value.remove_suffix(1);
+    if (key.size() == 6 && strncasecmp(key.data(), "encode", 6) == 0) found = value;
+  }
+  return found;
+}
+
+// A UTF-8 character type for the driver manager: it converts statement text, column names and
+// data for drivers without wide entry points (the SQLite driver) in the character set of the
+// locale current when the connection is made; in the default "C" locale that is Latin-1 and
+// every non-ASCII character would be lost.
+static locale_t utf8_ctype() {
+  static locale_t loc = nullptr;
+  static bool tried = false;
+  if (!tried) {
+    tried = true;
+    for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
+      loc = newlocale(LC_CTYPE_MASK, name, nullptr);
+      if (loc) break;
+    }
+  }
+  return loc;
+}
+
+static void free_handles(db_connection* conn) {
+  if (conn->dbc) {
+    ODBC_CALL(SQLDisconnect)(conn->dbc);
+    ODBC_CALL(SQLFreeHandle)(SQL_HANDLE_DBC, conn->dbc);
+    conn->dbc = nullptr;
+  }
+  if (conn->env) {
+    ODBC_CALL(SQLFreeHandle)(SQL_HANDLE_ENV, conn->env);
+    conn->env = nullptr;
+  }
+}
+
+// A failed connect step: the handles made so far are freed, then the error is raised.
+static void connect_step(db_connection* conn, int code, const char* message, bool diagnostics) {
+  if (odbc_last_rc == SQL_SUCCESS || odbc_last_rc == SQL_SUCCESS_WITH_INFO) return;
+  if (diagnostics) odbc_diag_build(message, SQL_HANDLE_DBC, conn->dbc);   // before the handles go
+  free_handles(conn);
+  raise_eval_error(code, "%s", diagnostics ? odbc_diag_text : message);
+}
+
+void odbc_connect(db_connection* conn, std::string_view library, std::string_view conn_string) {
+  if (!odbc_slots[E_SQLAllocHandle]) bind_entry_points(library);
+  if (connection_count >= ODBC_MAX_CONNECTIONS) raise_eval_error(3645, "接続するデータベースが多すぎます");
+
+  // Checked before connecting, so that a bad value leaves no connection open.
+  std::string_view encode = encode_value(conn_string);
+  if (encode.size() >= 38) raise_eval_error(1600, "DBパラメータの長さ不正");
+  // The connection string in UTF-16; a longer one would be cut.
+  SQLWCHAR wide[2048 + 2];
+  if (conn_string.size() > 2047 &&
+      MultiToWide(conn_string.data(), static_cast<int>(conn_string.size()), reinterpret_cast<uint16_t*>(wide), 2048) > 2047)
+    raise_eval_error(1600, "DBパラメータの長さ不正");
+  MultiToWide(conn_string.data(), static_cast<int>(conn_string.size()), reinterpret_cast<uint16_t*>(wide), 2047);
+
+  conn->env = nullptr;
+  conn->dbc = nullptr;
+  odbc_last_rc = ODBC_CALL(SQLAllocHandle)(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &conn->env);
+  connect_step(conn, 3647, "SQLAllocHandle(Env) Failed", false);
+  odbc_last_rc = ODBC_CALL(SQLSetEnvAttr)(conn->env, SQL_ATTR_ODBC_VERSION,
+                                          reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  connect_step(conn, 3650, "SQLSetEnvAttr(ODBC version) Failed", false);
+  odbc_last_rc = ODBC_CALL(SQLAllocHandle)(SQL_HANDLE_DBC, conn->env, &conn->dbc);
+  connect_step(conn, 3655, "SQLAllocHandle(hdbc) Failed", false);
+  odbc_last_rc = ODBC_CALL(SQLSetConnectAttrW)(conn->dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                                               reinterpret_cast<SQLPOINTER>(10), 0);
+  connect_step(conn, 3660, "SQLSetConnectAttr(timer) Failed", false);
+  odbc_last_rc = ODBC_CALL(SQLSetConnectAttrW)(conn->dbc, SQL_ATTR_AUTOCOMMIT,
+                                               reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0);
+  connect_step(conn, 3665, "SQLSetConnectAttr(auto commit) Failed", false);
+
+  locale_t utf8 = utf8_ctype();
+  locale_t previous = utf8 ? uselocale(utf8) : nullptr;
+  odbc_last_rc = ODBC_CALL(SQLDriverConnectW)(conn->dbc, nullptr, wide, SQL_NTS, nullptr, 0,
+                                              nullptr, SQL_DRIVER_NOPROMPT);
+  if (previous) uselocale(previous);
+  connect_step(conn, 3676, "SQLDriverConnectW() Failed", true);
+
+  conn->staging = 1;
+  if (!encode.empty() && (encode[0] == 'U' || encode[0] == 'u')) conn->staging = 0;
+  for (db_connection*& slot : connection_table) {
+    if (!slot) {
+      slot = conn;
+      connection_count++;
+      break;
+    }
+  }
+}
+
+// Disconnects and frees both handles, after a rollback (unchecked) when asked.
+static void close_connection(db_connection* conn, bool rollback) {
+  if (conn->dbc) {
+    if (rollback) ODBC_CALL(SQLEndTran)(SQL_HANDLE_DBC, conn->dbc, SQL_ROLLBACK);
+    frame_forget_connection(conn->dbc);   // disconnecting frees its statements
+  }
+  free_handles(conn);
+}
+
+void odbc_disconnect(db_connection* conn, bool commit) {
+  if (!odbc_slots[E_SQLAllocHandle]) raise_eval_error(3680, "SQLEndTran Failed");
+  if (commit) {
+    odbc_last_rc = ODBC_CALL(SQLEndTran)(SQL_HANDLE_DBC, conn->dbc, SQL_COMMIT);
+    odbc_fail_check(3680, "SQLEndTran Failed", SQL_HANDLE_DBC, conn->dbc);
+  }
+  close_connection(conn, !commit);
+  for (db_connection*& slot : connection_table) {
+    if (slot == conn) {
+      slot = nullptr;
+      connection_count--;
+      break;
+    }
+  }
+}
+
+void odbc_disconnect_all() {
+  frame_release_all();
+  for (int i = 0; i < ODBC_MAX_CONNECTIONS && connection_count > 0; i++) {
+    db_connection* conn = connection_table[i];
+    if (!conn) continue;
+    close_connection(conn, true);
+    connection_table[i] = nullptr;
+    connection_count--;
+  }
+}

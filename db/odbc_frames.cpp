@@ -1,0 +1,89 @@
+// Per-call resource frames: what a statement operation allocated, and when it is released.
+#include <cstdlib>
+#include <cstring>
+
+#include "db/odbc.h"
+#include "db/odbc_internal.h"
+#include "driver/errors.h"
+
+constexpr int MAX_FRAMES = 256;
+struct frame_slot {
+  odbc_frame f;
+  uint64_t seq;     // order of beginning; 0 = free
+};
+static frame_slot frames[MAX_FRAMES];
+static uint64_t frame_seq;
+
+static frame_slot* slot_of(odbc_frame* f) { return reinterpret_cast<frame_slot*>(f); }
+
+static void release(frame_slot* s) {
+  odbc_frame* f = &s->f;
+  if (f->stmt && odbc_slots[E_SQLFreeHandle]) ODBC_CALL(SQLFreeHandle)(SQL_HANDLE_STMT, f->stmt);
+  std::free(f->scratch);
+  std::free(f->row);
+  std::free(f->columns);
+  std::free(f->cell_text);
+  if (f->spill) {
+    for (int i = 0; i < f->spill_count; i++) std::free(f->spill[i].p);
+    std::free(f->spill);
+  }
+  std::memset(s, 0, sizeof *s);
+}
+
+odbc_frame* frame_begin(uintptr_t stack) {
+  // A frame at the same or a deeper stack position, or begun under a jump frame that no longer
+  // exists, belongs to an operation that a jump has left: nothing can use it any more.
+  frame_slot* free_slot = nullptr;
+  for (frame_slot& s : frames) {
+    if (s.seq && (s.f.stack <= stack || s.f.jump_depth > jump_depth)) release(&s);
+    if (!s.seq && !free_slot) free_slot = &s;
+  }
+  if (!free_slot) raise_eval_error(1400, "メモリ領域を取得できません");
+  free_slot->seq = ++frame_seq;
+  free_slot->f.stack = stack;
+  free_slot->f.jump_depth = jump_depth;
+  return &free_slot->f;
+}
+
+void frame_end(odbc_frame* f) {
+  uint64_t from = slot_of(f)->seq;
+  if (!from) return;
+  for (frame_slot& s : frames)
+    if (s.seq >= from) release(&s);
+}
+
+void frame_release_all() {
+  for (frame_slot& s : frames)
+    if (s.seq) release(&s);
+}
+
+int frames_in_use() {
+  int n = 0;
+  for (const frame_slot& s : frames) n += s.seq != 0;
+  return n;
+}
+
+void frame_forget_connection(SQLHDBC dbc) {
+  for (frame_slot& s : frames)
+    if (s.seq && s.f.dbc == dbc) s.f.stmt = nullptr;
+}
+
+void odbc_raise(odbc_frame* f, int code, const char* message) {
+  if (f) frame_end(f);
+  raise_eval_error(code, "%s", message);
+}
+
+char* spill_reserve(odbc_frame* f, int col, size_t size) {
+  if (col >= f->spill_count) {
+    int n = col + 1 > 256 ? col + 1 : 256;
+    f->spill = static_cast<spill_buf*>(db_realloc(f->spill, sizeof(spill_buf) * n));
+    std::memset(f->spill + f->spill_count, 0, sizeof(spill_buf) * (n - f->spill_count));
+    f->spill_count = n;
+  }
+  spill_buf& b = f->spill[col];
+  if (b.cap < size) {
+    b.p = static_cast<char*>(db_realloc(b.p, size));
+    b.cap = size;
+  }
+  return b.p;
+}
