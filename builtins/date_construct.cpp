@@ -1,0 +1,105 @@
+// Making Dates: new Date(...) / Date(...) by argument count, and the static functions Date.now,
+// Date.parse and Date.UTC.
+#include "builtins/date.h"
+#include "eval/plugins.h"
+
+namespace {
+
+constexpr int DATE_MAX_FIELD_YEAR = 3000;
+
+// Year, month, day, hours, minutes, seconds, milliseconds from 1 to 7 Integers of at least 0;
+// missing ones are day 1 and 0, a year below 100 is 1900 + year.
+int fields_from_values(const DW* v, int n, DateFields* f) {
+  int a[7] = {0, 0, 1, 0, 0, 0, 0};
+  for (int i = 0; i < n; i++) {
+    if (dw_type(v[i]) != T_INT) return DATE_ERR_FIELD_VALUE;
+    int32_t x = reinterpret_cast<IntRec*>(dw_rec(v[i]))->value;
+    if (x < 0) return DATE_ERR_FIELD_VALUE;
+    a[i] = x;
+  }
+  if (a[0] > DATE_MAX_FIELD_YEAR) return DATE_ERR_FIELD_VALUE;
+  if (a[0] < 100) a[0] += 1900;
+  *f = {a[0], a[1], a[2], a[3], a[4], a[5], a[6]};
+  return 0;
+}
+
+// The one-argument form: milliseconds, a date text, or another Date (copied).
+int time_from_value(DW v, int64_t* secs, int* ms, bool* absolute) {
+  switch (dw_type(v)) {
+    case T_INT:
+      *ms = 0;
+      *absolute = true;
+      return date_time_from_millis(reinterpret_cast<IntRec*>(dw_rec(v))->value, secs);
+    case T_FLOAT:
+      *ms = 0;
+      *absolute = true;
+      return date_time_from_millis(reinterpret_cast<FloatRec*>(dw_rec(v))->value, secs);
+    case T_STRING:
+      return date_parse_text(str_text(v), str_rec(v)->len, secs, ms, absolute);
+    case T_DATE: {
+      const uint8_t* rec = dw_rec(v);
+      *secs = date_secs(rec);
+      *ms = date_ms(rec);
+      *absolute = (rec[1] & DATE_FLAG_ABSOLUTE) != 0;
+      return 0;
+    }
+    default:
+      return DATE_ERR_ARGUMENTS;
+  }
+}
+
+inline DW millis_value(int64_t secs, int ms) { return make_float(static_cast<double>(secs) * 1000 + ms, 0); }
+
+}  // namespace
+
+DW op_date(DW, NodeRec* r) {
+  uint32_t n = rec_argc(r);
+  int64_t secs;
+  int ms;
+  if (n > 7) date_raise(DATE_ERR_ARGUMENTS);
+  if (n == 0) {
+    date_clock(&secs, &ms);
+    return date_new(secs, ms, false);
+  }
+  const DW* trees = rec_args(r);
+  DW vals[7];
+  // Each argument is held while the later ones are evaluated.
+  for (uint32_t i = 0; i < n; i++) vals[i] = dw_ref(eval_node(trees[i]));
+  bool absolute = false;
+  int err;
+  if (n == 1) {
+    err = time_from_value(vals[0], &secs, &ms, &absolute);
+  } else {
+    DateFields f;
+    err = fields_from_values(vals, static_cast<int>(n), &f);
+    if (!err) err = date_local_to_time(f, &secs, &ms);
+  }
+  for (uint32_t i = 0; i < n; i++) dw_release(vals[i]);
+  if (err) date_raise(err);
+  return date_new(secs, ms, absolute);
+}
+
+DW date_function(int index, DW* args, int n) {
+  int64_t secs;
+  int ms;
+  int err = 0;
+  switch (index) {
+    case 0:   // now: whole seconds
+      date_clock(&secs, &ms);
+      return make_float(static_cast<double>(secs) * 1000, 0);
+    case 1: {  // parse
+      if (dw_type(args[0]) != T_STRING) date_raise(DATE_ERR_PARSE_ARGUMENT);
+      bool zoned;
+      err = date_parse_text(str_text(args[0]), str_rec(args[0])->len, &secs, &ms, &zoned);
+      break;
+    }
+    default: {  // UTC
+      DateFields f;
+      err = fields_from_values(args, n, &f);
+      if (!err) err = date_utc_to_time(f, &secs, &ms);
+      break;
+    }
+  }
+  if (err) date_raise(err);
+  return millis_value(secs, ms);
+}
