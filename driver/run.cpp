@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "db/odbc.h"
 #include "driver/config.h"
 #include "driver/debughooks.h"
 #include "driver/errors.h"
@@ -148,6 +149,7 @@ static int run_tail() {
   if (token_configured()) write_token_record();
   if (journal_path[0]) journal_write();
   out_close();
+  odbc_disconnect_all();
   debug_end_run();
   return 0;
 }
@@ -172,6 +174,7 @@ static int run_command_line() {
   }
   if (journal_path[0]) journal_write();
   out_flush();
+  odbc_disconnect_all();
   debug_close();
   return 0;
 }
