@@ -14,6 +14,12 @@ uint32_t word_capacity = 128;
 int32_t word_last = -1;
 uint32_t word_floor = 0;
 
+// First-fit hints: for a request of w words (capped at a whole block), every block below
+// word_fit_hint[w] is known to have fewer than w free words. Used counts only grow, so a hint
+// never has to move back, and the first fit is found without rescanning the full blocks: the
+// same placement as a scan from the floor, in amortised constant time.
+static uint32_t word_fit_hint[WORD_BLOCK_WORDS + 1];
+
 static void word_grow_tables(uint32_t cap) {
   uint8_t** blocks = static_cast<uint8_t**>(std::calloc(cap, sizeof(uint8_t*)));
   uint16_t* used = static_cast<uint16_t*>(std::calloc(cap, sizeof(uint16_t)));
@@ -49,9 +55,11 @@ DW word_area_new(size_t size, void** out) {
   if (size > (static_cast<size_t>(WORD_MAX_BLOCKS) * WORD_BLOCK_WORDS) * 4) raise_eval_error(1435, "Buffer Overflow(Area Free)");
   uint32_t words = static_cast<uint32_t>((size + 4) / 4);
   // First fit among the blocks from the floor up.
-  uint32_t b = word_floor;
+  uint32_t* hint = &word_fit_hint[words < WORD_BLOCK_WORDS ? words : WORD_BLOCK_WORDS];
+  uint32_t b = *hint > word_floor ? *hint : word_floor;
   for (; static_cast<int32_t>(b) <= word_last && word_blocks[b]; b++) {
     if (word_used[b] + words <= WORD_BLOCK_WORDS) {
+      *hint = b;
       uint32_t at = word_used[b];
       word_used[b] = static_cast<uint16_t>(at + words);
       uint8_t* p = word_blocks[b] + at * 4;
@@ -60,6 +68,7 @@ DW word_area_new(size_t size, void** out) {
       return (b << 10) + at;
     }
   }
+  *hint = b;
   // A new block (or run of blocks) where the search stopped.
   if (words < WORD_BLOCK_WORDS) {
     word_make_room(b, 1, words);
@@ -117,4 +126,5 @@ void word_area_reset() {
   word_capacity = 128;
   word_last = -1;
   word_floor = 0;
+  std::memset(word_fit_hint, 0, sizeof word_fit_hint);
 }
