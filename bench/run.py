@@ -17,6 +17,18 @@ def run(cmd, cwd=None, stdin=None, env=None):
     return elapsed, out, err, p.returncode
 
 
+def normalise(out):
+    """The engine's console lines are "(L) " + texts with strings in double quotes."""
+    lines = []
+    for line in (out or b"").decode(errors="replace").splitlines():
+        if line.startswith("(L) "):
+            line = line[4:]
+            if len(line) >= 2 and line[0] == '"' and line[-1] == '"':
+                line = line[1:-1]
+        lines.append(line)
+    return "\n".join(lines).encode()
+
+
 def peak_kb(cmd, cwd=None):
     pid = os.fork()
     if pid == 0:
@@ -63,11 +75,12 @@ def main():
     for path in scripts:
         name = os.path.splitext(os.path.basename(path))[0]
         src = open(path).read()
-        t_eng, out_eng = best_of(args.runs, [exe, "-e", "main", path], cwd=work)
-        kb = peak_kb([exe, "-e", "main", path], cwd=work)
+        t_eng, out_eng = best_of(args.runs, [exe, "-e", "main()", path], cwd=work)
+        kb = peak_kb([exe, "-e", "main()", path], cwd=work)
         row = [f"{name:<10}", f"{t_eng * 1000 if t_eng else float('nan'):>9.1f}ms"]
         agree = True
         times = {}
+        out_eng = normalise(out_eng)
         for p in peers:
             peer_file = os.path.join(work, f"{name}.{p}.js")
             with open(peer_file, "w") as f:

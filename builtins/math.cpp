@@ -1,0 +1,102 @@
+// Math: abs, ceil, floor, trunc, round, random, pow, min and max.
+// A value that is not a number gives NaN instead of an error.
+#include <cmath>
+
+#include "builtins/array_common.h"
+#include "eval/plugins.h"
+#include "platform/platform.h"
+
+static bool random_seeded;
+
+static DW m_abs(DW x) {
+  switch (dw_type(x)) {
+    case T_INT: {
+      int32_t v = int_arg(x);
+      if (v >= 0) return x;
+      // The smallest Integer has no positive counterpart and stays as it is.
+      return int_value(static_cast<int32_t>(0u - static_cast<uint32_t>(v)));
+    }
+    case T_FLOAT: return make_float(std::fabs(float_arg(x)), 0);
+    default: return DW_NAN;
+  }
+}
+
+// ceil, floor, trunc, round: a Float gives the rounded value as an Integer (low 32 bits).
+static DW m_rounding(int index, DW x) {
+  switch (dw_type(x)) {
+    case T_INT: return x;
+    case T_FLOAT: {
+      double d = float_arg(x);
+      switch (index) {
+        case 1: d = std::ceil(d); break;
+        case 2: d = std::floor(d); break;
+        case 3: d = std::trunc(d); break;
+        default: d = std::round(d); break;   // halves away from zero
+      }
+      return int_value(double_to_int32(d));
+    }
+    default: return x == DW_NULL ? int_value(0) : DW_NAN;
+  }
+}
+
+static DW m_random() {
+  if (!random_seeded) {
+    rng_seed(static_cast<uint32_t>(clock_now()));
+    random_seeded = true;
+  }
+  return make_float(rng_next() / 32767.0, 0);
+}
+
+// The numeric value of an argument; false for a value that is not a number.
+static bool number_of(DW v, double* out, bool* isFloat) {
+  unsigned t = dw_type(v);
+  if (t == T_INT) {
+    *out = int_arg(v);
+    return true;
+  }
+  if (t == T_FLOAT) {
+    *out = float_arg(v);
+    *isFloat = true;
+    return true;
+  }
+  return false;
+}
+
+static DW m_pow(DW* args) {
+  double x, y;
+  bool isFloat = false;
+  if (!number_of(args[0], &x, &isFloat) || !number_of(args[1], &y, &isFloat)) return DW_NAN;
+  if (y == 0) return int_value(1);
+  if (x == 0) return int_value(0);
+  if (x < 0 && y < 1) return DW_NAN;
+  double r = std::pow(x, y);
+  if (!isFloat && y >= 1) return int_value(double_to_int32(r));
+  return make_float(r, 0);
+}
+
+// min (largest false) and max: the first argument holding the smallest or largest value.
+static DW m_extreme(DW* args, int n, bool largest) {
+  DW best = 0;
+  double bestValue = 0;
+  for (int i = 0; i < n; i++) {
+    double v;
+    bool isFloat = false;
+    if (!number_of(args[i], &v, &isFloat)) return DW_NAN;
+    if (i == 0 || (largest ? v > bestValue : v < bestValue)) {
+      best = args[i];
+      bestValue = v;
+    }
+  }
+  return best;
+}
+
+DW math_function(int index, DW* args, int n) {
+  switch (index) {
+    case 0: return m_abs(args[0]);
+    case 1: case 2: case 3: case 4: return m_rounding(index, args[0]);
+    case 5: return m_random();
+    case 6: return m_pow(args);
+    case 7: return m_extreme(args, n, false);
+    default: return m_extreme(args, n, true);
+  }
+}
