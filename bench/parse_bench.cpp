@@ -48,6 +48,28 @@ static void append_function(std::string& s, int n) {
 
 static StatementList list;
 
+// Parses text as module 0 under an outermost frame; false (with the message printed) on error.
+static bool parse_once(char* text) {
+  jump_depth = 0;
+  int fr = jump_push(JF_TRY);
+  if (JUMP_ARM(fr)) {
+    std::printf("parse failed: %s\n", message_buffer);
+    return false;
+  }
+  list = StatementList{nullptr, 0, 0, false};
+  parse_module_text(text, 0, &list);
+  jump_depth = 0;
+  return true;
+}
+
+static void fresh_state() {
+  store_reset();
+  config_reset();
+  name_table_reset();
+  global_top = -1;
+  module_add("bench.js", 8);
+}
+
 int main(int argc, char** argv) {
   size_t target = argc > 1 ? std::strtoul(argv[1], nullptr, 10) << 20 : size_t{2} << 20;
   std::string module;
@@ -57,27 +79,15 @@ int main(int argc, char** argv) {
   double best_parse = 1e9, best_strip = 1e9;
   size_t statements = 0;
   for (int r = 0; r < rounds; r++) {
-    store_reset();
-    config_reset();
-    name_table_reset();
-    global_top = -1;
-    module_add("bench.js", 8);
-    jump_depth = 0;
-    int fr = jump_push(JF_TRY);
-    if (JUMP_ARM(fr)) {
-      std::printf("parse failed: %s\n", message_buffer);
-      return 1;
-    }
+    fresh_state();
     std::string copy = module;
     auto t0 = std::chrono::steady_clock::now();
     strip_comments(copy.data());
     auto t1 = std::chrono::steady_clock::now();
     std::string copy2 = module;
-    list = StatementList{nullptr, 0, 0, false};
     auto t2 = std::chrono::steady_clock::now();
-    parse_module_text(copy2.data(), 0, &list);
+    if (!parse_once(copy2.data())) return 1;
     auto t3 = std::chrono::steady_clock::now();
-    jump_depth = 0;
     best_strip = std::min(best_strip, std::chrono::duration<double>(t1 - t0).count());
     best_parse = std::min(best_parse, std::chrono::duration<double>(t3 - t2).count());
     statements = list.count;
