@@ -85,12 +85,17 @@ static void release_pair_values(DW list, uint32_t count) {
   for (uint32_t i = 0; i < count; i++) release_child(p[2 * i + 1]);
 }
 
+// A regular expression owns item lists and nested patterns (regexp/).
+void regexp_free(DW re);
+
 static void destroy_one(unsigned type, DW h) {
   switch (type) {
     case T_STMT:
     case T_ERROR:
-    case T_REGEXP:
       area_release(h);
+      return;
+    case T_REGEXP:
+      regexp_free(h);  // its item lists and nested patterns too
       return;
     case T_INT:
     case T_DATE:
