@@ -1,0 +1,217 @@
+// Character positions over UTF-8 text: stepping, counting, and the cache that keeps loops over
+// one long string linear.
+#include <cstdlib>
+#include <cstring>
+
+#include "builtins/string_methods.h"
+#include "frontend/tree.h"
+
+namespace {
+
+constexpr uint64_t HIGH_BITS = 0x8080808080808080ull;
+
+inline uint64_t load8(const char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+// Counts the characters of a text; *ascii tells whether every byte is below 0x80. With marks,
+// the byte offset of every 32nd character is written to marks[0 ..].
+uint32_t scan(const char* text, uint32_t len, bool* ascii, uint32_t* marks) {
+  const auto* s = reinterpret_cast<const uint8_t*>(text);
+  size_t pos = 0;
+  uint32_t n = 0;
+  bool high = false;
+  while (pos < len) {
+    if (!marks && pos + 8 <= len && !(load8(text + pos) & HIGH_BITS)) {
+      pos += 8;
+      n += 8;
+      continue;
+    }
+    if (marks && (n & 31) == 0) marks[n >> 5] = static_cast<uint32_t>(pos);
+    uint8_t c = s[pos];
+    high |= c >= 0x80;
+    pos += utf8_step(c);
+    n++;
+  }
+  *ascii = !high;
+  return n;
+}
+
+// Steps k characters from byte pos; stops at len.
+inline size_t step_chars(const char* text, uint32_t len, size_t pos, uint32_t k) {
+  const auto* s = reinterpret_cast<const uint8_t*>(text);
+  while (k && pos < len) {
+    if (k >= 8 && pos + 8 <= len && !(load8(text + pos) & HIGH_BITS)) {
+      pos += 8;
+      k -= 8;
+      continue;
+    }
+    pos += utf8_step(s[pos]);
+    k--;
+  }
+  return pos < len ? pos : len;
+}
+
+// Counts characters from byte pos (character n) while they start before byte b.
+inline uint32_t count_before(const char* text, uint32_t len, size_t pos, uint32_t n, uint32_t b) {
+  const auto* s = reinterpret_cast<const uint8_t*>(text);
+  if (b > len) b = len;
+  while (pos < b) {
+    if (pos + 8 <= b && !(load8(text + pos) & HIGH_BITS)) {
+      pos += 8;
+      n += 8;
+      continue;
+    }
+    pos += utf8_step(s[pos]);
+    n++;
+  }
+  return n;
+}
+
+// ---- the cache ----
+// A pinned string holds one reference, so its storage cannot be handed to another value while
+// it is pinned; its text handle and length are compared on every use, so a string changed in
+// place (which only happens to values held once) is never answered from stale data. A name of
+// the cache's own in the name table tells whether the store and names were reset since (tests).
+// A few strings are kept, so that walks over two or three strings side by side stay linear.
+constexpr int PINS = 4;
+struct Pinned {
+  DW h;          // 0 when the entry is free
+  DW text;
+  uint32_t len;
+  uint32_t count;
+  bool ascii;
+  uint32_t* marks;
+  size_t marks_cap;
+};
+Pinned pins[PINS];
+int pin_next;   // the entry to reuse next (round robin)
+
+// Strings asked about recently, not held: another question about one of them pins it.
+struct Candidate {
+  DW h, text;
+  uint32_t len;
+};
+Candidate cands[PINS];
+int cand_next;
+
+constexpr char MARK[] = "\x01string positions";
+constexpr size_t MARK_LEN = sizeof MARK - 1;
+int64_t mark_index = -1;
+
+bool epoch_ok() {
+  if (mark_index < 0 || static_cast<uint64_t>(mark_index) >= name_count) return false;
+  uint32_t i = static_cast<uint32_t>(mark_index);
+  return name_length(i) == MARK_LEN && std::memcmp(name_text(i), MARK, MARK_LEN) == 0;
+}
+
+// Starts a new epoch after a reset: the old entries are dropped without touching the store.
+void check_epoch() {
+  if (epoch_ok()) return;
+  for (Pinned& p : pins) p.h = 0;
+  for (Candidate& c : cands) c.h = 0;
+  mark_index = name_intern_text(MARK, MARK_LEN);
+}
+
+Pinned* pin_string(DW s, const char* text, uint32_t len) {
+  Pinned* p = &pins[pin_next];
+  pin_next = (pin_next + 1) % PINS;
+  if (p->h) dw_release(p->h);
+  p->h = 0;
+  bool ascii;
+  uint32_t n = scan(text, len, &ascii, nullptr);
+  if (!ascii) {
+    size_t need = (static_cast<size_t>(len) >> 5) + 2;
+    if (need > p->marks_cap) {
+      size_t cap = need + need / 2 + 64;
+      auto* m = static_cast<uint32_t*>(std::realloc(p->marks, cap * sizeof(uint32_t)));
+      if (!m) raise_eval_error(1400, "メモリ領域を取得できません");
+      p->marks = m;
+      p->marks_cap = cap;
+    }
+    scan(text, len, &ascii, p->marks);
+  }
+  p->h = dw_ref(s);
+  p->text = str_rec(s)->text;
+  p->len = len;
+  p->count = n;
+  p->ascii = ascii;
+  return p;
+}
+
+}  // namespace
+
+uint32_t utf8_count(const char* text, uint32_t len) {
+  bool ascii;
+  return scan(text, len, &ascii, nullptr);
+}
+
+uint32_t utf8_offset(const char* text, uint32_t len, uint32_t ci) {
+  return static_cast<uint32_t>(step_chars(text, len, 0, ci));
+}
+
+uint32_t utf8_index(const char* text, uint32_t len, uint32_t b) { return count_before(text, len, 0, 0, b); }
+
+void str_pos_open(StrPos* p, DW s) {
+  StrRec* r = str_rec(s);
+  p->text = str_text(s);
+  p->len = r->len;
+  p->count = -1;
+  p->ascii = false;
+  p->marks = nullptr;
+  check_epoch();
+  Pinned* hit = nullptr;
+  for (Pinned& e : pins)
+    if (e.h == s && e.text == r->text && e.len == r->len) {
+      hit = &e;
+      break;
+    }
+  if (!hit) {
+    for (Candidate& c : cands)
+      if (c.h == s && c.text == r->text && c.len == r->len) {
+        c.h = 0;
+        hit = pin_string(s, p->text, p->len);
+        break;
+      }
+  }
+  if (hit) {
+    p->count = hit->count;
+    p->ascii = hit->ascii;
+    if (!hit->ascii) p->marks = hit->marks;
+    return;
+  }
+  Candidate& c = cands[cand_next];
+  cand_next = (cand_next + 1) % PINS;
+  c = Candidate{s, r->text, r->len};
+}
+
+uint32_t str_pos_count(StrPos* p) {
+  if (p->count < 0) p->count = scan(p->text, p->len, &p->ascii, nullptr);
+  return static_cast<uint32_t>(p->count);
+}
+
+uint32_t str_pos_offset(StrPos* p, uint32_t ci) {
+  if (p->count >= 0) {
+    if (ci >= p->count) return p->len;
+    if (p->ascii) return ci;
+    if (p->marks) return static_cast<uint32_t>(step_chars(p->text, p->len, p->marks[ci >> 5], ci & 31));
+  }
+  return utf8_offset(p->text, p->len, ci);
+}
+
+uint32_t str_pos_index(StrPos* p, uint32_t b) {
+  if (b > p->len) b = p->len;
+  if (p->count >= 0 && p->ascii) return b;
+  if (p->marks && b > 0) {
+    // The last checkpoint that starts before b.
+    uint32_t lo = 0, hi = static_cast<uint32_t>((p->count - 1) >> 5);
+    while (lo < hi) {
+      uint32_t mid = (lo + hi + 1) >> 1;
+      if (p->marks[mid] < b) lo = mid; else hi = mid - 1;
+    }
+    return count_before(p->text, p->len, p->marks[lo], lo << 5, b);
+  }
+  return utf8_index(p->text, p->len, b);
+}
