@@ -1,0 +1,305 @@
+// Calls: OP_CALL on its three paths (methods by receiver type, the conversion functions, script
+// functions), call_member_function, the function-body runner, and new.
+#include <alloca.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "eval/ops.h"
+#include "eval/plugins.h"
+
+DW run_function_body(DW body, bool* returned) {
+  int fr = jump_push(JF_FUNCTION);
+  int savedFast = fast_return_frame;
+  DW c;
+  if (JUMP_ARM(fr)) {
+    c = jump_code;
+  } else {
+    fast_return_frame = fr;
+    value_discard(eval_node(body));
+    if (!returning) {
+      fast_return_frame = savedFast;
+      jump_depth = fr;
+      *returned = false;
+      return DW_UNDEFINED;
+    }
+    returning = false;
+    c = return_code;
+  }
+  fast_return_frame = savedFast;
+  jump_depth = fr;
+  *returned = c != JUMP_RETURN_VOID;
+  return *returned ? c : DW_UNDEFINED;
+}
+
+// Pushes the parameter values of a call: evaluated from argument trees (values == nullptr) or
+// taken from values. Slots are nameless until the frame is entered, so that the caller's
+// names still resolve while later arguments are evaluated.
+static void push_arguments(unsigned nparams, const DW* trees, const DW* values, uint32_t n) {
+  local_reserve(static_cast<int>(nparams) + 1);
+  for (unsigned i = 0; i < nparams; i++) {
+    DW v = DW_UNDEFINED;
+    if (i < n) v = dw_ref(values ? values[i] : eval_node(trees[i]));
+    local_push(0, v);
+  }
+}
+
+// Names the parameter slots from first on (default values evaluated in the callee's scope,
+// after the earlier parameters), then pushes the var locals.
+static void enter_frame(DW f, int first) {
+  unsigned np = func_param_count(f), nl = func_local_count(f);
+  DW* names = func_names(f);
+  for (unsigned i = 0; i < np; i++) {
+    DW entry = names[i];
+    VarSlot* s = &local_stack[first + static_cast<int>(i)];
+    if (dw_type(entry) == T_NODE) {
+      DW* a = rec_args(reinterpret_cast<NodeRec*>(dw_rec(entry)));
+      // The default is evaluated before the slot takes its name: it sees only earlier ones.
+      if (s->value == DW_UNDEFINED) {
+        DW v = dw_ref(eval_node(a[1]));
+        s = &local_stack[first + static_cast<int>(i)];
+        s->value = v;
+      }
+      s->name = a[0] & NAME_MASK;
+    } else {
+      s->name = entry & NAME_MASK;
+    }
+  }
+  local_reserve(static_cast<int>(nl) + 1);
+  for (unsigned j = 0; j < nl; j++) local_push(names[np + j] & NAME_MASK, DW_UNDEFINED);
+}
+
+// Runs f whose parameters were pushed from slot base (and this at thisSlot, or -1). Pops the
+// frame, restores the caller's scope and returns the result as a temporary when only the
+// frame held it.
+static DW finish_call(DW f, int base, const ScopeMark& saved, int thisSlot) {
+  bool returned;
+  DW res = run_function_body(func_body(f), &returned);
+  if (thisSlot >= 0 && !returned) res = local_stack[thisSlot].value;
+  locals_pop(base, res);
+  scope_restore(saved);
+  return res;
+}
+
+static DW invoke(DW f, const DW* trees, uint32_t n) {
+  stack_check();
+  // Held by the tree and a variable, the function cannot go away while its arguments run;
+  // otherwise it is held here for the call.
+  bool hold = dw_count(f) < 2;
+  if (hold) dw_ref(f);
+  unsigned np = func_param_count(f);
+  int base = local_top + 1;
+  push_arguments(np, trees, nullptr, n);
+  ScopeMark saved = scope_save();
+  frame_base = base;
+  param_count = static_cast<int>(np);
+  local_count = static_cast<int>(func_local_count(f));
+  block_depth = saved.block_depth + 1;
+  enter_frame(f, base);
+  DW res = finish_call(f, base, saved, -1);
+  if (hold) dw_unref(f);
+  return res;
+}
+
+DW call_function(DW, NodeRec* r) {
+  last_name = 0;
+  DW f = eval_node(r->a1);
+  if (dw_type(f) != T_FUNC) {
+    if (last_name) raise_eval_error(2155, "関数不正(%s), %d", name_text(last_name), dw_type(f));
+    raise_eval_error(2150, "関数不正");
+  }
+  return invoke(f, arglist_args(r->a2), arglist_count(r->a2));
+}
+
+DW call_member_function(DW fn, const DW* values, int n, DW object) {
+  stack_check();
+  dw_ref(fn);
+  unsigned np = func_param_count(fn);
+  int base = local_top + 1;
+  local_push(NAME_THIS, dw_ref(object));
+  push_arguments(np, nullptr, values, static_cast<uint32_t>(n < 0 ? 0 : n));
+  ScopeMark saved = scope_save();
+  frame_base = base;
+  // The this slot counts with the parameters, so that the var locals start after it.
+  param_count = static_cast<int>(np) + 1;
+  local_count = static_cast<int>(func_local_count(fn));
+  block_depth = saved.block_depth + 1;
+  enter_frame(fn, base + 1);
+  DW res = finish_call(fn, base, saved, -1);
+  dw_unref(fn);
+  return res;
+}
+
+// ---- method calls ----
+
+static DW to_string_method(DW recv, uint32_t name) {
+  if (!(name_length(name) == 8 && std::memcmp(name_text(name), "toString", 8) == 0)) {
+    dw_discard(recv);
+    raise_eval_error(2145, "メソッド名不正");
+  }
+  char buf[3072];
+  size_t len;
+  bool owned;
+  char* t = value_to_text(recv, &len, buf, sizeof buf, &owned);
+  DW s = make_string(t, len, 0);
+  if (owned) std::free(t);
+  dw_discard(recv);
+  return s;
+}
+
+// The member of an object that holds a function under name, or 0.
+static DW member_function(DW obj, uint32_t name) {
+  auto* o = reinterpret_cast<ObjRec*>(dw_rec(obj));
+  if (!o->count) return 0;
+  const DW* pairs = static_cast<DW*>(area_ptr(o->pairs));
+  for (uint32_t i = 0; i < o->count; i++)
+    if ((pairs[2 * i] & NAME_MASK) == name) return dw_type(pairs[2 * i + 1]) == T_FUNC ? pairs[2 * i + 1] : 0;
+  return 0;
+}
+
+static DW method_call(DW member, DW list) {
+  NodeRec* mr = reinterpret_cast<NodeRec*>(dw_rec(member));
+  DW recvTree = mr->a1;
+  uint32_t name = mr->a2 & NAME_MASK;
+  uint32_t n = arglist_count(list);
+  const DW* trees = arglist_args(list);
+  DW* vals = n ? static_cast<DW*>(alloca(n * sizeof(DW))) : nullptr;
+  // Each argument is held while the later ones are evaluated and the method runs.
+  for (uint32_t i = 0; i < n; i++) vals[i] = dw_ref(eval_node(trees[i]));
+  DW res;
+  int nn = static_cast<int>(n);
+  if (dw_type(recvTree) == T_CONST && is_static_object(recvTree)) {
+    res = call_static_method(recvTree, name, vals, nn);
+  } else {
+    DW recv = eval_node(recvTree);
+    switch (dw_type(recv)) {
+      case T_CONST: case T_INT: case T_ERROR: case T_FLOAT:
+        res = to_string_method(recv, name);
+        break;
+      case T_DATE: case T_REGEXP: case T_STRING: case T_ARRAY: case T_KEYED: case T_OBJECT: {
+        dw_ref(recv);
+        unsigned t = dw_type(recv);
+        if (t == T_DATE) res = date_method(recv, name, vals, nn);
+        else if (t == T_REGEXP) res = regexp_method(recv, name, vals, nn);
+        else if (t == T_STRING) res = string_method(recv, name, vals, nn);
+        else if (t == T_ARRAY) res = array_method(recv, name, vals, nn);
+        else if (t == T_KEYED) res = keyed_method(recv, name, vals, nn);
+        else {
+          DW fn = member_function(recv, name);
+          res = fn ? call_member_function(fn, vals, nn, recv) : object_method(recv, name, vals, nn);
+        }
+        dw_unref(recv);
+        break;
+      }
+      default:
+        last_location.kind = LOC_NONE;
+        res = DW_UNDEFINED;
+        break;
+    }
+  }
+  for (uint32_t i = 0; i < n; i++) {
+    if (vals[i] == res) dw_unref(vals[i]);
+    else dw_release(vals[i]);
+  }
+  return res;
+}
+
+// Date(...) as a call: the OP_DATE handler on a temporary node of the argument trees.
+static DW date_call(const DW* trees, uint32_t n, uint32_t position) {
+  DW tmp = dw_ref(make_node(OP_DATE, n, trees, position));
+  DW res = op_date(tmp, reinterpret_cast<NodeRec*>(dw_rec(tmp)));
+  dw_release(tmp);
+  return res;
+}
+
+DW op_call(DW node, NodeRec* r) {
+  bool savedCreate = create_missing;
+  create_missing = false;
+  DW callee = r->a1;
+  DW res;
+  if (dw_type(callee) == T_NODE && reinterpret_cast<NodeRec*>(dw_rec(callee))->op == OP_MEMBER) {
+    res = method_call(callee, r->a2);
+  } else if (callee == NAME_NUMBER || callee == NAME_STRING || callee == NAME_DATE) {
+    uint32_t n = arglist_count(r->a2);
+    const DW* trees = arglist_args(r->a2);
+    if (callee == NAME_DATE) res = date_call(trees, n, r->pos & POSITION_MASK);
+    else if (callee == NAME_NUMBER) res = n ? number_of_tree(trees[0]) : int_value(0);
+    else res = n ? string_of_tree(trees[0]) : make_string("", 0, 0);
+  } else {
+    res = call_function(node, r);
+  }
+  create_missing = savedCreate;
+  return res;
+}
+
+// ---- new ----
+
+static DW construct(DW k, const DW* trees, uint32_t n) {
+  DW f = lookup_variable(k);
+  if (dw_type(f) != T_FUNC) raise_eval_error(2370, "newステートメント不正");
+  stack_check();
+  dw_ref(f);
+  unsigned np = func_param_count(f);
+  int base = local_top + 1;
+  push_arguments(np, trees, nullptr, n);
+  ScopeMark saved = scope_save();
+  frame_base = base;
+  param_count = static_cast<int>(np);
+  local_count = static_cast<int>(func_local_count(f));
+  block_depth = saved.block_depth + 1;
+  enter_frame(f, base);
+  int thisSlot = local_push(NAME_THIS, dw_ref(make_object(nullptr, 0)));
+  DW res = finish_call(f, base, saved, thisSlot);
+  if (dw_type(res) == T_OBJECT) reinterpret_cast<ObjRec*>(dw_rec(res))->ctor = k & NAME_MASK;
+  dw_unref(f);
+  return res;
+}
+
+DW op_new(DW, NodeRec* r) {
+  DW k = r->a1;
+  if (dw_type(k) != T_CONST) raise_eval_error(2365, "newステートメント不正");
+  last_name = k & NAME_MASK;
+  uint32_t n = arglist_count(r->a2);
+  const DW* trees = arglist_args(r->a2);
+  bool savedCreate = create_missing;
+  create_missing = false;
+  DW res;
+  switch (k & NAME_MASK) {
+    case NAME_NUMBER: res = n ? number_of_tree(trees[0]) : int_value(0); break;
+    case NAME_INTEGER:
+    case NAME_FLOAT: {
+      bool isInt = (k & NAME_MASK) == NAME_INTEGER;
+      if (!n) {
+        res = isInt ? int_value(0) : make_float(0.0, 0);
+        break;
+      }
+      DW v = eval_node(trees[0]);
+      res = isInt ? to_integer(v) : to_float(v);
+      if (v != res) dw_discard(v);
+      break;
+    }
+    case NAME_DATE: res = date_call(trees, n, r->pos & POSITION_MASK); break;
+    case NAME_ERROR:
+    case NAME_EXCEPTION: {
+      if (!n) raise_eval_error(2360, "例外ステートメント不正");
+      DW msg = eval_node(trees[0]);
+      if (dw_type(msg) != T_STRING) raise_eval_error(2360, "例外ステートメント不正");
+      DW code = n >= 2 ? eval_holding(msg, trees[1]) : DW_UNDEFINED;
+      res = op_error_values(msg, code, n >= 2);
+      dw_discard(msg);
+      if (code != msg) dw_discard(code);
+      break;
+    }
+    case NAME_REGEXP: {
+      DW tmp = dw_ref(make_node(OP_REGEXP, n > 2 ? 2 : n, trees, r->pos & POSITION_MASK));
+      res = op_regexp(tmp, reinterpret_cast<NodeRec*>(dw_rec(tmp)));
+      dw_release(tmp);
+      break;
+    }
+    case NAME_STRING: res = n ? string_of_tree(trees[0]) : make_string("", 0, 0); break;
+    case NAME_ARRAY: res = array_of_trees(trees, n); break;
+    default: res = construct(k, trees, n); break;
+  }
+  create_missing = savedCreate;
+  return res;
+}

@@ -1,0 +1,64 @@
+// Entry points that the evaluator calls but that the built-in library (builtins/), the
+// regular-expression engine (regexp/) and the database layer (db/) define. eval/plugin_stubs.cpp
+// holds a weak stand-in for each that raises 2165 until the real definition is linked.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "eval/eval.h"
+
+// ---- methods by receiver type ----
+// recv: the receiver; name: the method's name index; args/n: the evaluated arguments (the
+// evaluator keeps one reference on each and on the receiver for the duration of the call).
+DW array_method(DW recv, uint32_t name, DW* args, int n);    // Array (type 10)
+DW keyed_method(DW recv, uint32_t name, DW* args, int n);    // Keyed array (type 11)
+DW string_method(DW recv, uint32_t name, DW* args, int n);   // String (type 9)
+DW date_method(DW recv, uint32_t name, DW* args, int n);     // Date (type 5)
+DW regexp_method(DW recv, uint32_t name, DW* args, int n);   // regular expression (type 7)
+// Object (type 12) methods other than a member function of that name, which the evaluator calls
+// itself (call_member_function) before coming here.
+DW object_method(DW recv, uint32_t name, DW* args, int n);
+
+// A member of a regular expression (OP_MEMBER); may leave a LOC_FIELD location for lastIndex.
+DW regexp_property(DW re, uint32_t name);
+// "/" + source + "/" + flags of a regular expression: writes at most size - 1 bytes and a zero,
+// returns the full length (as snprintf does).
+size_t regexp_text(DW re, char* buf, size_t size);
+
+// ---- the static objects ----
+// index: the method's row in the evaluator's table for that object (names and argument counts
+// are checked before the call):
+//   Math:   0 abs, 1 ceil, 2 floor, 3 trunc, 4 round, 5 random, 6 pow, 7 min, 8 max
+//   Object: 0 keys
+//   Number: 0 parseInt, 1 parseFloat, 2 isInteger
+//   Date:   0 now, 1 parse, 2 UTC
+//   String: 0 fromCharCode, 1 fromCodePoint
+DW math_function(int index, DW* args, int n);
+DW object_function(int index, DW* args, int n);
+DW number_function(int index, DW* args, int n);
+DW date_function(int index, DW* args, int n);
+DW string_function(int index, DW* args, int n);
+
+// ---- operation handlers defined elsewhere ----
+DW op_parse_float(DW node, NodeRec* r);            // 177 parseFloat
+DW op_parse_int(DW node, NodeRec* r);              // 178 parseInt
+DW op_regexp(DW node, NodeRec* r);                 // 182 RegExp(...), also new RegExp
+DW op_date(DW node, NodeRec* r);                   // 185 Date(...), also new Date
+// Database and front-end functions.
+DW op_select(DW node, NodeRec* r);                 // 162
+DW op_select_hash(DW node, NodeRec* r);            // 163
+DW op_select_to_front(DW node, NodeRec* r);        // 164
+DW op_select_hash_to_front(DW node, NodeRec* r);   // 165
+DW op_execute(DW node, NodeRec* r);                // 166
+DW op_open_db(DW node, NodeRec* r);                // 167
+DW op_select_exists(DW node, NodeRec* r);          // 168
+DW op_send_to_front(DW node, NodeRec* r);          // 169
+DW op_close_db(DW node, NodeRec* r);               // 180
+DW op_select_into(DW node, NodeRec* r);            // 181
+DW op_alert_to_front(DW node, NodeRec* r);         // 191
+DW op_record_map(DW node, NodeRec* r);             // 192
+DW op_record_hash(DW node, NodeRec* r);            // 193
+DW op_sql_aggregate(DW node, NodeRec* r);          // 194
+
+// Text of a database connection or prepared statement is fixed ("DB_Connection", "SQL_Object");
+// the text of a Date comes from its record fields (evaluator).
