@@ -34,7 +34,7 @@ static char format_scratch[MESSAGE_BUFFER_SIZE];
 static bool building_record = false;
 
 static void grow_jump_stack() {
-  int cap = jump_capacity + 256;
+  int cap = jump_capacity * 2;  // doubling keeps deep recursion linear
   auto* grown = static_cast<JumpFrame*>(std::malloc(sizeof(JumpFrame) * cap));
   if (!grown) raise_eval_error(1400, "メモリ領域を取得できません");
   // A saved context holds register values only, so a copy is as good as the original.
