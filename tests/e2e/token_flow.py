@@ -116,7 +116,8 @@ def main():
         again = request(q=(new_token, new_digest))
         check("the handed-out token is accepted by the next request", again.startswith(b"C10101010X"), again)
 
-        forged = request(q=(new_token, "x" + new_digest[1:]))
+        forged_digest = ("y" if new_digest[0] == "x" else "x") + new_digest[1:]
+        forged = request(q=(new_token, forged_digest))
         check("a forged digest is refused", forged.startswith(b"S141775") and b"%E8%AA%8D%E8%A8%BC" in forged
               and forged.endswith(b"X02NG02NG"), forged)
         other = request(q=(new_token, new_digest), addr="10.1.2.4")
