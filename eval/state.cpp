@@ -1,5 +1,5 @@
 // Evaluation globals, the local stack and the native stack guard.
-#include <pthread.h>
+#include <sys/resource.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -54,21 +54,18 @@ char* stack_limit = nullptr;
 static constexpr size_t STACK_RESERVE = 512 * 1024;
 
 void stack_guard_init() {
-  pthread_attr_t attr;
-  void* addr = nullptr;
-  size_t size = 0;
-  if (pthread_getattr_np(pthread_self(), &attr) == 0) {
-    pthread_attr_getstack(&attr, &addr, &size);
-    pthread_attr_destroy(&attr);
-  }
+  // The main thread's stack may grow to the soft limit below its top; the current frame is close
+  // to the top, so measuring from here errs on the safe side. (Asking the thread library instead
+  // reads /proc/self/maps, a cost every request would pay.)
+  struct rlimit rl;
+  size_t size = 8u << 20;
+  if (getrlimit(RLIMIT_STACK, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) size = static_cast<size_t>(rl.rlim_cur);
   char* here = static_cast<char*>(__builtin_frame_address(0));
-  if (addr && size > STACK_RESERVE * 2) {
-    stack_limit = static_cast<char*>(addr) + STACK_RESERVE;
+  if (size > STACK_RESERVE * 2) {
+    stack_limit = here - size + STACK_RESERVE;
   } else {
-    // Unknown bounds: assume the usual 8 MB below the current frame.
-    stack_limit = here - (8u << 20) + STACK_RESERVE;
+    stack_limit = here - (64u << 10);
   }
-  if (stack_limit > here) stack_limit = here - (64u << 10);
 }
 
 void raise_stack_overflow() { raise_eval_error(2160, "ネストが深すぎます(スタックのオーバーフロー)"); }
