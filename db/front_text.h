@@ -1,9 +1,12 @@
-// Text gathered for a front-end record: inline buffer spilling into a chain of chunks.
+// Text gathered for a front-end record: inline buffer spilling into a chain of chunks, and into
+// a temporary file once the chunks grow large, so that memory stays flat for any record size.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 constexpr size_t FRONT_TEXT_INLINE = 1024;
+// Chunk bytes held in memory before they move to the spool file.
+constexpr size_t FRONT_SPOOL_AFTER = 256 * 1024;
 
 struct front_chunk {
   front_chunk* next;
@@ -13,9 +16,12 @@ struct front_chunk {
 
 struct front_text {
   size_t used;          // bytes in buf
-  size_t total;         // bytes in the chunks and buf together
+  size_t total;         // bytes in the spool file, the chunks and buf together
   front_chunk* first;
   front_chunk* last;
+  size_t chunk_bytes;   // bytes in the chunks
+  int spool_fd;         // -1 until the chunks first move to the spool file
+  size_t spooled;       // bytes in the spool file (they come before the chunks)
   char buf[FRONT_TEXT_INLINE];
 };
 
@@ -25,7 +31,7 @@ void front_text_init(front_text* t);
 void front_text_append(front_text* t, const char* piece, size_t len);
 // Appends piece as a text field (percent-encoded when needed), never cut.
 void front_text_field(front_text* t, const char* text, size_t len);
-// Hands every byte in order to sink (chunks first, then the inline buffer), freeing the chunks.
+// Hands every byte in order to sink (spool file, chunks, then the inline buffer), freeing all.
 void front_text_flush(front_text* t, void (*sink)(const void* data, size_t len));
-// Frees the chunks without writing them.
+// Frees the chunks and the spool file without writing them.
 void front_text_free(front_text* t);

@@ -89,11 +89,20 @@ static void free_handles(db_connection* conn) {
   }
 }
 
+// The thread's locale while a connection is being made (null when it was not changed).
+static locale_t connect_previous_locale;
+
+static void connect_locale_restore() {
+  if (connect_previous_locale) uselocale(connect_previous_locale);
+  connect_previous_locale = nullptr;
+}
+
 // A failed connect step: the handles made so far are freed, then the error is raised.
 static void connect_step(db_connection* conn, int code, const char* message, bool diagnostics) {
   if (odbc_last_rc == SQL_SUCCESS || odbc_last_rc == SQL_SUCCESS_WITH_INFO) return;
   if (diagnostics) odbc_diag_build(message, SQL_HANDLE_DBC, conn->dbc);   // before the handles go
   free_handles(conn);
+  connect_locale_restore();
   raise_eval_error(code, "%s", diagnostics ? odbc_diag_text : message);
 }
 
@@ -111,6 +120,10 @@ void odbc_connect(db_connection* conn, std::string_view library, std::string_vie
     raise_eval_error(1600, "DBパラメータの長さ不正");
   MultiToWide(conn_string.data(), static_cast<int>(conn_string.size()), reinterpret_cast<uint16_t*>(wide), 2047);
 
+  // The driver manager sets up its conversion for the connection at its first wide call on
+  // it (SQLSetConnectAttrW), so the UTF-8 character type covers every call from here on.
+  locale_t utf8 = utf8_ctype();
+  connect_previous_locale = utf8 ? uselocale(utf8) : nullptr;
   conn->env = nullptr;
   conn->dbc = nullptr;
   odbc_last_rc = ODBC_CALL(SQLAllocHandle)(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &conn->env);
@@ -127,12 +140,10 @@ void odbc_connect(db_connection* conn, std::string_view library, std::string_vie
                                                reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0);
   connect_step(conn, 3665, "SQLSetConnectAttr(auto commit) Failed", false);
 
-  locale_t utf8 = utf8_ctype();
-  locale_t previous = utf8 ? uselocale(utf8) : nullptr;
   odbc_last_rc = ODBC_CALL(SQLDriverConnectW)(conn->dbc, nullptr, wide, SQL_NTS, nullptr, 0,
                                               nullptr, SQL_DRIVER_NOPROMPT);
-  if (previous) uselocale(previous);
   connect_step(conn, 3676, "SQLDriverConnectW() Failed", true);
+  connect_locale_restore();
 
   conn->staging = 1;
   if (!encode.empty() && (encode[0] == 'U' || encode[0] == 'u')) conn->staging = 0;

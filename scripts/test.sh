@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the engine twice (plain, and with AddressSanitizer and
-# UndefinedBehaviorSanitizer) and runs every test in both builds.
+# UndefinedBehaviorSanitizer) and runs every test in both builds. A throw-away PostgreSQL server
+# is started for the database tests (SCRIPTCGI_PG_CONN) and stopped at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+export SCRIPTCGI_PG_STATE=${SCRIPTCGI_PG_STATE:-/tmp/scriptcgi-pg-test.$$}
+trap 'scripts/pg-stop.sh >/dev/null 2>&1 || true; rm -rf "$SCRIPTCGI_PG_STATE"' EXIT
+SCRIPTCGI_PG_CONN=$(scripts/pg-start.sh)
+export SCRIPTCGI_PG_CONN
 jobs=$(nproc)
 for variant in release asan; do
   dir=build/$variant

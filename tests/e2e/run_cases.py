@@ -23,7 +23,18 @@ TIME_RE = rb"\d+/\d\d/\d\d \d\d:\d\d:\d\d"
 SAFE = set(b"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz;,/?:@&=+$-_.*'()#")
 TEXT_SECTIONS = {"file", "journal"}        # body lines end with a line feed
 STREAM_SECTIONS = {"stdin", "stdout", "request"}      # body lines are joined with nothing
-INLINE_SECTIONS = {"program", "status", "args", "lock", "absent", "timeout", "run-via-path"}
+INLINE_SECTIONS = {"program", "status", "args", "lock", "absent", "timeout", "run-via-path", "databases", "rerun"}
+# Database cases: `--- databases: sqlite postgresql` runs a case once per database; <DBKIND> and
+# <DBCONN> give the openDb kind and connection string of the one in use. PostgreSQL runs need
+# SCRIPTCGI_PG_CONN (scripts/pg-start.sh prints it) and are skipped without it.
+SQLITE_DRIVER = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so"
+DATABASES = ("sqlite", "postgresql")
+
+
+def db_conn(ctx):
+    if ctx.get("db") == "sqlite":
+        return "DRIVER=%s;Database=%s/app.db" % (SQLITE_DRIVER, ctx["dir"])
+    return os.environ.get("SCRIPTCGI_PG_CONN", "")
 
 
 class CaseError(Exception):
@@ -98,10 +109,16 @@ def expand(text, ctx, pos=0, closing=False):
                 raise CaseError("unknown escape \\" + e)
             continue
         if c == "<":
-            m = re.match(r"<(DIR|TIME)>", text[i:])
+            m = re.match(r"<(DIR|TIME|DBKIND|DBCONN)>", text[i:])
             if m:
+                if m.group(1).startswith("DB") and not ctx.get("db"):
+                    raise CaseError("<%s> outside a database case" % m.group(1))
                 if m.group(1) == "DIR":
                     out += ctx["dir"].encode()
+                elif m.group(1) == "DBKIND":
+                    out += ctx["db"].encode()
+                elif m.group(1) == "DBCONN":
+                    out += db_conn(ctx).encode()
                 else:
                     out += b"\x00TIME\x00"  # masked later
                 i += m.end()
@@ -205,7 +222,7 @@ def build_case(case, defaults, ctx):
     """Collects what a case asks for, its defaults first."""
     spec = {"files": {}, "env": {}, "args": [], "program": "scriptcgi", "status": 0, "stdin": b"",
             "stdout": None, "expect_files": {}, "absent": [], "locks": [], "timeout": 60.0,
-            "via_path": False}
+            "via_path": False, "reruns": []}
     sections = (defaults["sections"] if defaults else []) + case["sections"]
     for s in sections:
         kind, arg, body = s["kind"], s["arg"], s["body"]
@@ -242,7 +259,19 @@ def build_case(case, defaults, ctx):
             spec["stdin"] = stream_body(body, ctx)
             spec["env"]["CONTENT_LENGTH"] = str(len(spec["stdin"])).encode()
         elif kind == "stdout":
-            spec["stdout"] = stream_body(body, ctx)
+            # `--- stdout: DATABASE` is the expectation for that database only.
+            if arg is None or arg == ctx.get("db"):
+                if arg is not None or not spec.get("stdout_for_db"):
+                    spec["stdout"] = stream_body(body, ctx)
+                spec["stdout_for_db"] = spec.get("stdout_for_db") or arg is not None
+            elif arg not in DATABASES:
+                raise CaseError(where + ": unknown database '%s'" % arg)
+        elif kind == "databases":
+            pass  # read before the case runs
+        elif kind == "rerun":
+            # The program runs again in the same directory with these arguments; the standard
+            # output of every run is compared as one stream.
+            spec["reruns"].append([a.encode() for a in shlex.split(expand_all(arg or "", ctx).decode())])
         elif kind == "journal":
             if not arg:
                 raise CaseError(where + ": journal needs a file name")
@@ -294,9 +323,21 @@ def diff(label, expected, actual):
     return text
 
 
-def run_case(case, defaults, bindir, keep):
+def case_databases(case, defaults):
+    """The databases a case runs against (none for an ordinary case)."""
+    dbs = []
+    for s in (defaults["sections"] if defaults else []) + case["sections"]:
+        if s["kind"] == "databases":
+            dbs = (s["arg"] or "").split()
+            for d in dbs:
+                if d not in DATABASES:
+                    raise CaseError("line %d: unknown database '%s'" % (s["line"], d))
+    return dbs
+
+
+def run_case(case, defaults, bindir, keep, db=None):
     tmp = tempfile.mkdtemp(prefix="e2e_")
-    ctx = {"dir": tmp}
+    ctx = {"dir": tmp, "db": db}
     problems = []
     locks = []
     try:
@@ -337,20 +378,25 @@ def run_case(case, defaults, bindir, keep):
             fd = os.open(os.path.join(tmp, name), os.O_WRONLY | os.O_CREAT, 0o644)
             fcntl.flock(fd, fcntl.LOCK_EX)
             locks.append(fd)
+        stdout = b""
+        stderr = b""
         try:
-            proc = subprocess.run([argv0.encode()] + spec["args"], executable=exe, cwd=tmp, env=envb,
-                                  input=spec["stdin"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                  timeout=spec["timeout"])
+            for args in [spec["args"]] + spec["reruns"]:
+                proc = subprocess.run([argv0.encode()] + args, executable=exe, cwd=tmp, env=envb,
+                                      input=spec["stdin"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                      timeout=spec["timeout"])
+                stdout += proc.stdout
+                stderr += proc.stderr
+                if proc.returncode != spec["status"]:
+                    problems.append("exit status %d, expected %d" % (proc.returncode, spec["status"]))
         except subprocess.TimeoutExpired:
             return ["timed out after %g s" % spec["timeout"]]
         finally:
             for fd in locks:
                 os.close(fd)
             locks = []
-        if proc.returncode != spec["status"]:
-            problems.append("exit status %d, expected %d" % (proc.returncode, spec["status"]))
-        if spec["stdout"] is not None and not matches(spec["stdout"], proc.stdout):
-            problems.append(diff("stdout", spec["stdout"], proc.stdout))
+        if spec["stdout"] is not None and not matches(spec["stdout"], stdout):
+            problems.append(diff("stdout", spec["stdout"], stdout))
         for name, expected in spec["expect_files"].items():
             p = os.path.join(tmp, name)
             if not os.path.exists(p):
@@ -363,8 +409,8 @@ def run_case(case, defaults, bindir, keep):
         for name in spec["absent"]:
             if os.path.exists(os.path.join(tmp, name)):
                 problems.append("file %s exists but should not" % name)
-        if problems and proc.stderr:
-            problems.append("stderr:\n" + proc.stderr.decode("utf-8", "backslashreplace")[-4000:])
+        if problems and stderr:
+            problems.append("stderr:\n" + stderr.decode("utf-8", "backslashreplace")[-4000:])
         return problems
     except CaseError as e:
         return ["case error: %s" % e]
@@ -384,7 +430,7 @@ def main():
     ap.add_argument("--keep", action="store_true", help="keep the directories of failed cases")
     ap.add_argument("files", nargs="+")
     opts = ap.parse_args()
-    passed = failed = 0
+    passed = failed = skipped = 0
     for path in opts.files:
         try:
             defaults, cases = parse_file(path)
@@ -395,17 +441,29 @@ def main():
         for case in cases:
             if opts.filter and opts.filter not in case["name"]:
                 continue
-            problems = run_case(case, defaults, os.path.abspath(opts.bin), opts.keep)
             label = "%s:%d %s" % (os.path.basename(path), case["line"], case["name"])
-            if problems:
+            try:
+                dbs = case_databases(case, defaults)
+            except CaseError as e:
                 failed += 1
-                print("FAIL " + label)
-                for p in problems:
-                    print("  " + p.replace("\n", "\n  "))
-            else:
-                passed += 1
-                print("ok   " + label)
-    print("%d passed, %d failed" % (passed, failed))
+                print("FAIL %s: %s" % (label, e))
+                continue
+            for db in dbs or [None]:
+                run_label = label + (" [%s]" % db if db else "")
+                if db == "postgresql" and not os.environ.get("SCRIPTCGI_PG_CONN"):
+                    skipped += 1
+                    print("skip " + run_label + " (SCRIPTCGI_PG_CONN is not set)")
+                    continue
+                problems = run_case(case, defaults, os.path.abspath(opts.bin), opts.keep, db)
+                if problems:
+                    failed += 1
+                    print("FAIL " + run_label)
+                    for p in problems:
+                        print("  " + p.replace("\n", "\n  "))
+                else:
+                    passed += 1
+                    print("ok   " + run_label)
+    print("%d passed, %d failed" % (passed, failed) + (", %d skipped" % skipped if skipped else ""))
     return 1 if failed else 0
 
 
