@@ -4,21 +4,6 @@
 
 #include "tests/unit/eval_testutil.h"
 
-struct ScriptCase {
-  const char* name;
-  const char* src;
-  const char* log;
-  const char* error;   // expected error code (or "throw ..."), "" for a normal end
-};
-
-static void run_scripts(const ScriptCase* cases, size_t n) {
-  for (size_t i = 0; i < n; i++) {
-    ScriptResult r = run_script(cases[i].src);
-    EXPECT_EQ(error_code_of(r), cases[i].error) << cases[i].name << "\n" << r.error;
-    EXPECT_EQ(r.log, cases[i].log) << cases[i].name;
-  }
-}
-
 TEST(EvalControl, LoopsAndSwitch) {
   static const ScriptCase cases[] = {
       {"continue inside switch inside while",

@@ -160,13 +160,13 @@ TEST(EvalOperators, UriFunctions) {
   run_table(cases, std::size(cases));
 }
 
-struct ScriptCase {
+struct SourceCase {
   const char* src;
   const char* log;
   const char* error;
 };
 
-static void run_scripts(const ScriptCase* cases, size_t n) {
+static void run_sources(const SourceCase* cases, size_t n) {
   for (size_t i = 0; i < n; i++) {
     ScriptResult r = run_script(cases[i].src);
     EXPECT_EQ(error_code_of(r), cases[i].error) << cases[i].src << "\n" << r.error;
@@ -175,7 +175,7 @@ static void run_scripts(const ScriptCase* cases, size_t n) {
 }
 
 TEST(EvalOperators, AssignmentAndSteps) {
-  static const ScriptCase cases[] = {
+  static const SourceCase cases[] = {
       {"var a = 1; var b = a++; console.log(a, b);", "21\n", ""},
       {"var a = 1; var b = ++a; console.log(a, b);", "22\n", ""},
       {"var a = 1.5; a--; --a; console.log(a);", "-0.5\n", ""},
@@ -219,5 +219,5 @@ TEST(EvalOperators, AssignmentAndSteps) {
       {"var id = 7000; function next() { id++; return id; } var v = id + next(); console.log(v);",
        "14001\n", ""},
   };
-  run_scripts(cases, std::size(cases));
+  run_sources(cases, std::size(cases));
 }

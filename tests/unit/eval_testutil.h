@@ -1,6 +1,8 @@
 // Helpers of the evaluator's unit tests: run a script from source text in a fresh store and
 // collect its console output and whatever reached the outermost frame.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -110,4 +112,21 @@ inline ScriptResult run_script(const char* src) {
 inline std::string error_code_of(const ScriptResult& r) {
   size_t c = r.error.find(':');
   return r.error.rfind("throw ", 0) == 0 || c == std::string::npos ? r.error : r.error.substr(0, c);
+}
+
+// A table row: a script, its expected console lines and its expected error (code, "throw ..."
+// or "" for a normal end).
+struct ScriptCase {
+  const char* name;
+  const char* src;
+  const char* log;
+  const char* error;
+};
+
+inline void run_scripts(const ScriptCase* cases, size_t n) {
+  for (size_t i = 0; i < n; i++) {
+    ScriptResult r = run_script(cases[i].src);
+    EXPECT_EQ(error_code_of(r), cases[i].error) << cases[i].name << "\n" << r.error;
+    EXPECT_EQ(r.log, cases[i].log) << cases[i].name;
+  }
 }
