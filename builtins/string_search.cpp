@@ -31,12 +31,13 @@ int64_t last_find(const char* hay, size_t hlen, size_t limit, const char* needle
 
 }  // namespace
 
-DW str_index_of(DW s, DW* a, int n) {
-  if (n >= 2 && !is_int(a[1])) raise_eval_error(2700, "引数不正(非整数)");
+// indexOf and lastIndexOf: the character position of the first match at or after from (or the
+// last at or before it), -1 when none; an empty search text gives from itself.
+static DW search_position(DW s, DW* a, int n, bool last) {
   StrPos p;
   str_pos_open(&p, s);
   int64_t count = str_pos_count(&p);
-  int64_t from = n >= 2 ? int_arg(a[1]) : 0;
+  int64_t from = n >= 2 ? int_arg(a[1]) : (last ? count : 0);
   if (from < 0) from = 0;
   if (from > count) from = count;
   char buf[512];
@@ -45,32 +46,22 @@ DW str_index_of(DW s, DW* a, int n) {
   const char* t = arg_text(a[0], &slen, buf, sizeof buf, &owned);
   int64_t r = from;
   if (slen) {
-    int64_t at = bytes_find(p.text, p.len, str_pos_offset(&p, static_cast<uint32_t>(from)), t, slen);
+    size_t start = str_pos_offset(&p, static_cast<uint32_t>(from));
+    int64_t at = last ? last_find(p.text, p.len, start, t, slen) : bytes_find(p.text, p.len, start, t, slen);
     r = at < 0 ? -1 : str_pos_index(&p, static_cast<uint32_t>(at));
   }
   text_done(t, owned);
   return int_value(static_cast<int32_t>(r));
 }
 
+DW str_index_of(DW s, DW* a, int n) {
+  if (n >= 2 && !is_int(a[1])) raise_eval_error(2700, "引数不正(非整数)");
+  return search_position(s, a, n, false);
+}
+
 DW str_last_index_of(DW s, DW* a, int n) {
   if (n >= 2 && !is_int(a[1])) raise_eval_error(2705, "引数不正(非整数)");
-  StrPos p;
-  str_pos_open(&p, s);
-  int64_t count = str_pos_count(&p);
-  int64_t from = n >= 2 ? int_arg(a[1]) : count;
-  if (from < 0) from = 0;
-  if (from > count) from = count;
-  char buf[512];
-  size_t slen;
-  bool owned;
-  const char* t = arg_text(a[0], &slen, buf, sizeof buf, &owned);
-  int64_t r = from;
-  if (slen) {
-    int64_t at = last_find(p.text, p.len, str_pos_offset(&p, static_cast<uint32_t>(from)), t, slen);
-    r = at < 0 ? -1 : str_pos_index(&p, static_cast<uint32_t>(at));
-  }
-  text_done(t, owned);
-  return int_value(static_cast<int32_t>(r));
+  return search_position(s, a, n, true);
 }
 
 DW str_includes(DW s, DW* a, int n) {
