@@ -153,31 +153,19 @@ static DW copy_value(DW h) {
     case T_ERROR:
     case T_REGEXP:
       return dw_ref(h);
-    case T_ARRAY: {
+    case T_ARRAY:
+    case T_KEYED: {
+      // Same record layout: the list handle, count and capacity; elements or (key, value) pairs.
       copy_enter(h);
       ArrRec src = *reinterpret_cast<ArrRec*>(dw_rec(h));
       uint32_t cap = src.cap > src.count ? src.cap : src.count;
       DW c;
-      ArrRec* r = reinterpret_cast<ArrRec*>(dw_new(T_ARRAY, &c, 0));
+      ArrRec* r = reinterpret_cast<ArrRec*>(dw_new(dw_type(h), &c, 0));
       std::memcpy(reinterpret_cast<uint8_t*>(r) + 1, &src.flags0, 3);
       r->count = src.count;
       r->cap = cap;
-      DW lh = copy_list(src.elems, src.count, cap, 1);
+      DW lh = copy_list(src.elems, src.count, cap, dw_type(h) == T_ARRAY ? 1 : 2);
       reinterpret_cast<ArrRec*>(dw_rec(c))->elems = lh;
-      copy_depth--;
-      return c;
-    }
-    case T_KEYED: {
-      copy_enter(h);
-      KeyedRec src = *reinterpret_cast<KeyedRec*>(dw_rec(h));
-      uint32_t cap = src.cap > src.count ? src.cap : src.count;
-      DW c;
-      KeyedRec* r = reinterpret_cast<KeyedRec*>(dw_new(T_KEYED, &c, 0));
-      std::memcpy(reinterpret_cast<uint8_t*>(r) + 1, &src.flags0, 3);
-      r->count = src.count;
-      r->cap = cap;
-      DW lh = copy_list(src.pairs, src.count, cap, 2);
-      reinterpret_cast<KeyedRec*>(dw_rec(c))->pairs = lh;
       copy_depth--;
       return c;
     }
