@@ -1,6 +1,7 @@
 // String methods that take characters out by position: charAt, charCodeAt, slice, substr,
 // substring.
 #include "builtins/string_methods.h"
+#include "frontend/textconv.h"
 
 namespace {
 
@@ -16,28 +17,11 @@ int64_t clamp(int64_t v, int64_t lo, int64_t hi) { return v < lo ? lo : v > hi ?
 // The index argument of charAt and charCodeAt: an Integer, anything else 0.
 int64_t char_index(DW* a, int n) { return n >= 1 && is_int(a[0]) ? int_arg(a[0]) : 0; }
 
-// The UTF-16 unit of the character at byte offset b, converted the way MultiToWide converts.
+// The UTF-16 unit of the character at byte offset b, as MultiToWide converts it.
 int32_t utf16_unit(const uint8_t* s, uint32_t len, uint32_t b) {
-  uint8_t c = s[b];
-  if (c < 0x80) return c;
-  int extra;
-  uint32_t cp;
-  if (c >= 0xC0 && c <= 0xDF) {
-    extra = 1;
-    cp = c & 0x1F;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    extra = 2;
-    cp = c & 0x0F;
-  } else if (c >= 0xF0 && c <= 0xF7) {
-    raise_eval_error(1595, "MultiToWide 文字の変換エラー(サロゲート文字)");
-  } else {
-    return 0xFFFD;
-  }
-  for (int k = 1; k <= extra; k++) {
-    if (b + k >= len || (s[b + k] & 0xC0) != 0x80) return 0xFFFD;
-    cp = (cp << 6) | (s[b + k] & 0x3F);
-  }
-  return static_cast<int32_t>(cp);
+  uint16_t w[3];
+  MultiToWide(reinterpret_cast<const char*>(s) + b, static_cast<int>(len - b), w, 1);
+  return w[0];
 }
 
 }  // namespace
