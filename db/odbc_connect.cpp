@@ -40,10 +40,11 @@ static void bind_entry_points(std::string_view library) {
   }
 }
 
-// The value of the "encode" key of a connection string (keys compared case-insensitively,
-// keys and values trimmed); empty when absent.
-static std::string_view encode_value(std::string_view cs) {
+// The value of a key of a connection string (keys compared case-insensitively, keys and values
+// trimmed); *present tells whether the key was there at all.
+static std::string_view key_value(std::string_view cs, std::string_view name, bool* present = nullptr) {
   std::string_view found;
+  if (present) *present = false;
   while (!cs.empty()) {
     size_t semi = cs.find(';');
     std::string_view pair = cs.substr(0, semi);
@@ -55,9 +56,40 @@ static std::string_view encode_value(std::string_view cs) {
     while (!key.empty() && is_blank(key.back())) key.remove_suffix(1);
     while (!value.empty() && is_blank(value.front())) value.remove_prefix(1);
     while (!value.empty() && is_blank(value.back())) value.remove_suffix(1);
-    if (key.size() == 6 && strncasecmp(key.data(), "encode", 6) == 0) found = value;
+    if (key.size() == name.size() && strncasecmp(key.data(), name.data(), name.size()) == 0) {
+      found = value;
+      if (present) *present = true;
+    }
   }
   return found;
+}
+
+// The SQLite driver reads a result row by row only when asked to (StepAPI) and only outside a
+// transaction of its own: inside one it loads the whole result into memory before the first row.
+// A sqlite connection therefore leaves the driver in autocommit mode and holds its transaction
+// with BEGIN, COMMIT and ROLLBACK statements; the script sees the same transaction either way.
+constexpr uint8_t KIND_SQLITE = 5;
+static bool holds_own_transaction(const db_connection* conn) { return conn->kind == KIND_SQLITE; }
+constexpr std::string_view SQLITE_STEP_OPTION = ";StepAPI=1";
+
+// Runs one transaction statement (ASCII) on its own statement handle. On failure the
+// diagnostics are left in odbc_diag_text under message; returns whether it succeeded.
+static bool run_transaction_statement(db_connection* conn, const char* sql, const char* message) {
+  SQLHSTMT stmt = nullptr;
+  odbc_last_rc = ODBC_CALL(SQLAllocHandle)(SQL_HANDLE_STMT, conn->dbc, &stmt);
+  if (odbc_last_rc != SQL_SUCCESS && odbc_last_rc != SQL_SUCCESS_WITH_INFO) {
+    odbc_diag_build(message, SQL_HANDLE_DBC, conn->dbc);
+    return false;
+  }
+  SQLWCHAR text[16];
+  size_t n = 0;
+  for (; sql[n] && n + 1 < std::size(text); n++) text[n] = static_cast<SQLWCHAR>(sql[n]);
+  text[n] = 0;
+  odbc_last_rc = ODBC_CALL(SQLExecDirectW)(stmt, text, SQL_NTS);
+  bool ok = odbc_last_rc == SQL_SUCCESS || odbc_last_rc == SQL_SUCCESS_WITH_INFO;
+  if (!ok) odbc_diag_build(message, SQL_HANDLE_STMT, stmt);
+  ODBC_CALL(SQLFreeHandle)(SQL_HANDLE_STMT, stmt);
+  return ok;
 }
 
 // A UTF-8 character type for the driver manager: it converts statement text, column names and
@@ -111,14 +143,19 @@ void odbc_connect(db_connection* conn, std::string_view library, std::string_vie
   if (connection_count >= ODBC_MAX_CONNECTIONS) raise_eval_error(3645, "接続するデータベースが多すぎます");
 
   // Checked before connecting, so that a bad value leaves no connection open.
-  std::string_view encode = encode_value(conn_string);
+  std::string_view encode = key_value(conn_string, "encode");
   if (encode.size() >= 38) raise_eval_error(1600, "DBパラメータの長さ不正");
   // The connection string in UTF-16; a longer one would be cut.
-  SQLWCHAR wide[2048 + 2];
+  SQLWCHAR wide[2048 + SQLITE_STEP_OPTION.size() + 2];
   if (conn_string.size() > 2047 &&
       MultiToWide(conn_string.data(), static_cast<int>(conn_string.size()), reinterpret_cast<uint16_t*>(wide), 2048) > 2047)
     raise_eval_error(1600, "DBパラメータの長さ不正");
-  MultiToWide(conn_string.data(), static_cast<int>(conn_string.size()), reinterpret_cast<uint16_t*>(wide), 2047);
+  int wide_len = MultiToWide(conn_string.data(), static_cast<int>(conn_string.size()), reinterpret_cast<uint16_t*>(wide), 2047);
+  bool step_given = false;
+  key_value(conn_string, "StepAPI", &step_given);
+  if (holds_own_transaction(conn) && !step_given)
+    for (char c : SQLITE_STEP_OPTION) wide[wide_len++] = static_cast<SQLWCHAR>(c);
+  wide[wide_len] = 0;
 
   // The driver manager sets up its conversion for the connection at its first wide call on
   // it (SQLSetConnectAttrW), so the UTF-8 character type covers every call from here on.
@@ -136,13 +173,20 @@ void odbc_connect(db_connection* conn, std::string_view library, std::string_vie
   odbc_last_rc = ODBC_CALL(SQLSetConnectAttrW)(conn->dbc, SQL_ATTR_LOGIN_TIMEOUT,
                                                reinterpret_cast<SQLPOINTER>(10), 0);
   connect_step(conn, 3660, "SQLSetConnectAttr(timer) Failed", false);
-  odbc_last_rc = ODBC_CALL(SQLSetConnectAttrW)(conn->dbc, SQL_ATTR_AUTOCOMMIT,
-                                               reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0);
-  connect_step(conn, 3665, "SQLSetConnectAttr(auto commit) Failed", false);
+  if (!holds_own_transaction(conn)) {
+    odbc_last_rc = ODBC_CALL(SQLSetConnectAttrW)(conn->dbc, SQL_ATTR_AUTOCOMMIT,
+                                                 reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0);
+    connect_step(conn, 3665, "SQLSetConnectAttr(auto commit) Failed", false);
+  }
 
   odbc_last_rc = ODBC_CALL(SQLDriverConnectW)(conn->dbc, nullptr, wide, SQL_NTS, nullptr, 0,
                                               nullptr, SQL_DRIVER_NOPROMPT);
   connect_step(conn, 3676, "SQLDriverConnectW() Failed", true);
+  if (holds_own_transaction(conn) && !run_transaction_statement(conn, "BEGIN", "SQLSetConnectAttr(auto commit) Failed")) {
+    free_handles(conn);
+    connect_locale_restore();
+    raise_eval_error(3665, "%s", odbc_diag_text);
+  }
   connect_locale_restore();
 
   conn->staging = 1;
@@ -159,7 +203,11 @@ void odbc_connect(db_connection* conn, std::string_view library, std::string_vie
 // Disconnects and frees both handles, after a rollback (unchecked) when asked.
 static void close_connection(db_connection* conn, bool rollback) {
   if (conn->dbc) {
-    if (rollback) ODBC_CALL(SQLEndTran)(SQL_HANDLE_DBC, conn->dbc, SQL_ROLLBACK);
+    if (rollback && holds_own_transaction(conn)) {
+      run_transaction_statement(conn, "ROLLBACK", "SQLEndTran Failed");
+    } else if (rollback) {
+      ODBC_CALL(SQLEndTran)(SQL_HANDLE_DBC, conn->dbc, SQL_ROLLBACK);
+    }
     frame_forget_connection(conn->dbc);   // disconnecting frees its statements
   }
   free_handles(conn);
@@ -167,7 +215,9 @@ static void close_connection(db_connection* conn, bool rollback) {
 
 void odbc_disconnect(db_connection* conn, bool commit) {
   if (!odbc_slots[E_SQLAllocHandle]) raise_eval_error(3680, "SQLEndTran Failed");
-  if (commit) {
+  if (commit && holds_own_transaction(conn)) {
+    if (!run_transaction_statement(conn, "COMMIT", "SQLEndTran Failed")) raise_eval_error(3680, "%s", odbc_diag_text);
+  } else if (commit) {
     odbc_last_rc = ODBC_CALL(SQLEndTran)(SQL_HANDLE_DBC, conn->dbc, SQL_COMMIT);
     odbc_fail_check(3680, "SQLEndTran Failed", SQL_HANDLE_DBC, conn->dbc);
   }
