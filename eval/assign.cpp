@@ -69,7 +69,8 @@ static DW assign_number(DW target, const Num& num) {
         return old;
       }
     }
-    DW v = dw_ref(num_value(num));
+    // A record of the variable's own: the next number written to it changes it in place.
+    DW v = num.isFloat ? make_float(num.d, 1) : make_int(num.i, 1);
     *slot = v;
     dw_release(old);
     return v;
@@ -419,7 +420,8 @@ void post_step_discarded(NodeRec* r) {
         reinterpret_cast<IntRec*>(dw_rec(t))->value = v;
         return;
       }
-      *slot = dw_ref(int_value(v));
+      // The variable gets a record of its own, so that the next step changes it in place.
+      *slot = make_int(v, 1);
       dw_release(t);
       return;
     }

@@ -8,7 +8,91 @@
 #include "eval/ops.h"
 #include "eval/plugins.h"
 
+// ---- frameless bodies ----
+// A body that pushes no jump frame of its own (no loop, switch or try) and runs no code that
+// could (eval, record_map) only ever returns without a jump: its return statements find no
+// frame above the one that was innermost when the call began. Such a body needs no function
+// frame, which saves arming one per call. Literals and templates are not looked into: a body
+// holding one keeps its frame.
+static bool body_is_frameless(DW body) {
+  DW stack[256];
+  int n = 0;
+  stack[n++] = body;
+  while (n > 0) {
+    DW t = stack[--n];
+    unsigned ty = dw_type(t);
+    if (ty == T_CONST || ty == T_INT || ty == T_FLOAT || ty == T_FUNC || ty == T_INDEX) continue;
+    if (ty == T_STRING && !(str_rec(t)->flags & STR_TEMPLATE)) continue;
+    if (ty != T_NODE) return false;
+    NodeRec* r = reinterpret_cast<NodeRec*>(dw_rec(t));
+    unsigned op = r->op;
+    switch (op) {
+      case OP_WHILE: case OP_DO_WHILE: case OP_FOR: case OP_FOR_OF: case OP_FOR_IN: case OP_TRY:
+      case OP_SWITCH: case OP_EVAL: case OP_RECORD_MAP:
+        return false;
+      default:
+        break;
+    }
+    if (op > OP_SQL_AGGREGATE) return false;
+    uint32_t argc = rec_argc(r);
+    const DW* args = rec_args(r);
+    if (op == OP_CALL || op == OP_NEW) {
+      // The callee (or constructor name), then the argument-list area.
+      if (n + 1 + static_cast<int>(arglist_count(r->a2)) > 256) return false;
+      stack[n++] = r->a1;
+      argc = arglist_count(r->a2);
+      args = arglist_args(r->a2);
+    }
+    if (n + static_cast<int>(argc) > 256) return false;
+    for (uint32_t i = 0; i < argc; i++) stack[n++] = args[i];
+  }
+  return true;
+}
+
+// Bodies already looked at, by handle (cleared with the store: handles are then reused).
+static constexpr int FRAMELESS_CACHE = 512;
+static DW frameless_key[FRAMELESS_CACHE];
+static bool frameless_value[FRAMELESS_CACHE];
+
+void frameless_cache_reset() {
+  for (DW& k : frameless_key) k = 0;
+}
+
+static inline bool frameless(DW body) {
+  unsigned i = (body ^ (body >> 9)) & (FRAMELESS_CACHE - 1);
+  if (frameless_key[i] != body) {
+    frameless_key[i] = body;
+    frameless_value[i] = body_is_frameless(body);
+  }
+  return frameless_value[i] && !eval_hooks_on;
+}
+
+// The body of a function (a block: the caller checked the stack).
+static inline void run_body(DW body) {
+  NodeRec* r = reinterpret_cast<NodeRec*>(dw_rec(body));
+  if (dw_type(body) == T_NODE && r->op == OP_BLOCK && !eval_hooks_on) {
+    cur_module = r->modflags & 0x7F;
+    cur_position = r->pos & POSITION_MASK;
+    run_block_from(r, 0);
+  } else {
+    value_discard(eval_node(body));
+  }
+}
+
 DW run_function_body(DW body, bool* returned) {
+  if (frameless(body)) {
+    int savedFast = fast_return_frame;
+    fast_return_frame = jump_depth - 1;
+    run_body(body);
+    fast_return_frame = savedFast;
+    if (!returning) {
+      *returned = false;
+      return DW_UNDEFINED;
+    }
+    returning = false;
+    *returned = return_code != JUMP_RETURN_VOID;
+    return *returned ? return_code : DW_UNDEFINED;
+  }
   int fr = jump_push(JF_FUNCTION);
   int savedFast = fast_return_frame;
   DW c;
@@ -16,7 +100,7 @@ DW run_function_body(DW body, bool* returned) {
     c = jump_code;
   } else {
     fast_return_frame = fr;
-    value_discard(eval_node(body));
+    run_body(body);
     if (!returning) {
       fast_return_frame = savedFast;
       jump_depth = fr;
@@ -36,11 +120,15 @@ DW run_function_body(DW body, bool* returned) {
 // taken from values. Slots are nameless until the frame is entered, so that the caller's
 // names still resolve while later arguments are evaluated.
 static void push_arguments(unsigned nparams, const DW* trees, const DW* values, uint32_t n) {
+  // Calls made by the arguments give back the slots they push, and the stack never shrinks:
+  // one reservation covers every slot pushed here.
   local_reserve(static_cast<int>(nparams) + 1);
   for (unsigned i = 0; i < nparams; i++) {
     DW v = DW_UNDEFINED;
     if (i < n) v = dw_ref(values ? values[i] : eval_node(trees[i]));
-    local_push(0, v);
+    local_top++;
+    local_stack[local_top].name = 0;
+    local_stack[local_top].value = v;
   }
 }
 

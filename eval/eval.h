@@ -169,6 +169,9 @@ void run_statement(DW tree, int mark);
 // Runs a function body under a JF_FUNCTION frame. Returns the returned value (undefined when
 // the body completes or runs `return;`); *returned tells whether a value was returned.
 DW run_function_body(DW body, bool* returned);
+void frameless_cache_reset();
+// Runs the statements of a block node from index first on, as the block does (no stack check).
+void run_block_from(NodeRec* r, uint32_t first);   // after the store was reset (handles are reused)
 // The general call path of OP_CALL.
 DW call_function(DW node, NodeRec* r);
 // Calls fn with `this` bound to object and already evaluated arguments.

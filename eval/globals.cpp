@@ -18,10 +18,21 @@ int global_find_up(uint32_t name) {
   return -1;
 }
 
+// Per bucket of names, the slot last found or appended for a name of the bucket. A hint that
+// names the slot of the same name is always that name's last slot: slots are only ever
+// appended (or all dropped), and every append of a name sets its bucket's hint.
+static int global_hint[256];
+
 int global_find_down(uint32_t name) {
   name &= NAME_MASK;
-  for (int i = global_top; i >= 0; i--)
-    if ((global_table[i].name & NAME_MASK) == name) return i;
+  int h = global_hint[name & 0xFF];
+  if (h <= global_top && (global_table[h].name & NAME_MASK) == name) return h;
+  for (int i = global_top; i >= 0; i--) {
+    if ((global_table[i].name & NAME_MASK) == name) {
+      global_hint[name & 0xFF] = i;
+      return i;
+    }
+  }
   return -1;
 }
 
@@ -37,6 +48,7 @@ int global_append(uint32_t name, DW value) {
   }
   global_top++;
   global_table[global_top] = VarSlot{name, value};
+  global_hint[name & 0xFF] = global_top;
   return global_top;
 }
 

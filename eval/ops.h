@@ -107,6 +107,34 @@ inline DW eval_num(DW tree, Num* out) {
   }
   return eval_node(tree);
 }
+// Two Integers: the exact integer form of the double fold, where both agree.
+inline bool int_pair(unsigned op, int32_t a, int32_t b, int32_t* out) {
+  int64_t x = a, y = b;
+  switch (op) {
+    case OP_SUB: *out = static_cast<int32_t>(static_cast<uint32_t>(x - y)); return true;
+    case OP_MUL: {
+      int64_t p = x * y;
+      if (p > (int64_t(1) << 53) || p < -(int64_t(1) << 53)) return false;
+      *out = static_cast<int32_t>(static_cast<uint32_t>(p));
+      return true;
+    }
+    case OP_DIV:
+      if (y == 0) raise_eval_error(2330, "オペレーション不正(０割)");
+      *out = static_cast<int32_t>(static_cast<uint32_t>(x / y));
+      return true;
+    case OP_MOD: {
+      if (y == 0) {
+        *out = 0;
+        return true;
+      }
+      int64_t m = x % y;
+      if (m != 0 && ((m < 0) != (y < 0))) m += y;
+      *out = static_cast<int32_t>(m);
+      return true;
+    }
+    default: return false;
+  }
+}
 DW num_value(const Num& n);
 DW add_values(DW a, DW b);                                   // a + b; discards both
 // Text of an Integer, Float, String or constant as + writes it; false for other types.

@@ -33,6 +33,7 @@ void eval_reset() {
   last_name = 0;
   stack_limit = nullptr;
   small_ints_reset();
+  frameless_cache_reset();
   fast_return_frame = -1;
   returning = false;
 }

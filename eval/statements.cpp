@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "eval/fastloop.h"
 #include "eval/ops.h"
 
 // Variables live across an arming are assigned before it and never changed after, or volatile:
@@ -32,21 +33,60 @@ void run_statement(DW tree, int mark) {
   if (local_top >= mark) locals_pop(mark, keep_on_pop());
 }
 
-DW op_block(DW, NodeRec* r) {
-  stack_check();
+// Runs the statements of a block from index first on.
+void run_block_from(NodeRec* r, uint32_t first) {
   int savedStart = block_start;
   block_start = local_top + 1;
   block_depth++;
   uint32_t n = rec_argc(r);
   DW* s = rec_args(r);
-  for (uint32_t i = 0; i < n; i++) {
+  for (uint32_t i = first; i < n; i++) {
     eval_discard(s[i]);
     if (returning) break;
   }
   if (local_top >= block_start) locals_pop(block_start, keep_on_pop());
   block_start = savedStart;
   block_depth--;
+}
+
+DW op_block(DW, NodeRec* r) {
+  stack_check();
+  run_block_from(r, 0);
   return DW_UNDEFINED;
+}
+
+// The rest of a loop body whose statement `first` a plan handed back to the tree.
+static void body_from(DW body, uint32_t first) {
+  NodeRec* r = dw_type(body) == T_NODE ? reinterpret_cast<NodeRec*>(dw_rec(body)) : nullptr;
+  if (r && r->op == OP_BLOCK) {
+    stack_check();
+    run_block_from(r, first);
+  } else {
+    eval_discard(body);
+  }
+}
+
+// Runs a loop on its plan when it has one. Returns false when the loop is over; otherwise the
+// tree goes on where the plan stopped: at the condition (*update_from is set to nu), or at an
+// update (the rest of the body, if any, has been run).
+static bool run_planned(DW c, DW body, const DW* updates, uint32_t nu, uint32_t* update_from) {
+  *update_from = nu;
+  if (eval_hooks_on || !fastloop_enabled) return true;
+  FastLoop* plan = fastloop_build(c, body, updates, nu);
+  if (!plan) return true;
+  FastStop st = fastloop_run(plan);
+  switch (st.where) {
+    case FAST_DONE: return false;
+    case FAST_AT_BODY:
+      body_from(body, st.index);
+      *update_from = 0;
+      return true;
+    case FAST_AT_UPDATE:
+      *update_from = st.index;
+      return true;
+    default:
+      return true;
+  }
 }
 
 DW op_if(DW, NodeRec* r) {
@@ -68,10 +108,13 @@ DW op_while(DW, NodeRec* r) {
   DW c = r->a1, body = r->a2;
   ScopeMark m = scope_save();
   int top = local_top;
+  uint32_t resume;
   int fr = jump_push(JF_LOOP);
   if (JUMP_ARM(fr)) {
     arrival(fr, m, top);
     if (jump_code == JUMP_BREAK) goto done;
+  } else if (!run_planned(c, body, nullptr, 0, &resume)) {
+    goto done;
   }
   while (condition(c)) eval_discard(body);
 done:
@@ -111,19 +154,24 @@ DW op_for(DW, NodeRec* r) {
   int top = local_top;
   volatile int iterTop = top;
   volatile bool started = false;
+  uint32_t update_from;
   int fr = jump_push(JF_LOOP);
   if (JUMP_ARM(fr)) {
     arrival(fr, m, iterTop);
     if (jump_code == JUMP_BREAK || !started) goto done;
+    update_from = 0;
     goto update;
   }
   for (uint32_t i = 0; i < ni; i++) eval_discard(words[i]);
   iterTop = local_top;
   started = true;
+  if (!run_planned(c, body, words + ni + 1, nu, &update_from)) goto done;
+  if (update_from < nu) goto update;
   while (condition(c)) {
     eval_discard(body);
+    update_from = 0;
   update:
-    for (uint32_t j = 0; j < nu; j++) eval_discard(words[ni + 1 + j]);
+    for (uint32_t j = update_from; j < nu; j++) eval_discard(words[ni + 1 + j]);
   }
 done:
   if (local_top > top) locals_pop(top + 1, NO_KEEP);

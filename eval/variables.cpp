@@ -5,13 +5,12 @@
 #include "eval/ops.h"
 
 DW lookup_global(uint32_t name) {
-  for (int i = global_top; i >= 0; i--) {
-    if ((global_table[i].name & NAME_MASK) == name) {
-      last_location.kind = LOC_GLOBAL;
-      last_location.index = i;
-      last_location_const = (global_table[i].name & CONST_BIT) != 0;
-      return global_table[i].value;
-    }
+  int i = global_find_down(name);
+  if (i >= 0) {
+    last_location.kind = LOC_GLOBAL;
+    last_location.index = i;
+    last_location_const = (global_table[i].name & CONST_BIT) != 0;
+    return global_table[i].value;
   }
   last_location.kind = LOC_GLOBAL;
   last_location.index = global_append(name, DW_UNDEFINED);
