@@ -12,6 +12,7 @@ struct frame_slot {
   uint64_t seq;     // order of beginning; 0 = free
 };
 static frame_slot frames[MAX_FRAMES];
+static int frames_touched;   // slots 0 .. frames_touched-1 have been used; the rest were never touched
 static uint64_t frame_seq;
 
 static frame_slot* slot_of(odbc_frame* f) { return reinterpret_cast<frame_slot*>(f); }
@@ -34,11 +35,15 @@ odbc_frame* frame_begin(uintptr_t stack) {
   // A frame at the same or a deeper stack position, or begun under a jump frame that no longer
   // exists, belongs to an operation that a jump has left: nothing can use it any more.
   frame_slot* free_slot = nullptr;
-  for (frame_slot& s : frames) {
+  for (int i = 0; i < frames_touched; i++) {
+    frame_slot& s = frames[i];
     if (s.seq && (s.f.stack <= stack || s.f.jump_depth > jump_depth)) release(&s);
     if (!s.seq && !free_slot) free_slot = &s;
   }
-  if (!free_slot) raise_eval_error(1400, "メモリ領域を取得できません");
+  if (!free_slot) {
+    if (frames_touched == MAX_FRAMES) raise_eval_error(1400, "メモリ領域を取得できません");
+    free_slot = &frames[frames_touched++];
+  }
   free_slot->seq = ++frame_seq;
   free_slot->f.stack = stack;
   free_slot->f.jump_depth = jump_depth;
@@ -48,24 +53,24 @@ odbc_frame* frame_begin(uintptr_t stack) {
 void frame_end(odbc_frame* f) {
   uint64_t from = slot_of(f)->seq;
   if (!from) return;
-  for (frame_slot& s : frames)
-    if (s.seq >= from) release(&s);
+  for (int i = 0; i < frames_touched; i++)
+    if (frames[i].seq >= from) release(&frames[i]);
 }
 
 void frame_release_all() {
-  for (frame_slot& s : frames)
-    if (s.seq) release(&s);
+  for (int i = 0; i < frames_touched; i++)
+    if (frames[i].seq) release(&frames[i]);
 }
 
 int frames_in_use() {
   int n = 0;
-  for (const frame_slot& s : frames) n += s.seq != 0;
+  for (int i = 0; i < frames_touched; i++) n += frames[i].seq != 0;
   return n;
 }
 
 void frame_forget_connection(SQLHDBC dbc) {
-  for (frame_slot& s : frames)
-    if (s.seq && s.f.dbc == dbc) s.f.stmt = nullptr;
+  for (int i = 0; i < frames_touched; i++)
+    if (frames[i].seq && frames[i].f.dbc == dbc) frames[i].f.stmt = nullptr;
 }
 
 void odbc_raise(odbc_frame* f, int code, const char* message) {

@@ -143,9 +143,11 @@ void dw_area_reset() {
   dw_blocks = dw_blocks_initial;
   dw_block_free = dw_free_initial;
   dw_block_high = dw_high_initial;
-  std::memset(dw_blocks_initial, 0, sizeof dw_blocks_initial);
-  std::memset(dw_free_initial, 0, sizeof dw_free_initial);
-  std::memset(dw_high_initial, 0, sizeof dw_high_initial);
+  if (store_tables_dirty) {
+    std::memset(dw_blocks_initial, 0, sizeof dw_blocks_initial);
+    std::memset(dw_free_initial, 0, sizeof dw_free_initial);
+    std::memset(dw_high_initial, 0, sizeof dw_high_initial);
+  }
   dw_capacity = DW_TABLE_STEP;
   dw_cur_block = -1;
   dw_next_slot = 256;

@@ -201,7 +201,7 @@ void sized_areas_reset() {
   for (uint32_t i = 0; i < n; i++) std::free(area15_table[i]);
   if (area15_table != area15_initial) std::free(area15_table);
   area15_table = area15_initial;
-  std::memset(area15_initial, 0, sizeof area15_initial);
+  if (store_tables_dirty) std::memset(area15_initial, 0, sizeof area15_initial);
   area15_capacity = 1024;
   area15_next = area15_free = area15_high = 0;
 }

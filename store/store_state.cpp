@@ -46,6 +46,8 @@ void store_raise_floors() {
   }
 }
 
+bool store_tables_dirty = false;
+
 void store_reset() {
   dw_area_reset();
   word_area_reset();
@@ -55,4 +57,5 @@ void store_reset() {
   tracked = nullptr;
   tracked_count = tracked_cap = 0;
   store_run_phase = false;
+  store_tables_dirty = true;
 }

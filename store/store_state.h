@@ -58,6 +58,10 @@ DW word_area_new(size_t size, void** out);
 // Records a block-level allocation so that store_reset can give it back.
 void store_track(void* p);
 
+// Set once a reset has run: the initial tables may then hold data and are cleared by the next
+// reset (before that they are still the zeroed storage the program started with, and clearing
+// them would only touch their pages).
+extern bool store_tables_dirty;
 // Each area's part of store_reset: back to the initial tables.
 void dw_area_reset();
 void word_area_reset();

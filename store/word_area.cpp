@@ -121,10 +121,12 @@ void word_area_reset() {
   }
   word_blocks = word_blocks_initial;
   word_used = word_used_initial;
-  std::memset(word_blocks_initial, 0, sizeof word_blocks_initial);
-  std::memset(word_used_initial, 0, sizeof word_used_initial);
+  if (store_tables_dirty) {
+    std::memset(word_blocks_initial, 0, sizeof word_blocks_initial);
+    std::memset(word_used_initial, 0, sizeof word_used_initial);
+  }
   word_capacity = 128;
   word_last = -1;
   word_floor = 0;
-  std::memset(word_fit_hint, 0, sizeof word_fit_hint);
+  if (store_tables_dirty) std::memset(word_fit_hint, 0, sizeof word_fit_hint);
 }
