@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "eval/intfunc.h"
 #include "eval/ops.h"
 #include "eval/plugins.h"
 
@@ -169,22 +170,50 @@ static DW finish_call(DW f, int base, const ScopeMark& saved, int thisSlot) {
   return res;
 }
 
-static DW invoke(DW f, const DW* trees, uint32_t n) {
-  stack_check();
-  // Held by the tree and a variable, the function cannot go away while its arguments run;
-  // otherwise it is held here for the call.
-  bool hold = dw_count(f) < 2;
-  if (hold) dw_ref(f);
+// The tree's call of f: parameters from argument trees or from values, then the body.
+static DW call_on_tree(DW f, const DW* trees, const DW* values, uint32_t n) {
   unsigned np = func_param_count(f);
   int base = local_top + 1;
-  push_arguments(np, trees, nullptr, n);
+  push_arguments(np, trees, values, n);
   ScopeMark saved = scope_save();
   frame_base = base;
   param_count = static_cast<int>(np);
   local_count = static_cast<int>(func_local_count(f));
   block_depth = saved.block_depth + 1;
   enter_frame(f, base);
-  DW res = finish_call(f, base, saved, -1);
+  return finish_call(f, base, saved, -1);
+}
+
+// A call of a function that has an integer plan: the arguments are evaluated (as the tree
+// evaluates them: one per parameter, in order) and the plan runs on them; when it gives up, the
+// call is made on the tree with the same values. Returns false (having evaluated nothing) when
+// the call has missing arguments.
+static bool invoke_planned(DW f, int plan, const DW* trees, uint32_t n, DW* res) {
+  int np = intfunc_param_count(plan);
+  if (static_cast<int>(n) < np) return false;
+  DW vals[32];   // a plan has at most 32 parameters and locals
+  for (int i = 0; i < np; i++) vals[i] = dw_ref(eval_node(trees[i]));
+  if (!intfunc_run(plan, vals, res)) *res = call_on_tree(f, nullptr, vals, static_cast<uint32_t>(np));
+  for (int i = 0; i < np; i++) {
+    if (vals[i] == *res) dw_unref(vals[i]);
+    else dw_release(vals[i]);
+  }
+  return true;
+}
+
+static DW invoke(DW f, const DW* trees, uint32_t n) {
+  stack_check();
+  // Held by the tree and a variable, the function cannot go away while its arguments run;
+  // otherwise it is held here for the call.
+  bool hold = dw_count(f) < 2;
+  if (hold) dw_ref(f);
+  int plan = intfunc_plan(f);
+  DW planned;
+  if (plan >= 0 && invoke_planned(f, plan, trees, n, &planned)) {
+    if (hold) dw_unref(f);
+    return planned;
+  }
+  DW res = call_on_tree(f, trees, nullptr, n);
   if (hold) dw_unref(f);
   return res;
 }

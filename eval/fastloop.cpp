@@ -156,9 +156,7 @@ Shape build_expr(FastLoop* p, DW t) {
       return emit_binary(p, I_BINARY, r->op) ? NUMBER : NONE;
     case OP_EQ: case OP_STRICT_EQ: case OP_NE: case OP_STRICT_NE:
     case OP_LT: case OP_LE: case OP_GT: case OP_GE: {
-      CompareOp op = r->op == OP_EQ || r->op == OP_STRICT_EQ ? CMP_EQ
-                     : r->op == OP_NE || r->op == OP_STRICT_NE ? CMP_NE
-                     : r->op == OP_LT ? CMP_LT : r->op == OP_LE ? CMP_LE : r->op == OP_GT ? CMP_GT : CMP_GE;
+      CompareOp op = compare_of(r->op);
       if (!operand(a[0]) || !operand(a[1])) return NONE;
       return emit_binary(p, I_COMPARE, op) ? COMPARISON : NONE;
     }
@@ -190,9 +188,6 @@ bool build_stmt(FastLoop* p, DW t) {
   }
 }
 
-inline int32_t wrap_add(int32_t a, int32_t b) {
-  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
 
 // Writes an Integer into a variable's slot: in place when the slot alone holds an Integer,
 // else as a record of the variable's own (so that the next write is in place).
@@ -251,17 +246,6 @@ static inline int32_t right(const Ins* in, const int32_t* cells, int32_t** sp) {
   if (in->right == R_CELL) return cells[in->cell];
   if (in->right == R_IMM) return in->imm;
   return *--*sp;
-}
-
-static inline bool holds(CompareOp op, int32_t x, int32_t y) {
-  switch (op) {
-    case CMP_EQ: return x == y;
-    case CMP_NE: return x != y;
-    case CMP_LT: return x < y;
-    case CMP_LE: return x <= y;
-    case CMP_GT: return x > y;
-    default: return x >= y;
-  }
 }
 
 // Writes the cells the plan changed back into their variables.
@@ -332,7 +316,7 @@ FastStop fastloop_run(const FastLoop* p) {
         break;
       case I_SUB_FROM:
         sp--;
-        cells[in->cell] = static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(cells[in->cell]) - *sp));
+        cells[in->cell] = wrap_sub(cells[in->cell], *sp);
         dirty |= 1u << in->cell;
         break;
       case I_STEP:

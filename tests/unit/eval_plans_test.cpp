@@ -1,8 +1,9 @@
-// Integer loops on a plan: every script gives the same output and the same error with plans as
-// on the tree alone, including loops whose plan hands them back to the tree part-way.
+// Plans (integer loops, integer functions): every script gives the same output and the same
+// error with plans as on the tree alone, including runs that a plan hands back to the tree.
 #include <gtest/gtest.h>
 
 #include "eval/fastloop.h"
+#include "eval/intfunc.h"
 #include "tests/unit/eval_testutil.h"
 
 namespace {
@@ -15,10 +16,22 @@ struct LoopCase {
 };
 
 ScriptResult run_with_plans(const char* src, bool plans) {
-  fastloop_enabled = plans;
+  fastloop_enabled = intfunc_enabled = plans;
   ScriptResult r = run_script(src);
-  fastloop_enabled = true;
+  fastloop_enabled = intfunc_enabled = true;
   return r;
+}
+
+void check_same_as_tree(const LoopCase* cases, size_t n) {
+  for (size_t i = 0; i < n; i++) {
+    const LoopCase& c = cases[i];
+    ScriptResult tree = run_with_plans(c.src, false);
+    ScriptResult planned = run_with_plans(c.src, true);
+    EXPECT_EQ(tree.log, c.log) << c.name;
+    EXPECT_EQ(tree.error.rfind(c.error, 0), 0u) << c.name << "\n" << tree.error;
+    EXPECT_EQ(planned.log, tree.log) << c.name;
+    EXPECT_EQ(planned.error, tree.error) << c.name;
+  }
 }
 
 }  // namespace
@@ -75,12 +88,52 @@ TEST(EvalFastLoop, SameAsTheTree) {
       {"a loop whose body is not all arithmetic runs on the tree",
        "var s = 0, t = ''; for (var i = 0; i < 4; i++) { s += i; t += s; } console.log(s, t);", "6\"0136\"\n", ""},
   };
-  for (const LoopCase& c : cases) {
-    ScriptResult tree = run_with_plans(c.src, false);
-    ScriptResult planned = run_with_plans(c.src, true);
-    EXPECT_EQ(tree.log, c.log) << c.name;
-    EXPECT_EQ(tree.error.rfind(c.error, 0), 0u) << c.name << "\n" << tree.error;
-    EXPECT_EQ(planned.log, tree.log) << c.name;
-    EXPECT_EQ(planned.error, tree.error) << c.name;
-  }
+  check_same_as_tree(cases, std::size(cases));
+}
+
+TEST(EvalIntFunctions, SameAsTheTree) {
+  static const LoopCase cases[] = {
+      {"recursion",
+       "function fib(n) { if (n < 2) return n; return fib(n - 1) + fib(n - 2); } console.log(fib(20), fib(1));",
+       "67651\n", ""},
+      {"mutual recursion and else branches",
+       "function ev(n) { if (n == 0) return 1; else return od(n - 1); }"
+       "function od(n) { if (n == 0) return 0; else return ev(n - 1); } console.log(ev(10), od(7), ev(7));",
+       "110\n", ""},
+      {"var locals, += -= ++ --",
+       "function f(a, b) { var t = a * 2; t += b; t -= 1; t++; ++t; t--; var u = t % 7; return u + t; }"
+       "console.log(f(5, 9), f(-5, 3));",
+       "24-7\n", ""},
+      {"arguments that are not Integers go to the tree",
+       "function g(a) { return a + 1; } console.log(g('x'), g(1.5), g(2));", "\"x1\"2.53\n", ""},
+      {"products beyond 2^53 fold in double arithmetic",
+       "function sq(x) { return x * x; } function q(x) { return sq(x) + 1; } console.log(q(100000000), q(3));",
+       "187491942510\n", ""},
+      {"a division by zero deep down raises at its position",
+       "function d(n) { if (n == 0) return 10 / n; return d(n - 1) + 1; }\nconsole.log(d(5));", "",
+       "2330: EVAL ERROR 2330 (t.js:1:38)"},
+      {"missing arguments and extra ones with effects",
+       "function f(a, b) { return a + b; } function s(v) { console.log(v); return v; }"
+       "console.log(f(1, 2, s(3))); console.log(f(1));",
+       "3\n", "2240: EVAL ERROR 2240"},
+      {"a path without return gives undefined",
+       "function f(n) { if (n > 0) return 1; } console.log(f(1), f(-1));", "1undefined\n", ""},
+      {"a local read before it has a value",
+       "function f(n) { var a = n; if (n > 5) { var b = 2; } return a + b; } console.log(f(1));", "",
+       "2240: EVAL ERROR 2240"},
+      {"a global function replaced between calls",
+       "function h(n) { return n + 1; } function h2(n) { return n + 100; } function k(n) { return h(n) * 2; }"
+       "console.log(k(1)); h = h2; console.log(k(1));",
+       "4\n202\n", ""},
+      {"arguments are evaluated once, in order",
+       "var c = 0; function s(v) { c = c * 10 + v; return v; } function f(a, b) { return a - b; }"
+       "console.log(f(s(1), s(2)), c);",
+       "-112\n", ""},
+      {"recursion too deep for the native stack raises 2160",
+       "function d(n) { if (n == 0) return 0; return d(n - 1) + 1; } console.log(d(100000));", "",
+       "2160: EVAL ERROR 2160"},
+      {"a parameter shadowing a function is not called as one",
+       "function one(x) { return 1; } function f(one) { return one + 1; } console.log(f(5));", "6\n", ""},
+  };
+  check_same_as_tree(cases, std::size(cases));
 }
