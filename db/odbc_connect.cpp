@@ -68,9 +68,21 @@ static std::string_view key_value(std::string_view cs, std::string_view name, bo
 // transaction of its own: inside one it loads the whole result into memory before the first row.
 // A sqlite connection therefore leaves the driver in autocommit mode and holds its transaction
 // with BEGIN, COMMIT and ROLLBACK statements; the script sees the same transaction either way.
-constexpr uint8_t KIND_SQLITE = 5;
+constexpr uint8_t KIND_POSTGRESQL = 4, KIND_SQLITE = 5;
 static bool holds_own_transaction(const db_connection* conn) { return conn->kind == KIND_SQLITE; }
-constexpr std::string_view SQLITE_STEP_OPTION = ";StepAPI=1";
+
+// Driver options that make a large result arrive row by row instead of whole, added to the
+// connection string unless it names the key itself: the SQLite driver's StepAPI (see above),
+// and psqlODBC's cursor fetching (without it a million-row result is held whole: 240 MB).
+struct StreamOption {
+  uint8_t kind;
+  std::string_view key, text;
+};
+constexpr StreamOption STREAM_OPTIONS[] = {
+    {KIND_SQLITE, "StepAPI", ";StepAPI=1"},
+    {KIND_POSTGRESQL, "UseDeclareFetch", ";UseDeclareFetch=1;Fetch=1000"},
+};
+constexpr size_t STREAM_OPTION_ROOM = 32;
 
 // Runs one transaction statement (ASCII) on its own statement handle. On failure the
 // diagnostics are left in odbc_diag_text under message; returns whether it succeeded.
@@ -146,15 +158,18 @@ void odbc_connect(db_connection* conn, std::string_view library, std::string_vie
   std::string_view encode = key_value(conn_string, "encode");
   if (encode.size() >= 38) raise_eval_error(1600, "DBパラメータの長さ不正");
   // The connection string in UTF-16; a longer one would be cut.
-  SQLWCHAR wide[2048 + SQLITE_STEP_OPTION.size() + 2];
+  SQLWCHAR wide[2048 + STREAM_OPTION_ROOM + 2];
   if (conn_string.size() > 2047 &&
       MultiToWide(conn_string.data(), static_cast<int>(conn_string.size()), reinterpret_cast<uint16_t*>(wide), 2048) > 2047)
     raise_eval_error(1600, "DBパラメータの長さ不正");
   int wide_len = MultiToWide(conn_string.data(), static_cast<int>(conn_string.size()), reinterpret_cast<uint16_t*>(wide), 2047);
-  bool step_given = false;
-  key_value(conn_string, "StepAPI", &step_given);
-  if (holds_own_transaction(conn) && !step_given)
-    for (char c : SQLITE_STEP_OPTION) wide[wide_len++] = static_cast<SQLWCHAR>(c);
+  for (const StreamOption& o : STREAM_OPTIONS) {
+    static_assert(sizeof ";UseDeclareFetch=1;Fetch=1000" <= STREAM_OPTION_ROOM);
+    bool given = false;
+    key_value(conn_string, o.key, &given);
+    if (o.kind == conn->kind && !given)
+      for (char c : o.text) wide[wide_len++] = static_cast<SQLWCHAR>(c);
+  }
   wide[wide_len] = 0;
 
   // The driver manager sets up its conversion for the connection at its first wide call on
