@@ -59,7 +59,13 @@ void frameless_cache_reset() {
   for (DW& k : frameless_key) k = 0;
 }
 
+static uint32_t frameless_epoch;
+
 static inline bool frameless(DW body) {
+  if (frameless_epoch != tree_free_epoch) {
+    frameless_cache_reset();
+    frameless_epoch = tree_free_epoch;
+  }
   unsigned i = (body ^ (body >> 9)) & (FRAMELESS_CACHE - 1);
   if (frameless_key[i] != body) {
     frameless_key[i] = body;
@@ -193,7 +199,9 @@ static bool invoke_planned(DW f, int plan, const DW* trees, uint32_t n, DW* res)
   if (static_cast<int>(n) < np) return false;
   DW vals[32];   // a plan has at most 32 parameters and locals
   for (int i = 0; i < np; i++) vals[i] = dw_ref(eval_node(trees[i]));
-  if (!intfunc_run(plan, vals, res)) *res = call_on_tree(f, nullptr, vals, static_cast<uint32_t>(np));
+  // The arguments may have run code that dropped the plans: ask again.
+  plan = intfunc_plan(f);
+  if (plan < 0 || !intfunc_run(plan, vals, res)) *res = call_on_tree(f, nullptr, vals, static_cast<uint32_t>(np));
   for (int i = 0; i < np; i++) {
     if (vals[i] == *res) dw_unref(vals[i]);
     else dw_release(vals[i]);

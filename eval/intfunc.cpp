@@ -377,6 +377,12 @@ void intfunc_reset() {
 
 int intfunc_plan(DW func) {
   if (!intfunc_enabled || eval_hooks_on) return -1;
+  // Plans are kept by body handle and name the function values they call.
+  static uint32_t epoch;
+  if (epoch != tree_free_epoch) {
+    intfunc_reset();
+    epoch = tree_free_epoch;
+  }
   int idx = plan_of(func);
   return idx >= 0 && still_valid(idx) ? idx : -1;
 }

@@ -103,8 +103,12 @@ uint8_t* dw_new(unsigned type, DW* out, unsigned count) {
   return rec;
 }
 
+uint32_t tree_free_epoch = 0;
+
 void dw_free_record(DW h) {
   if (!store_run_phase) return;
+  unsigned t = dw_type(h);
+  if (t == T_NODE || t == T_FUNC) tree_free_epoch++;
   uint32_t blk = (h >> 8) & 0xFFF, slot = h & 0xFF;
   dw_blocks[blk][slot << 4] = HDR_FREE;
   if (dw_block_free[blk] == 0 || dw_block_high[blk] < slot) dw_block_high[blk] = static_cast<uint8_t>(slot);

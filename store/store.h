@@ -103,6 +103,10 @@ void dw_discard(DW h);
 void dw_destroy(unsigned type, DW h);
 void area_release(DW h);
 
+// Counts the program-tree nodes and function values freed while running: their handles may then
+// stand for other trees, so whatever is kept by such a handle must be dropped when it changes.
+extern uint32_t tree_free_epoch;
+
 void store_switch_to_run_phase();
 void store_raise_floors();   // before a compiled module is installed
 // Clears the block tables (process start) and gives back the store's storage: every handle

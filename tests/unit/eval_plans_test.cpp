@@ -132,6 +132,11 @@ TEST(EvalIntFunctions, SameAsTheTree) {
       {"recursion too deep for the native stack raises 2160",
        "function d(n) { if (n == 0) return 0; return d(n - 1) + 1; } console.log(d(100000));", "",
        "2160: EVAL ERROR 2160"},
+      {"functions made by eval, dropped, and made again",
+       "function a(n) { return n + 1; } var x = 0; for (var i = 0; i < 3; i++) { x = x + eval('a(' + i + ')'); }"
+       "var g = eval('function(n) { return n * 3; }'); console.log(x, g(2)); g = 0;"
+       "var k = eval('function(n) { return n - 3; }'); console.log(k(2), a(5));",
+       "66\n-16\n", ""},
       {"a parameter shadowing a function is not called as one",
        "function one(x) { return 1; } function f(one) { return one + 1; } console.log(f(5));", "6\n", ""},
   };
