@@ -78,13 +78,6 @@ DW* resolve(DW name_handle, bool writable) {
   return &global_table[g].value;
 }
 
-bool is_name(DW t) { return dw_type(t) == T_CONST && t >= 5; }
-
-NodeRec* node_of(DW t) {
-  if (dw_type(t) != T_NODE) return nullptr;
-  return reinterpret_cast<NodeRec*>(dw_rec(t));
-}
-
 // The cell of a variable's slot (-1 when there are too many).
 int cell_of(FastLoop* p, DW* slot, bool read) {
   for (int c = 0; c < p->ncells; c++) {
@@ -126,59 +119,39 @@ bool emit_binary(FastLoop* p, uint8_t op, uint8_t aux) {
   return emit(p, op, -1, aux);
 }
 
-enum Shape { NUMBER, COMPARISON, NONE };
-
-// Code that leaves the expression's Integer on the stack.
-Shape build_expr(FastLoop* p, DW t) {
-  if (is_name(t)) {
+// The emitter of plan_expr for a loop: variables become cells.
+struct LoopEmitter {
+  FastLoop* p;
+  bool name(DW t) {
     DW* slot = resolve(t, false);
-    return slot && emit(p, I_VAR, 1, 0, 0, slot, true) ? NUMBER : NONE;
+    return slot && emit(p, I_VAR, 1, 0, 0, slot, true);
   }
-  if (dw_type(t) == T_INT) return emit(p, I_LIT, 1, 0, int_of(t)) ? NUMBER : NONE;
-  NodeRec* r = node_of(t);
-  if (!r) return NONE;
-  // A comparison gives true or false, not a number: only a condition may be one.
-  auto operand = [p](DW a) { return build_expr(p, a) == NUMBER; };
-  DW* a = rec_args(r);
-  switch (r->op) {
-    case OP_GROUP:
-      return r->argc == 1 ? build_expr(p, r->a1) : NONE;
-    case OP_ADD: {
-      uint32_t n = rec_argc(r);
-      if (!operand(a[0])) return NONE;
-      for (uint32_t k = 1; k < n; k++)
-        if (!operand(a[k]) || !emit_binary(p, I_ADD, 0)) return NONE;
-      return NUMBER;
-    }
-    case OP_SUB: case OP_MUL: case OP_DIV: case OP_MOD:
-      // Longer runs fold in double arithmetic; only pairs have an exact integer form.
-      if (r->argc != 2 || !operand(a[0]) || !operand(a[1])) return NONE;
-      return emit_binary(p, I_BINARY, r->op) ? NUMBER : NONE;
-    case OP_EQ: case OP_STRICT_EQ: case OP_NE: case OP_STRICT_NE:
-    case OP_LT: case OP_LE: case OP_GT: case OP_GE: {
-      CompareOp op = compare_of(r->op);
-      if (!operand(a[0]) || !operand(a[1])) return NONE;
-      return emit_binary(p, I_COMPARE, op) ? COMPARISON : NONE;
-    }
-    default:
-      return NONE;
-  }
+  bool literal(int32_t v) { return emit(p, I_LIT, 1, 0, v); }
+  bool add() { return emit_binary(p, I_ADD, 0); }
+  bool binary(unsigned op) { return emit_binary(p, I_BINARY, static_cast<uint8_t>(op)); }
+  bool compare(CompareOp op) { return emit_binary(p, I_COMPARE, op); }
+  bool other(NodeRec*) { return false; }
+};
+
+PlanShape build_expr(FastLoop* p, DW t) {
+  LoopEmitter e{p};
+  return plan_expr(e, t);
 }
 
 // Code of a statement; false when it has none.
 bool build_stmt(FastLoop* p, DW t) {
-  NodeRec* r = node_of(t);
+  NodeRec* r = plan_node(t);
   if (!r) return false;
   switch (r->op) {
     case OP_ASSIGN: case OP_ADD_ASSIGN: case OP_SUB_ASSIGN: {
-      if (r->argc != 2 || !is_name(r->a1)) return false;
+      if (r->argc != 2 || !plan_is_name(r->a1)) return false;
       DW* slot = resolve(r->a1, true);
-      if (!slot || build_expr(p, r->a2) != NUMBER) return false;
+      if (!slot || build_expr(p, r->a2) != PLAN_NUMBER) return false;
       uint8_t op = r->op == OP_ASSIGN ? I_STORE : r->op == OP_ADD_ASSIGN ? I_ADD_TO : I_SUB_FROM;
       return emit(p, op, -1, 0, 0, slot, op != I_STORE);
     }
     case OP_POST_INC: case OP_POST_DEC: case OP_PRE_INC: case OP_PRE_DEC: {
-      if (!is_name(r->a1)) return false;
+      if (!plan_is_name(r->a1)) return false;
       DW* slot = resolve(r->a1, true);
       int delta = r->op == OP_POST_INC || r->op == OP_PRE_INC ? 1 : -1;
       return slot && emit(p, I_STEP, 0, 0, delta, slot, true);
@@ -211,7 +184,7 @@ FastLoop* fastloop_build(DW cond, DW body, const DW* updates, uint32_t nupdates)
   p->n = p->depth = p->ncells = 0;
   p->where = FAST_AT_CONDITION;
   p->index = 0;
-  if (build_expr(p, cond) == NONE) return nullptr;
+  if (build_expr(p, cond) == PLAN_NONE) return nullptr;
   Ins& last = p->code[p->n - 1];
   if (last.op == I_COMPARE) {
     last.op = I_COMPARE_TEST;
@@ -220,7 +193,7 @@ FastLoop* fastloop_build(DW cond, DW body, const DW* updates, uint32_t nupdates)
     return nullptr;
   }
   p->where = FAST_AT_BODY;
-  NodeRec* b = node_of(body);
+  NodeRec* b = plan_node(body);
   if (b && b->op == OP_BLOCK) {
     uint32_t n = rec_argc(b);
     if (n > 255) return nullptr;

@@ -78,10 +78,6 @@ int16_t cache_val[CACHE];
 
 inline unsigned cache_slot(DW body) { return (body ^ (body >> 8)) & (CACHE - 1); }
 
-bool is_name(DW t) { return dw_type(t) == T_CONST && t >= 5; }
-
-NodeRec* node_of(DW t) { return dw_type(t) == T_NODE ? reinterpret_cast<NodeRec*>(dw_rec(t)) : nullptr; }
-
 int cell_of(const Plan* p, DW name) {
   uint32_t nm = name & NAME_MASK;
   for (int c = 0; c < p->ncells; c++)
@@ -99,13 +95,11 @@ bool emit(Plan* p, uint8_t op, int delta, uint8_t aux = 0, int cell = 0, int32_t
 
 int plan_of(DW func);
 
-enum Shape { NUMBER, COMPARISON, NONE };
-
-Shape build_expr(Plan* p, DW t);
+PlanShape build_expr(Plan* p, DW t);
 
 bool build_call(Plan* p, NodeRec* r) {
   DW callee = r->a1;
-  if (!is_name(callee) || cell_of(p, callee) >= 0) return false;
+  if (!plan_is_name(callee) || cell_of(p, callee) >= 0) return false;
   if (callee == NAME_NUMBER || callee == NAME_STRING || callee == NAME_DATE) return false;
   int g = global_find_down(callee & NAME_MASK);
   if (g < 0 || dw_type(global_table[g].value) != T_FUNC || p->ncallees == MAX_CALLEES) return false;
@@ -119,59 +113,44 @@ bool build_call(Plan* p, NodeRec* r) {
   int np = plans[target].nparams;
   if (static_cast<int>(n) < np) return false;
   for (int i = 0; i < np; i++)
-    if (build_expr(p, args[i]) != NUMBER) return false;
+    if (build_expr(p, args[i]) != PLAN_NUMBER) return false;
   p->callees[p->ncallees++] = Callee{callee & NAME_MASK, f, target};
   return emit(p, F_CALL, 1 - np, static_cast<uint8_t>(np), 0, target);
 }
 
-Shape build_expr(Plan* p, DW t) {
-  if (is_name(t)) {
+// The emitter of plan_expr for a function: names are its parameters and var locals; calls of
+// planned functions by global name are one more form.
+struct FunctionEmitter {
+  Plan* p;
+  bool name(DW t) {
     int c = cell_of(p, t);
-    if (c < 0) return NONE;
-    return emit(p, c < p->nparams ? F_PARAM : F_LOCAL, 1, 0, c) ? NUMBER : NONE;
+    return c >= 0 && emit(p, c < p->nparams ? F_PARAM : F_LOCAL, 1, 0, c);
   }
-  if (dw_type(t) == T_INT) return emit(p, F_LIT, 1, 0, 0, int_of(t)) ? NUMBER : NONE;
-  NodeRec* r = node_of(t);
-  if (!r) return NONE;
-  auto operand = [p](DW a) { return build_expr(p, a) == NUMBER; };
-  DW* a = rec_args(r);
-  switch (r->op) {
-    case OP_GROUP:
-      return r->argc == 1 ? build_expr(p, r->a1) : NONE;
-    case OP_ADD: {
-      uint32_t n = rec_argc(r);
-      if (!operand(a[0])) return NONE;
-      for (uint32_t k = 1; k < n; k++)
-        if (!operand(a[k]) || !emit(p, F_ADD, -1)) return NONE;
-      return NUMBER;
-    }
-    case OP_SUB: case OP_MUL: case OP_DIV: case OP_MOD:
-      if (r->argc != 2 || !operand(a[0]) || !operand(a[1])) return NONE;
-      return emit(p, F_BINARY, -1, r->op) ? NUMBER : NONE;
-    case OP_EQ: case OP_STRICT_EQ: case OP_NE: case OP_STRICT_NE:
-    case OP_LT: case OP_LE: case OP_GT: case OP_GE:
-      if (!operand(a[0]) || !operand(a[1])) return NONE;
-      return emit(p, F_COMPARE, -1, compare_of(r->op)) ? COMPARISON : NONE;
-    case OP_CALL:
-      return build_call(p, r) ? NUMBER : NONE;
-    default:
-      return NONE;
-  }
+  bool literal(int32_t v) { return emit(p, F_LIT, 1, 0, 0, v); }
+  bool add() { return emit(p, F_ADD, -1); }
+  bool binary(unsigned op) { return emit(p, F_BINARY, -1, static_cast<uint8_t>(op)); }
+  bool compare(CompareOp op) { return emit(p, F_COMPARE, -1, op); }
+  bool other(NodeRec* r) { return r->op == OP_CALL && build_call(p, r); }
+};
+
+PlanShape build_expr(Plan* p, DW t) {
+  FunctionEmitter e{p};
+  return plan_expr(e, t);
 }
 
 bool build_stmt(Plan* p, DW t);
 
 bool build_assign(Plan* p, NodeRec* r) {
-  if (!is_name(r->a1)) return false;
+  if (!plan_is_name(r->a1)) return false;
   int c = cell_of(p, r->a1);
   if (c < 0) return false;
   switch (r->op) {
     case OP_ASSIGN:
-      return r->argc == 2 && build_expr(p, r->a2) == NUMBER && emit(p, F_STORE, -1, 0, c);
+      return r->argc == 2 && build_expr(p, r->a2) == PLAN_NUMBER && emit(p, F_STORE, -1, 0, c);
     case OP_ADD_ASSIGN:
-      return r->argc == 2 && build_expr(p, r->a2) == NUMBER && emit(p, F_ADD_TO, -1, 0, c);
+      return r->argc == 2 && build_expr(p, r->a2) == PLAN_NUMBER && emit(p, F_ADD_TO, -1, 0, c);
     case OP_SUB_ASSIGN:
-      return r->argc == 2 && build_expr(p, r->a2) == NUMBER && emit(p, F_SUB_FROM, -1, 0, c);
+      return r->argc == 2 && build_expr(p, r->a2) == PLAN_NUMBER && emit(p, F_SUB_FROM, -1, 0, c);
     default: {
       int delta = r->op == OP_POST_INC || r->op == OP_PRE_INC ? 1 : -1;
       return emit(p, F_STEP, 0, 0, c, delta);
@@ -180,7 +159,7 @@ bool build_assign(Plan* p, NodeRec* r) {
 }
 
 bool build_stmt(Plan* p, DW t) {
-  NodeRec* r = node_of(t);
+  NodeRec* r = plan_node(t);
   if (!r) return false;
   switch (r->op) {
     case OP_BLOCK: {
@@ -193,7 +172,7 @@ bool build_stmt(Plan* p, DW t) {
     case OP_IF: {
       uint32_t n = rec_argc(r);
       DW* a = rec_args(r);
-      if (build_expr(p, a[0]) == NONE) return false;
+      if (build_expr(p, a[0]) == PLAN_NONE) return false;
       int jf = p->n;
       if (!emit(p, F_JUMP_FALSE, -1) || !build_stmt(p, a[1])) return false;
       if (n < 3) {
@@ -208,14 +187,14 @@ bool build_stmt(Plan* p, DW t) {
       return true;
     }
     case OP_RETURN:
-      return rec_argc(r) == 1 && build_expr(p, r->a1) == NUMBER && emit(p, F_RETURN, -1);
+      return rec_argc(r) == 1 && build_expr(p, r->a1) == PLAN_NUMBER && emit(p, F_RETURN, -1);
     case OP_VAR: {
       // var x = e: x is one of the function's own names (a var without a value would make it
       // undefined, which the plan cannot hold).
       uint32_t n = rec_argc(r);
       DW* items = rec_args(r);
       for (uint32_t i = 0; i < n; i++) {
-        NodeRec* item = node_of(items[i]);
+        NodeRec* item = plan_node(items[i]);
         if (!item || item->op != OP_ASSIGN || !build_assign(p, item)) return false;
       }
       return true;
