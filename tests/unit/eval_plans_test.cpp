@@ -142,3 +142,64 @@ TEST(EvalIntFunctions, SameAsTheTree) {
   };
   check_same_as_tree(cases, std::size(cases));
 }
+
+// Generated programs (fixed seed): integer functions and loops over random expressions, with
+// literals at the edges of the integer path, run with and without plans.
+namespace {
+
+struct Gen {
+  uint32_t state;
+  uint32_t next() {
+    state = state * 1103515245u + 12345u;
+    return state >> 8;
+  }
+  int pick(int n) { return static_cast<int>(next() % static_cast<uint32_t>(n)); }
+
+  std::string literal() {
+    static const char* const lits[] = {"0", "1", "2", "3", "7", "-1", "-5", "65536", "1000003",
+                                       "2147483647", "-2147483648", "46341", "100000000"};
+    return lits[pick(static_cast<int>(std::size(lits)))];
+  }
+  std::string expr(const char* const* vars, int nvars, int depth) {
+    int k = depth <= 0 ? pick(2) : pick(6);
+    if (k == 0) return vars[pick(nvars)];
+    if (k == 1) return literal();
+    static const char* const ops[] = {" + ", " - ", " * ", " / ", " % "};
+    std::string e = "(" + expr(vars, nvars, depth - 1) + ops[pick(5)] + expr(vars, nvars, depth - 1);
+    if (pick(4) == 0) e += " + " + expr(vars, nvars, depth - 1);   // a longer run of +
+    return e + ")";
+  }
+  std::string cond(const char* const* vars, int nvars) {
+    static const char* const cmps[] = {" < ", " <= ", " > ", " >= ", " == ", " != ", " === ", " !== "};
+    if (pick(5) == 0) return expr(vars, nvars, 1);
+    return expr(vars, nvars, 1) + cmps[pick(8)] + expr(vars, nvars, 1);
+  }
+};
+
+}  // namespace
+
+TEST(EvalPlans, GeneratedProgramsSameAsTheTree) {
+  Gen g{20261210};
+  static const char* const fvars[] = {"a", "b", "c"};
+  static const char* const lvars[] = {"x", "y", "z", "i"};
+  for (int round = 0; round < 300; round++) {
+    std::string src;
+    // A recursive function with a var local and branches.
+    src += "function f(a, b) { var c = " + g.expr(fvars, 2, 2) + "; if (a <= 0) return " + g.expr(fvars, 3, 2) +
+           "; if (" + g.cond(fvars, 3) + ") { c = " + g.expr(fvars, 3, 2) + "; } else { c += " +
+           g.expr(fvars, 3, 1) + "; } if (" + g.cond(fvars, 3) + ") c--; return f(a - 1, " + g.expr(fvars, 3, 1) +
+           ") - c; }\n";
+    src += "try { console.log(f(" + std::to_string(g.pick(8)) + ", " + g.literal() + ")); } catch (e) { console.log(e.message); }\n";
+    // A loop with assignments of every kind.
+    src += "var x = " + g.literal() + ", y = " + g.literal() + ", z = 0;\n";
+    src += "for (var i = 0; " + (g.pick(3) ? std::string("i < ") + std::to_string(g.pick(40)) : "i < 40") +
+           "; i++) { x = " + g.expr(lvars, 4, 2) + "; y += " + g.expr(lvars, 4, 1) + "; z -= " + g.expr(lvars, 4, 1) + "; }\n";
+    src += "var w = 0; while (" + g.cond(lvars, 3) + ") { if (w > 30) break; w++; y = " + g.expr(lvars, 3, 1) + "; }\n";
+    src += "var v = 0; while (v < 30) { v++; x = " + g.expr(lvars, 3, 1) + "; }\n";
+    src += "console.log(x, y, z, i, w);\n";
+    ScriptResult tree = run_with_plans(src.c_str(), false);
+    ScriptResult planned = run_with_plans(src.c_str(), true);
+    ASSERT_EQ(planned.log, tree.log) << src;
+    ASSERT_EQ(planned.error, tree.error) << src;
+  }
+}
