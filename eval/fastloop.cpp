@@ -54,7 +54,7 @@ struct FastLoop {
   bool read[MAX_CELLS];   // whether the plan reads the cell (it must then start as an Integer)
   int ncells;
   int n;
-  int depth, max_depth;   // stack depth while building
+  int depth;              // stack depth while building
   uint8_t where, index;   // statement being built
 };
 
