@@ -40,7 +40,6 @@ struct Odbc {
   decltype(&SQLEndTran) end_tran;
   decltype(&SQLNumResultCols) num_cols;
   decltype(&SQLDescribeCol) describe;
-  decltype(&SQLSetConnectAttr) set_conn;
 };
 Odbc odbc;
 
@@ -64,7 +63,6 @@ void bind_odbc() {
   BIND(end_tran, SQLEndTran);
   BIND(num_cols, SQLNumResultCols);
   BIND(describe, SQLDescribeCol);
-  BIND(set_conn, SQLSetConnectAttr);
 #undef BIND
 }
 
@@ -80,14 +78,11 @@ struct Conn {
   SQLHDBC dbc;
 };
 
-Conn open_db(const std::string& file, bool autocommit = true) {
+Conn open_db(const std::string& file) {
   Conn c{};
   check(odbc.alloc(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &c.env), "SQLAllocHandle(env)");
   check(odbc.set_env(c.env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0), "SQLSetEnvAttr");
   check(odbc.alloc(SQL_HANDLE_DBC, c.env, &c.dbc), "SQLAllocHandle(dbc)");
-  if (!autocommit)
-    check(odbc.set_conn(c.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
-          "SQLSetConnectAttr");
   std::string cs = std::string("DRIVER=") + DRIVER + ";Database=" + file + CONN_OPTIONS;
   check(odbc.connect(c.dbc, nullptr, (SQLCHAR*)cs.c_str(), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
         "SQLDriverConnect");

@@ -415,14 +415,7 @@ void post_step_discarded(NodeRec* r) {
     DW* slot = last_location.kind == LOC_LOCAL ? &local_stack[last_location.index].value
                                                : &global_table[last_location.index].value;
     if (dw_type(t) == T_INT) {
-      int32_t v = static_cast<int32_t>(static_cast<uint32_t>(int_of(t)) + static_cast<uint32_t>(delta));
-      if ((*dw_rec(t) >> 4) == 1) {
-        reinterpret_cast<IntRec*>(dw_rec(t))->value = v;
-        return;
-      }
-      // The variable gets a record of its own, so that the next step changes it in place.
-      *slot = make_int(v, 1);
-      dw_release(t);
+      variable_write_int(slot, static_cast<int32_t>(static_cast<uint32_t>(int_of(t)) + static_cast<uint32_t>(delta)));
       return;
     }
     if (dw_type(t) != T_FLOAT) raise_eval_error(c.typeCode, "%s", c.message);

@@ -176,8 +176,9 @@ static DW finish_call(DW f, int base, const ScopeMark& saved, int thisSlot) {
   return res;
 }
 
-// The tree's call of f: parameters from argument trees or from values, then the body.
-static DW call_on_tree(DW f, const DW* trees, const DW* values, uint32_t n) {
+// The tree's call of f: parameters from argument trees or from values, then the body; a
+// constructor call also gets a new object as this (returned unless the body returns a value).
+static DW call_on_tree(DW f, const DW* trees, const DW* values, uint32_t n, bool construct = false) {
   unsigned np = func_param_count(f);
   int base = local_top + 1;
   push_arguments(np, trees, values, n);
@@ -187,7 +188,8 @@ static DW call_on_tree(DW f, const DW* trees, const DW* values, uint32_t n) {
   local_count = static_cast<int>(func_local_count(f));
   block_depth = saved.block_depth + 1;
   enter_frame(f, base);
-  return finish_call(f, base, saved, -1);
+  int thisSlot = construct ? local_push(NAME_THIS, dw_ref(make_object(nullptr, 0))) : -1;
+  return finish_call(f, base, saved, thisSlot);
 }
 
 // A call of a function that has an integer plan: the arguments are evaluated (as the tree
@@ -364,17 +366,7 @@ static DW construct(DW k, const DW* trees, uint32_t n) {
   if (dw_type(f) != T_FUNC) raise_eval_error(2370, "newステートメント不正");
   stack_check();
   dw_ref(f);
-  unsigned np = func_param_count(f);
-  int base = local_top + 1;
-  push_arguments(np, trees, nullptr, n);
-  ScopeMark saved = scope_save();
-  frame_base = base;
-  param_count = static_cast<int>(np);
-  local_count = static_cast<int>(func_local_count(f));
-  block_depth = saved.block_depth + 1;
-  enter_frame(f, base);
-  int thisSlot = local_push(NAME_THIS, dw_ref(make_object(nullptr, 0)));
-  DW res = finish_call(f, base, saved, thisSlot);
+  DW res = call_on_tree(f, trees, nullptr, n, true);
   if (dw_type(res) == T_OBJECT) reinterpret_cast<ObjRec*>(dw_rec(res))->ctor = k & NAME_MASK;
   dw_unref(f);
   return res;

@@ -107,20 +107,25 @@ DW lookup_global(uint32_t name);             // the global part of lookup_variab
 
 // The value of a variable: the innermost local of that name in the running call (when a block
 // is open), else the global, else a new global holding undefined. Leaves the location behind.
+// The slot of the innermost local of that name in the running call (only while a block is
+// open); 0 when there is none.
+inline int local_slot_of(uint32_t name) {
+  if (block_depth > 0) {
+    int low = frame_base < 1 ? 1 : frame_base;
+    for (int i = local_top; i >= low; i--)
+      if ((local_stack[i].name & NAME_MASK) == name) return i;
+  }
+  return 0;
+}
+
 inline DW lookup_variable(DW h) {
   uint32_t name = h & NAME_MASK;
   last_name = name;
-  if (block_depth > 0) {
-    int low = frame_base < 1 ? 1 : frame_base;
-    for (int i = local_top; i >= low; i--) {
-      uint32_t w = local_stack[i].name;
-      if ((w & NAME_MASK) == name) {
-        last_location.kind = LOC_LOCAL;
-        last_location.index = i;
-        last_location_const = (w & CONST_BIT) != 0;
-        return local_stack[i].value;
-      }
-    }
+  if (int i = local_slot_of(name)) {
+    last_location.kind = LOC_LOCAL;
+    last_location.index = i;
+    last_location_const = (local_stack[i].name & CONST_BIT) != 0;
+    return local_stack[i].value;
   }
   return lookup_global(name);
 }

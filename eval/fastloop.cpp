@@ -65,13 +65,8 @@ namespace {
 // when writable is asked for a const.
 DW* resolve(DW name_handle, bool writable) {
   uint32_t name = name_handle & NAME_MASK;
-  if (block_depth > 0) {
-    int low = frame_base < 1 ? 1 : frame_base;
-    for (int i = local_top; i >= low; i--) {
-      uint32_t w = local_stack[i].name;
-      if ((w & NAME_MASK) == name) return writable && (w & CONST_BIT) ? nullptr : &local_stack[i].value;
-    }
-  }
+  if (int i = local_slot_of(name))
+    return writable && (local_stack[i].name & CONST_BIT) ? nullptr : &local_stack[i].value;
   int g = global_find_down(name);
   if (g < 0) return nullptr;
   if (writable && (global_table[g].name & CONST_BIT)) return nullptr;
@@ -162,18 +157,6 @@ bool build_stmt(FastLoop* p, DW t) {
 }
 
 
-// Writes an Integer into a variable's slot: in place when the slot alone holds an Integer,
-// else as a record of the variable's own (so that the next write is in place).
-inline void write_int(DW* slot, int32_t v) {
-  DW old = *slot;
-  if (dw_type(old) == T_INT && (*dw_rec(old) >> 4) == 1) {
-    reinterpret_cast<IntRec*>(dw_rec(old))->value = v;
-    return;
-  }
-  *slot = make_int(v, 1);
-  dw_release(old);
-}
-
 }  // namespace
 
 bool fastloop_enabled = true;
@@ -224,7 +207,7 @@ static inline int32_t right(const Ins* in, const int32_t* cells, int32_t** sp) {
 // Writes the cells the plan changed back into their variables.
 static void write_back(const FastLoop* p, const int32_t* cells, uint32_t dirty) {
   for (int c = 0; c < p->ncells; c++)
-    if (dirty & (1u << c)) write_int(p->slots[c], cells[c]);
+    if (dirty & (1u << c)) variable_write_int(p->slots[c], cells[c]);
 }
 
 FastStop fastloop_run(const FastLoop* p) {

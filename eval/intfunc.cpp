@@ -55,7 +55,7 @@ struct Callee {
   int plan;
 };
 
-enum PlanState : uint8_t { P_FREE, P_BUILDING, P_READY, P_NONE };
+enum PlanState : uint8_t { P_BUILDING, P_READY, P_NONE };
 
 struct Plan {
   PlanState state;

@@ -171,6 +171,18 @@ inline DW eval_holding(DW held, DW tree) {
 }
 
 inline int32_t int_of(DW v) { return reinterpret_cast<IntRec*>(dw_rec(v))->value; }
+
+// Writes an Integer into a variable's slot: in place when the slot alone holds an Integer, else
+// as a record of the variable's own (so that the next write is in place).
+inline void variable_write_int(DW* slot, int32_t v) {
+  DW old = *slot;
+  if (dw_type(old) == T_INT && (*dw_rec(old) >> 4) == 1) {
+    reinterpret_cast<IntRec*>(dw_rec(old))->value = v;
+    return;
+  }
+  *slot = make_int(v, 1);
+  dw_release(old);
+}
 inline double float_of(DW v) { return reinterpret_cast<FloatRec*>(dw_rec(v))->value; }
 
 // Error record fields.
