@@ -200,6 +200,18 @@ void bind_query_markers(odbc_frame* f, db_connection* conn, SQLHSTMT stmt, sql_s
   for (int i = 0; i < n; i++) off = bind_marker(f, conn, stmt, values, indicators, idx[i], i, scratch, off, cap);
 }
 
+SQLHSTMT query_open(odbc_frame* f, db_connection* conn, sql_statement* st, bind_value_list* values,
+                    SQLLEN* indicators, SQLSMALLINT* ncols) {
+  SQLHSTMT stmt = stmt_alloc(f, conn, 3775);
+  stmt_prepare(f, stmt, st, 3780);
+  stmt_check_params(f, stmt, st, 3790);
+  bind_query_markers(f, conn, stmt, st, values, indicators, 3790);
+  *ncols = 0;
+  odbc_last_rc = ODBC_CALL(SQLNumResultCols)(stmt, ncols);
+  odbc_check(f, 3795, "SQLNumResultCols Failed", SQL_HANDLE_STMT, stmt);
+  return stmt;
+}
+
 void stmt_finish(odbc_frame* f, SQLHSTMT stmt, int close_code, int unbind_code, int reset_code,
                  int free_code) {
   if (close_code) {

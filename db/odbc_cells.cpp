@@ -29,15 +29,9 @@ static void integer_cell(odbc_cell* cell, const char* text) {
 void odbc_select_cells(db_connection* conn, sql_statement* st, bind_value_list* values,
                        cell_consumer* consumer) {
   odbc_frame* f = frame_begin(FRAME_ADDRESS());
-  SQLHSTMT stmt = stmt_alloc(f, conn, 3775);
-  stmt_prepare(f, stmt, st, 3780);
-  stmt_check_params(f, stmt, st, 3790);
   SQLLEN param_ind[SQL_MAX_MARKERS];
-  bind_query_markers(f, conn, stmt, st, values, param_ind, 3790);
-
-  SQLSMALLINT ncols = 0;
-  odbc_last_rc = ODBC_CALL(SQLNumResultCols)(stmt, &ncols);
-  odbc_check(f, 3795, "SQLNumResultCols Failed", SQL_HANDLE_STMT, stmt);
+  SQLSMALLINT ncols;
+  SQLHSTMT stmt = query_open(f, conn, st, values, param_ind, &ncols);
   odbc_cell* cells = consumer->begin(consumer->state, ncols);
 
   cell_column inline_cols[31];

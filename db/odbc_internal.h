@@ -86,6 +86,10 @@ size_t bind_marker(odbc_frame* f, db_connection* conn, SQLHSTMT stmt, bind_value
 // Binds every marker of a query (variable and expression markers) from values.
 void bind_query_markers(odbc_frame* f, db_connection* conn, SQLHSTMT stmt, sql_statement* st,
                         bind_value_list* values, SQLLEN* indicators, int mismatch_code);
+// A query prepared with its markers bound (indicators: one per marker, kept by the caller while
+// the statement lives) and its column count described.
+SQLHSTMT query_open(odbc_frame* f, db_connection* conn, sql_statement* st, bind_value_list* values,
+                    SQLLEN* indicators, SQLSMALLINT* ncols);
 // Frees the statement handle of f with the checked SQLFreeStmt/SQLFreeHandle calls (a code of
 // 0 skips that call), then the frame.
 void stmt_finish(odbc_frame* f, SQLHSTMT stmt, int close_code, int unbind_code, int reset_code,

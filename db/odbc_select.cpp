@@ -69,15 +69,9 @@ static void append_field(front_text* rows, const column_layout& c, const char* d
 int odbc_select(db_connection* conn, sql_statement* st, int mode, bind_value_list* values,
                 row_sink* sink, select_output* out) {
   odbc_frame* f = frame_begin(FRAME_ADDRESS());
-  SQLHSTMT stmt = stmt_alloc(f, conn, 3775);
-  stmt_prepare(f, stmt, st, 3780);
-  stmt_check_params(f, stmt, st, 3790);
   SQLLEN param_ind[SQL_MAX_MARKERS];
-  bind_query_markers(f, conn, stmt, st, values, param_ind, 3790);
-
-  SQLSMALLINT ncols = 0;
-  odbc_last_rc = ODBC_CALL(SQLNumResultCols)(stmt, &ncols);
-  odbc_check(f, 3795, "SQLNumResultCols Failed", SQL_HANDLE_STMT, stmt);
+  SQLSMALLINT ncols;
+  SQLHSTMT stmt = query_open(f, conn, st, values, param_ind, &ncols);
   if (ncols >= ODBC_MAX_COLUMNS) odbc_raise(f, 3800, "カラム数が多すぎます(MAX 256)");
   sink->column_count = ncols;
 
