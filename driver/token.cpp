@@ -75,7 +75,8 @@ bool token_configured() { return token_key[0] != 0 || time_interval >= 1; }
 void write_token_record() {
   static char field1[TOKEN_TEXT_MAX * 3 + 32], field2[TOKEN_TEXT_MAX * 3 + 32];
   if (request_failed) {
-    out_write("X02NG02NG", 9);
+    // "NG" as both fields: a front end reads this line like any other token line.
+    out_write("X12NG12NG", 9);
     return;
   }
   time_t now = clock_now();
