@@ -18,7 +18,7 @@ extern size_t token_digest_len;
 int token_digest(const char* text, size_t len, unsigned t, char* out, size_t cap);
 // Whether a token key or a time interval is configured (the token record is then written).
 bool token_configured();
-// Writes "X" + the new token + its digest, or "X02NG02NG" for a failed request.
+// Writes "X" + the new token + its digest, or "X12NG12NG" for a failed request.
 void write_token_record();
 // Checks the "Q" token of a CGI request; raises 1775 on failure.
 void check_request_token();
