@@ -34,3 +34,14 @@ function restock(id, count) {
   if (changed == 0) alertToFront("no product " + id);
   return changed;
 }
+
+// order(id, count): takes from a product's stock and commits; refuses more than is in stock.
+function order(id, count) {
+  var db = openShop();
+  var rows = select(db, "select name, stock from products where id = :id");
+  if (rows.length == 0) throw "商品がありません: " + id;
+  if (rows[0][1] < count) throw "在庫が足りません: " + rows[0][0] + " (在庫 " + rows[0][1] + ")";
+  execute(db, "update products set stock = stock - :count where id = :id");
+  closeDb(db, "commit");
+  return count;
+}
