@@ -1,35 +1,31 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds the engine and runs the sample shop end to end as
-# a web server would (CGI environment, request body on standard input): a first request makes and
-# fills its SQLite database and answers with query records; a second one, in a new process,
-# restocks a product and commits; a third lists again and shows the change.
+# The main job: installs what is missing, builds the engine and runs the sample shop as a site
+# would: lighttpd on a loopback port serves the page and the engine; headless Chromium loads the
+# page, which lists the products (the first request makes and fills the SQLite database), restocks
+# one, shows the change, an error and an alert. What the page shows is printed, a screenshot saved
+# (build/demo/shop.png), the server stopped and the journal printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/release -j "$(nproc)" --target scriptcgi >/dev/null
+cmake --build build/release -j "$(nproc)" --target scriptcgi scriptcgi-limits >/dev/null
 
-app=$(mktemp -d /tmp/scriptcgi-demo.XXXXXX)
-trap 'rm -rf "$app"' EXIT
-cp -r examples/shop/. "$app/"
-cp build/release/scriptcgi "$app/"
-
-# A request body: M (modules) and P (the top-function call), each field a prefix giving the digit
-# count, the length and the text.
-plain() { local n=${#1}; printf '%d%d%s' "${#n}" "$n" "$1"; }
-request() {
-  local modules call body
-  modules=$(plain "$(plain shop.js)")
-  call=$(plain "$1")
-  body="M11${modules}P${call}"
-  echo "== request: $1"
-  printf '%s\n' "$body"
-  echo "== response"
-  (cd "$app" && printf '%s' "$body" | CONTENT_LENGTH=$(printf '%s' "$body" | wc -c) REMOTE_ADDR=127.0.0.1 ./scriptcgi)
-  echo
-}
-request 'catalog(500)'
-request 'restock(3, 20)'
-request 'catalog(1000)'
-echo "== journal"
-cat "$app/journal.log"
+mkdir -p build/demo
+site=$(mktemp -d /tmp/scriptcgi-demo.XXXXXX)
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+deploy/make-site.sh --port "$port" "$site" >/dev/null
+lighttpd -D -f "$site/lighttpd.conf" &
+server=$!
+trap 'kill "$server" 2>/dev/null; wait "$server" 2>/dev/null; rm -rf "$site"' EXIT
+for _ in $(seq 100); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+  sleep 0.1
+done
+echo "== lighttpd serves the shop at http://127.0.0.1:$port/ (site $site)"
+echo
+node scripts/demo-page.mjs "http://127.0.0.1:$port/" "$PWD/build/demo/shop.png"
+kill "$server"
+wait "$server" 2>/dev/null || true
+echo
+echo "== journal (one entry per request)"
+cat "$site/var/journal.log"
