@@ -9,7 +9,7 @@ import { startSite, http, APPS, SANITIZED } from './lib/servers.mjs';
 const ECHO = path.join(APPS, 'echo');
 let site;
 before(async () => {
-  site = await startSite('apache', ECHO, { cpu: 2, memory: 256, timeout: 20 });
+  site = await startSite('apache', ECHO, { cpu: 2, memory: 256, timeout: 300 });
 });
 after(async () => site && (await site.stop()));
 
@@ -57,7 +57,8 @@ test('a claimed address is dropped and the allowed network is enforced', async (
 test('a run-away request is stopped by its CPU-time limit', async () => {
   const started = Date.now();
   const res = await http(site.engine, { method: 'POST', body: encodeRequest({ modules: ['echo.js'], call: 'spin()' }) });
-  assert.ok(Date.now() - started < 15000, 'stopped within the bound');
+  // The silence time-out is 300 s: only the CPU limit (2 s) ends it this soon, even on a busy machine.
+  assert.ok(Date.now() - started < 90000, 'stopped by the CPU limit');
   assert.throws(() => decodeResponse(res.body), (e) => e.kind === 'truncated');
   const ok = await call(site.engine, { modules: ['echo.js'], call: 'whoami()' });
   assert.equal(ok.values.client, '127.0.0.1');

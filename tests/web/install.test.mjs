@@ -7,7 +7,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { call } from '../../client/scriptcgi.js';
-import { freePort, BIN } from './lib/servers.mjs';
+import { freePort, BIN, SANITIZED } from './lib/servers.mjs';
 
 const BUILD = process.env.SCRIPTCGI_BUILD ?? BIN;
 const FILES = ['lib/scriptcgi/scriptcgi', 'lib/scriptcgi/scriptcgi-debug', 'lib/scriptcgi/scriptcgi-limits',
@@ -25,7 +25,8 @@ test('cmake --install lays out a prefix from which scriptcgi-site makes a workin
     execFileSync('cmake', ['--install', BUILD, '--prefix', prefix], { stdio: 'ignore' });
     for (const f of FILES) assert.ok(fs.existsSync(path.join(prefix, f)), f);
     const port = await freePort();
-    const site = execFileSync(path.join(prefix, 'bin/scriptcgi-site'), ['--port', String(port), path.join(tmp, 'site')]).toString().trim();
+    const extra = SANITIZED ? ['--memory', '0', '--env', 'ASAN_OPTIONS=detect_leaks=0'] : [];
+    const site = execFileSync(path.join(prefix, 'bin/scriptcgi-site'), ['--port', String(port), ...extra, path.join(tmp, 'site')]).toString().trim();
     server = spawn('lighttpd', ['-D', '-f', path.join(site, 'lighttpd.conf')], { stdio: 'ignore' });
     const url = `http://127.0.0.1:${port}/cgi-bin/scriptcgi`;
     let r;

@@ -9,7 +9,7 @@ import { startSite, http, APPS, SANITIZED } from './lib/servers.mjs';
 const ECHO = path.join(APPS, 'echo');
 let site;
 before(async () => {
-  site = await startSite('lighttpd', ECHO, { cpu: 2, memory: 256, timeout: 20 });
+  site = await startSite('lighttpd', ECHO, { cpu: 2, memory: 256, timeout: 300 });
 });
 after(async () => site && (await site.stop()));
 
@@ -114,7 +114,8 @@ test('a client cannot claim another address, and the allowed network is enforced
 test('a run-away request is stopped by its CPU-time limit', async () => {
   const started = Date.now();
   const res = await http(site.engine, { method: 'POST', body: encodeRequest({ modules: ['echo.js'], call: 'spin()' }) });
-  assert.ok(Date.now() - started < 15000, 'stopped within the bound');
+  // The silence time-out is 300 s: only the CPU limit (2 s) ends it this soon, even on a busy machine.
+  assert.ok(Date.now() - started < 90000, 'stopped by the CPU limit');
   // The header went out before the loop: the answer ends early and reads as truncated.
   assert.throws(() => decodeResponse(res.body), (e) => e.kind === 'truncated');
   // the server goes on answering

@@ -50,7 +50,8 @@ export async function startSite(server, app, options = {}, extraConfig = '') {
   const args = ['--app', app, '--port', String(port), '--engine', path.join(BIN, 'scriptcgi'),
     '--limits', path.join(BIN, 'scriptcgi-limits')];
   if (SANITIZED) args.push('--memory', '0', '--env', 'ASAN_OPTIONS=detect_leaks=0');
-  for (const [k, v] of Object.entries(options)) args.push(`--${k}`, String(v));
+  // The sanitizers reserve far more address space than any memory limit allows.
+  for (const [k, v] of Object.entries(options)) if (!(SANITIZED && k === 'memory')) args.push(`--${k}`, String(v));
   execFileSync(path.join(ROOT, 'deploy/make-site.sh'), [...args, site], { stdio: ['ignore', 'ignore', 'inherit'] });
   if (extraConfig) fs.appendFileSync(path.join(site, 'cgi-bin/ZOLK.config'), extraConfig);
   const [cmd, cmdArgs, log] = server === 'lighttpd'
