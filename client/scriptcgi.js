@@ -292,16 +292,23 @@ class Reader {
     return { text: utf8Decoder.decode(out.subarray(0, w)), plain: false };
   }
 
-  // A value field: text, integer ("N" + k characters) or float ("a" + k characters).
+  // A value field: text, integer ("N" + k characters) or float ("a" + k characters). A column's
+  // integer text of 19 or 20 characters has the prefix of a float of 0 or 1: "a" is always the
+  // integer (no float text is empty), "b" the integer when a sign follows (no float is "-").
   value(what) {
     const at = this.p;
     const c = this.byte();
-    if (c >= 78 && c <= 89) {
-      const t = this.chars(c - 78);
-      if (!/^-?[0-9]+$/.test(t)) this.fail('malformed', `${what}: a bad integer field`, at);
-      return { v: Number(t) };
+    let intChars = -1;
+    if (c >= 78 && c <= 97) intChars = c - 78;
+    else if (c === 98 && this.b[this.p] === 45) intChars = 20;
+    if (intChars >= 0) {
+      const t = this.chars(intChars);
+      if (!/^[-+]?[0-9]+$/.test(t)) this.fail('malformed', `${what}: a bad integer field`, at);
+      // A column's integer beyond what a double holds exactly stays its decimal text.
+      const n = Number(t);
+      return { v: Number.isSafeInteger(n) ? n : t.replace(/^\+/, '') };
     }
-    if (c >= 97 && c <= 110) {
+    if (c >= 98 && c <= 126) {
       const t = this.chars(c - 97);
       const f = floatText(t);
       if (f === undefined) this.fail('malformed', `${what}: a bad float field`, at);
@@ -325,15 +332,12 @@ function hexPair(a, b) {
   return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
 }
 
-// The "%g" text of a float, as the engine writes it.
+// A float field: the "%g" text of a script value, or a driver's text of a column (3.50, 1E+20,
+// Infinity).
 function floatText(t) {
-  switch (t) {
-    case 'inf': return Infinity;
-    case '-inf': return -Infinity;
-    case 'nan':
-    case '-nan': return NaN;
-  }
-  if (!/^-?[0-9]+(\.[0-9]*)?(e[-+][0-9]+)?$/.test(t)) return undefined;
+  const special = { inf: Infinity, '-inf': -Infinity, nan: NaN, '-nan': NaN, Infinity, '-Infinity': -Infinity, NaN };
+  if (Object.hasOwn(special, t)) return special[t];
+  if (!/^[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?$/.test(t)) return undefined;
   return Number(t);
 }
 
@@ -387,7 +391,9 @@ export function decodeResponse(input) {
   while (r.p < bytes.length) {
     const at = r.p;
     const letter = String.fromCharCode(r.byte());
-    if (fatal || (ended && letter !== 'X' && letter !== 'S'))
+    // After the end of the run only the token record and the journal-failure record follow;
+    // after the fatal record, only the latter.
+    if ((fatal && letter !== 'S') || (ended && letter !== 'X' && letter !== 'S'))
       r.fail('malformed', `a ${letter} record after the end of the run`, at);
     switch (letter) {
       case 's': {
@@ -456,7 +462,7 @@ export function decodeResponse(input) {
       case 'S': {
         const code = r.text('error code').text;
         const message = r.text('error message').text;
-        if (code === '9999' && ended) {
+        if (code === '9999' && ended && result.journalError === null) {
           result.journalError = message;
           break;
         }

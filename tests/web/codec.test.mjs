@@ -71,11 +71,15 @@ test('decodeResponse reads every record kind', () => {
     'A13' + 'B6l%20st' + 'O1' + '18^A000001' + '18^H000002' +
     'Z12' + '12' + '11q' + 'O1' + 'B9%E7%B7%91' + 'O2' + '10' +
     'Y12' + '11' + '11r' + '12id' + '14name' + 'O1' + '11x' +
-    'C12' + '11' + '19' + '12' + 'X' + '19key1abcde' + '17abcdefg');
+    // a driver's texts of number columns: a decimal, an exponent, an integer beyond 2^53
+    'Z15' + '11' + '11d' + 'e3.50' + 'f1E+20' + 'b' + '-1234567890123456789' + 'a1234567890123456789' + 'b5' +
+    'C12' + '11' + '19' + '13' + 'X' + '19key1abcde' + '17abcdefg');
   assert.deepEqual(r.values, { v: 5, w: -12, f: 2.5, g: -Infinity, e: 1e20, t: 'あ', u: '', n: 'null', 'l st': [1, [2], { k: 'x', id: 7 }] });
   assert.deepEqual(r.alerts, ['a !b']);
-  assert.deepEqual(r.queries, { q: { columns: null, rows: [[1, '緑'], [2, '']] }, r: { columns: ['id', 'name'], rows: [[1, 'x']] } });
-  assert.deepEqual(r.counts, { arrays: 2, hashes: 1, alerts: 9, queries: 2 });
+  assert.deepEqual(r.queries, {
+    q: { columns: null, rows: [[1, '緑'], [2, '']] }, r: { columns: ['id', 'name'], rows: [[1, 'x']] },
+    d: { columns: null, rows: [[3.5, 1e20, '-1234567890123456789', '1234567890123456789', 5]] } });
+  assert.deepEqual(r.counts, { arrays: 2, hashes: 1, alerts: 9, queries: 3 });
   assert.deepEqual(r.token, { ok: true, token: 'key1abcde', digest: 'abcdefg' });
   assert.equal(r.error, null);
 });
@@ -88,6 +92,7 @@ test('decodeResponse reads error, thrown, fatal, NG and journal-failure records'
     // the fatal record carries its message unencoded, as bytes
     ['S148555' + '215受信データ', { code: '8555', message: '受信データ', fatal: true }, null, null],
     ['C10101010' + 'S149999' + '227open&lock of jounal file(j)', null, null, 'open&lock of jounal file(j)'],
+    ['S148555' + '13abc' + 'S149999' + '11j', { code: '8555', message: 'abc', fatal: true }, null, 'j'],
   ];
   for (const [text, error, token, journal] of table) {
     const r = decodeResponse(text);
@@ -119,7 +124,8 @@ test('a truncated or malformed response is reported, never half-read', () => {
     'C10101010C10101010',
     'S10' + '13abc' + 'C10101010',
     's11x' + 'O1' + 'C10101110' + 'X12NG12NG' + 'X12NG12NG',
-    'S148555' + '13abc' + 'X12NG12NG', // nothing follows a fatal record
+    'S148555' + '13abc' + 'X12NG12NG', // nothing but the journal failure follows a fatal record
+    'C10101010' + 'S149999' + '11j' + 'S149999' + '11j',
   ];
   for (const text of malformed) {
     assert.throws(() => decodeResponse(text), (e) => e instanceof ResponseError && e.kind === 'malformed', JSON.stringify(text));
