@@ -15,8 +15,9 @@
 #     --env NAME=VAL  an environment variable for the engine (repeatable)
 #
 # The site: htdocs/ (pages and scriptcgi.js, the document root), cgi-bin/ (the engine and its
-# ZOLK.config), modules/, var/ (journal and data, kept when the site is made again), run/ (logs,
-# sockets), and lighttpd.conf, apache.conf (stand-alone) and apache-site.conf (to include).
+# ZOLK.config), bin/ (the limits launcher), modules/, var/ (journal and data, kept when the site
+# is made again), run/ (logs, sockets), and lighttpd.conf, apache.conf (stand-alone) and
+# apache-site.conf (to include).
 set -euo pipefail
 here=$(cd "$(dirname "$(readlink -f "$0")")" && pwd)
 # Templates and programs: beside this script in the source tree, or where cmake --install put them.
@@ -47,13 +48,14 @@ for f in "$engine" "$limits" "$client" "$app/ZOLK.config.in"; do
 done
 mkdir -p "$1"
 site=$(cd "$1" && pwd)
-mkdir -p "$site"/{htdocs,cgi-bin,modules,var,run}
-chmod 755 "$site" "$site"/{htdocs,cgi-bin,modules,run}
+mkdir -p "$site"/{htdocs,cgi-bin,bin,modules,var,run}
+chmod 755 "$site" "$site"/{htdocs,cgi-bin,bin,modules,run}
 rm -rf "$site/htdocs/"* "$site/modules/"*
 [ -d "$app/htdocs" ] && cp -r "$app/htdocs/." "$site/htdocs/"
 cp "$client" "$site/htdocs/scriptcgi.js"
 cp -r "$app/modules/." "$site/modules/"
 install -m 755 "$engine" "$site/cgi-bin/scriptcgi"
+install -m 755 "$limits" "$site/bin/scriptcgi-limits"
 sed "s|@SITE@|$site|g" "$app/ZOLK.config.in" > "$site/cgi-bin/ZOLK.config"
 chmod -R a+rX "$site/htdocs" "$site/modules" "$site/cgi-bin"
 userline=""
@@ -68,6 +70,11 @@ server.groupname = \"$group\""
 Group $group"
 fi
 chmod 755 "$site/var"
+# The server drops root: every directory above the site must let its user through.
+if [ "$(id -u)" = 0 ] && ! runuser -u "$user" -- test -x "$site/cgi-bin/scriptcgi" -a -r "$site/htdocs/scriptcgi.js"; then
+  echo "scriptcgi-site: the server's user $user cannot reach $site (a directory above it is closed)" >&2
+  exit 3
+fi
 lenv="" aenv=""
 for e in "${envs[@]+"${envs[@]}"}"; do
   lenv+=", \"${e%%=*}\" => \"${e#*=}\""
@@ -79,7 +86,7 @@ render() {
   local in=$1 out=$2 userl=$3 extra=$4
   awk -v site="$site" -v bind="$bind" -v port="$port" -v allow="$allow" -v cpu="$cpu" \
       -v cpuhard="$((cpu + 1))" -v memory="$memory" -v membytes="$membytes" -v timeout="$timeout" \
-      -v limits="$(readlink -f "$limits")" -v userline="$userl" -v extra="$extra" '
+      -v limits="$site/bin/scriptcgi-limits" -v userline="$userl" -v extra="$extra" '
     { gsub(/@SITE@/, site); gsub(/@BIND@/, bind); gsub(/@PORT@/, port); gsub(/@ALLOW@/, allow);
       gsub(/@CPUHARD@/, cpuhard); gsub(/@CPU@/, cpu); gsub(/@MEMBYTES@/, membytes);
       gsub(/@MEMORY@/, memory); gsub(/@TIMEOUT@/, timeout); gsub(/@LIMITS@/, limits);

@@ -5,6 +5,7 @@
 # one, shows the change, an error and an alert. What the page shows is printed, a screenshot saved
 # (build/demo/shop.png), the server stopped and the journal printed.
 set -euo pipefail
+export PATH="$PATH:/usr/sbin:/sbin"
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

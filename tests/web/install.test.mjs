@@ -7,7 +7,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { call } from '../../client/scriptcgi.js';
-import { freePort, BIN, SANITIZED } from './lib/servers.mjs';
+import { freePort, BIN, SANITIZED, LIGHTTPD } from './lib/servers.mjs';
 
 const BUILD = process.env.SCRIPTCGI_BUILD ?? BIN;
 const FILES = ['lib/scriptcgi/scriptcgi', 'lib/scriptcgi/scriptcgi-debug', 'lib/scriptcgi/scriptcgi-limits',
@@ -27,7 +27,7 @@ test('cmake --install lays out a prefix from which scriptcgi-site makes a workin
     const port = await freePort();
     const extra = SANITIZED ? ['--memory', '0', '--env', 'ASAN_OPTIONS=detect_leaks=0'] : [];
     const site = execFileSync(path.join(prefix, 'bin/scriptcgi-site'), ['--port', String(port), ...extra, path.join(tmp, 'site')]).toString().trim();
-    server = spawn('lighttpd', ['-D', '-f', path.join(site, 'lighttpd.conf')], { stdio: 'ignore' });
+    server = spawn(LIGHTTPD, ['-D', '-f', path.join(site, 'lighttpd.conf')], { stdio: 'ignore' });
     const url = `http://127.0.0.1:${port}/cgi-bin/scriptcgi`;
     let r;
     for (let i = 0; i < 100 && !r; i++) {

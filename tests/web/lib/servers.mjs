@@ -11,6 +11,8 @@ export const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '
 export const BIN = path.resolve(process.env.SCRIPTCGI_BIN ?? path.join(ROOT, 'build/release'));
 export const SANITIZED = process.env.SCRIPTCGI_SANITIZED === '1';
 export const APPS = path.join(ROOT, 'tests/web/apps');
+// The servers live in /usr/sbin, which a PATH need not hold.
+export const LIGHTTPD = fs.existsSync('/usr/sbin/lighttpd') ? '/usr/sbin/lighttpd' : 'lighttpd';
 
 export function freePort() {
   return new Promise((resolve, reject) => {
@@ -55,7 +57,7 @@ export async function startSite(server, app, options = {}, extraConfig = '') {
   execFileSync(path.join(ROOT, 'deploy/make-site.sh'), [...args, site], { stdio: ['ignore', 'ignore', 'inherit'] });
   if (extraConfig) fs.appendFileSync(path.join(site, 'cgi-bin/ZOLK.config'), extraConfig);
   const [cmd, cmdArgs, log] = server === 'lighttpd'
-    ? ['lighttpd', ['-D', '-f', path.join(site, 'lighttpd.conf')], path.join(site, 'run/lighttpd-error.log')]
+    ? [LIGHTTPD, ['-D', '-f', path.join(site, 'lighttpd.conf')], path.join(site, 'run/lighttpd-error.log')]
     : ['/usr/sbin/apache2', ['-f', path.join(site, 'apache.conf'), '-DFOREGROUND'], path.join(site, 'run/apache-error.log')];
   const child = spawn(cmd, cmdArgs, { stdio: ['ignore', 'ignore', 'pipe'] });
   let stderr = '';
