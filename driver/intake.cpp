@@ -263,7 +263,7 @@ DW read_keyed_key(Cursor* c) {
 void define_container(Cursor* c) {
   if (c->p >= c->end) bad_length(1560);
   char kind = *c->p++;
-  uint32_t n = static_cast<uint32_t>(read_number_field(c));
+  uint64_t count = read_number_field(c);
   Text nameText = read_text_field(c);
   bool global = kind == 'A' || kind == 'H' || kind == 'I';
   uint32_t number = 0;
@@ -278,10 +278,16 @@ void define_container(Cursor* c) {
     if (!ok || number == 0) raise_eval_error(1705, "Object名不正");
     if (temp_count >= TEMP_MAX) raise_eval_error(1710, "Objectバッファーのオーバーフロー");
   }
-  if (n > 0xFFFF - 10 && !(kind == 'a' || kind == 'A' || kind == 'i' || kind == 'I'))
-    bad_length(1565);
+  bool isArray = kind == 'a' || kind == 'A', isKeyed = kind == 'i' || kind == 'I';
+  if (count > 0xFFFF - 10 && !isArray && !isKeyed) bad_length(1565);
+  // The smallest element is one byte per field (a prefix with no digits, "N" or "0"): a value,
+  // or a pair of two fields. A count that the rest of the block cannot hold fails as reading its
+  // elements would, before anything is allocated.
+  uint64_t minElement = isArray ? 1 : 2;
+  if (count > static_cast<uint64_t>(c->end - c->p) / minElement) bad_length(isArray || isKeyed ? 1560 : 1520);
+  uint32_t n = static_cast<uint32_t>(count);
   DW container;
-  if (kind == 'a' || kind == 'A') {
+  if (isArray) {
     container = make_array(nullptr, 0, false);
     ArrRec* r = reinterpret_cast<ArrRec*>(dw_rec(container));
     void* p;
@@ -293,7 +299,7 @@ void define_container(Cursor* c) {
       static_cast<DW*>(area_ptr(r->elems))[i] = v;
       r->count = i + 1;
     }
-  } else if (kind == 'i' || kind == 'I') {
+  } else if (isKeyed) {
     DW h;
     KeyedRec* r = reinterpret_cast<KeyedRec*>(dw_new(T_KEYED, &h, 0));
     void* p;
