@@ -342,11 +342,16 @@ void define_container(Cursor* c) {
 void add_request_module(const char* name, size_t len) {
   if (module_last + 1 >= MODULE_LIMIT)
     raise_eval_error(1735, "モジュール(.js、.jo)が多すぎます。125ファイル以下にしてください。");
-  char path[4096];
-  if (len >= sizeof path) len = sizeof path - 1;
-  for (size_t i = 0; i < len; i++) path[i] = name[i] == '\\' ? '/' : name[i];
-  path[len] = 0;
-  check_module_kind(module_add(path, len));
+  // A name longer than a module name may be is refused below, never cut.
+  char path[MODULE_NAME_MAX + 2];
+  size_t n = len < sizeof path ? len : sizeof path - 1;
+  for (size_t i = 0; i < n; i++) path[i] = name[i] == '\\' ? '/' : name[i];
+  path[n] = 0;
+  bool confined = module_name_confined({path, n});
+  // A refused name is listed cut short, so that the error texts naming it stay short too.
+  int index = module_add(path, confined || n < 255 ? n : 255);
+  if (!confined) raise_parse_error(1170, "モジュール名不正 '%s'", module_name(index));
+  check_module_kind(index);
 }
 
 void read_call_text(Cursor* c, int code) {
