@@ -365,8 +365,23 @@ void read_call_text(Cursor* c, int code) {
   }
 }
 
+// A plain file name: letters, digits, "-", "_" and ".", not starting with "." (so neither a
+// path nor a hidden file nor "." or "..").
+bool is_plain_file_name(const Text& t) {
+  if (t.len == 0 || t.text[0] == '.') return false;
+  for (size_t i = 0; i < t.len; i++) {
+    char ch = t.text[i];
+    bool ok = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') ||
+              ch == '-' || ch == '_' || ch == '.';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// The journal's file name is replaced within its directory; any other name is ignored, as the
+// command is when no journal path is configured.
 void replace_journal_name(const Text& t) {
-  if (!journal_path[0]) return;
+  if (!journal_path[0] || !is_plain_file_name(t)) return;
   char* slash = std::strrchr(journal_path, '/');
   if (!slash) return;
   size_t dirLen = static_cast<size_t>(slash - journal_path) + 1;
