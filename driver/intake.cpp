@@ -342,7 +342,7 @@ void define_container(Cursor* c) {
 void add_request_module(const char* name, size_t len) {
   if (module_last + 1 >= MODULE_LIMIT)
     raise_eval_error(1735, "モジュール(.js、.jo)が多すぎます。125ファイル以下にしてください。");
-  // A name longer than a module name may be is refused below, never cut.
+  // A name longer than MODULE_NAME_MAX is refused below, never cut.
   char path[MODULE_NAME_MAX + 2];
   size_t n = len < sizeof path ? len : sizeof path - 1;
   for (size_t i = 0; i < n; i++) path[i] = name[i] == '\\' ? '/' : name[i];
