@@ -10,7 +10,8 @@
 # tests/fuzz/corpus/TARGET. The second form (the test command's) runs a built target from a fresh
 # working corpus that is removed afterwards unless something was found. Findings (crash-*,
 # leak-*, timeout-*, oom-*) are written to the findings/ folder of the working directory and
-# listed with their paths; the exit status is 1 when there is any.
+# listed with their paths; the exit status is 1 when there is any. A target's dictionary
+# (tests/fuzz/TARGET.dict) and libFuzzer options (tests/fuzz/TARGET.options) are used when present.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -28,6 +29,7 @@ seconds=$2
 shift 2
 seeds=$root/tests/fuzz/corpus/$target
 dict=$root/tests/fuzz/$target.dict
+options=$root/tests/fuzz/$target.options
 
 if [ -z "$binary" ]; then
   build=$root/build/fuzz
@@ -51,6 +53,12 @@ mkdir -p "$work/corpus" "$work/findings"
 opts=(-max_total_time="$seconds" -timeout=10 -detect_leaks=0 -rss_limit_mb=2560 -print_final_stats=1
       -artifact_prefix="$work/findings/")
 [ -f "$dict" ] && opts+=(-dict="$dict")
+# A target's own libFuzzer options, one a line (e.g. a larger -max_len).
+if [ -f "$options" ]; then
+  while read -r o; do
+    case "$o" in ''|'#'*) ;; *) opts+=("$o") ;; esac
+  done <"$options"
+fi
 dirs=("$work/corpus")
 [ -d "$seeds" ] && dirs+=("$seeds")
 
