@@ -21,7 +21,7 @@ if [ "${1:-}" = --binary ]; then
   shift 2
 fi
 if [ $# -lt 2 ]; then
-  sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 2
 fi
 target=$1
