@@ -78,7 +78,7 @@ rss=$(sed -n 's/^stat::peak_rss_mb: *//p' "$log" | tail -1)
 last=$(grep -E '^#[0-9]+' "$log" | tail -1 || true)
 # Fork mode (-fork=N) prints no final statistics: its last status line has the figures.
 [ -n "$runs" ] || runs=$(sed -n 's/^#\([0-9]*\).*/\1/p' <<<"$last")
-[ -n "$rate" ] || rate=$(sed -n 's/.* exec\/s: \([0-9]*\).*/\1/p' <<<"$last")
+[ -n "$rate" ] || rate=$(sed -n 's/.* exec\/s:\{0,1\} \([0-9]*\).*/\1/p' <<<"$last")
 cov=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$last")
 ft=$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$last")
 corpus=$(find "$work/corpus" -type f | wc -l)
@@ -89,7 +89,8 @@ mapfile -t findings < <(find "$work/findings" -type f \( -name 'crash-*' -o -nam
 if [ ${#findings[@]} -gt 0 ] || [ "$status" -ne 0 ]; then
   echo "FINDINGS of $target (exit status $status):"
   for f in "${findings[@]}"; do echo "  $f"; done
-  grep -E '^(==[0-9]+==ERROR|SUMMARY|.*runtime error|fatal stop|response without|regenerated|unexpected|match |group |configuration raised|a setting)' "$log" | head -20 | sed 's/^/  /'
+  grep -E '^(==[0-9]+==ERROR|SUMMARY|.*runtime error|fatal stop|response without|regenerated|unexpected|match |group |configuration raised|a setting)' "$log" |
+    sed 's/==[0-9]*==/==/' | sort | uniq -c | sort -rn | head -20
   echo "  reproduce: $binary <finding>   (whole log: $log)"
   exit 1
 fi
