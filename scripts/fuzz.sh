@@ -8,7 +8,8 @@
 # (clang++, build/fuzz) when needed and keeps a working corpus across campaigns in
 # $SCRIPTCGI_FUZZ_WORK/TARGET (default /tmp/scriptcgi-fuzz), merged from the seeds in
 # tests/fuzz/corpus/TARGET. The second form (the test command's) runs a built target from a fresh
-# working corpus that is removed afterwards unless something was found. Findings (crash-*,
+# working corpus that is removed afterwards unless something was found (or from
+# $SCRIPTCGI_FUZZ_WORK/TARGET when that is set). Findings (crash-*,
 # leak-*, timeout-*, oom-*) are written to the findings/ folder of the working directory and
 # listed with their paths; the exit status is 1 when there is any. A target's dictionary
 # (tests/fuzz/TARGET.dict) and libFuzzer options (tests/fuzz/TARGET.options) are used when present.
@@ -21,7 +22,7 @@ if [ "${1:-}" = --binary ]; then
   shift 2
 fi
 if [ $# -lt 2 ]; then
-  sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 2
 fi
 target=$1
@@ -42,6 +43,9 @@ if [ -z "$binary" ]; then
   cmake --build "$build" -j "$(nproc)" --target "fuzz_$target" >/dev/null
   binary=$build/tests/fuzz/fuzz_$target
   work=${SCRIPTCGI_FUZZ_WORK:-/tmp/scriptcgi-fuzz}/$target
+  keep=1
+elif [ -n "${SCRIPTCGI_FUZZ_WORK:-}" ]; then
+  work=$SCRIPTCGI_FUZZ_WORK/$target
   keep=1
 else
   work=$(mktemp -d "${TMPDIR:-/tmp}/scriptcgi-fuzz-$target.XXXXXX")
