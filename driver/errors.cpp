@@ -33,6 +33,8 @@ static char format_scratch[MESSAGE_BUFFER_SIZE];
 // raised again without recursion, so it ends the process.
 static bool building_record = false;
 
+void (*fatal_exit)(int status) = std::exit;
+
 static void grow_jump_stack() {
   int cap = jump_capacity * 2;  // doubling keeps deep recursion linear
   auto* grown = static_cast<JumpFrame*>(std::malloc(sizeof(JumpFrame) * cap));
@@ -167,5 +169,6 @@ void fatal_stop(const char* message) {
   if (journal_path[0]) journal_write();
   if (debug_link_open()) debug_close();
   out_close();
-  std::exit(0);
+  fatal_exit(0);
+  std::abort();
 }

@@ -50,3 +50,6 @@ DW make_error_value(uint8_t codeKind, const char* code, size_t codeLen, const ch
 [[noreturn]] void raise_parse_error(int code, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 [[noreturn]] void raise_eval_error(int code, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 [[noreturn]] void fatal_stop(const char* message);
+// How a fatal stop ends the process: std::exit. Harnesses that run many requests in one process
+// replace it with a jump back to themselves; it must not return.
+extern void (*fatal_exit)(int status);

@@ -462,6 +462,14 @@ void run_request_commands() {
   }
 }
 
+void intake_reset() {
+  call_text[0] = 0;
+  call_len = 0;
+  call_given = false;
+  modules_from_files = false;
+  temp_count = 0;
+}
+
 void define_argument_variables(const char* list) {
   const char* p = list;
   while (*p) {

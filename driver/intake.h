@@ -11,5 +11,7 @@ extern bool modules_from_files;                // "L": modules from files even w
 
 // Executes the commands of the request text (body_buf) in order; errors are raised.
 void run_request_commands();
+// Back to the state at process start: no call text, no temporaries (tests).
+void intake_reset();
 // Argument mode: NAME=VALUE items separated by ";" become string globals.
 void define_argument_variables(const char* list);

@@ -2,6 +2,7 @@
 #include "driver/loader.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "driver/config.h"
@@ -11,6 +12,13 @@
 bool modules_loaded = false;
 StatementList top_statements = {nullptr, 0, 0, false};
 bool module_compiled[MODULE_LIMIT + 2];
+
+void loader_reset() {
+  modules_loaded = false;
+  if (top_statements.owned) std::free(top_statements.items);
+  top_statements = {nullptr, 0, 0, false};
+  std::memset(module_compiled, 0, sizeof module_compiled);
+}
 
 void check_module_kind(int index) {
   const char* name = module_name(index);

@@ -32,6 +32,13 @@ void out_close() {
   out_closed = true;
 }
 
+bool out_is_closed() { return out_closed; }
+
+void protocol_reset() {
+  out_closed = false;
+  count_a_records = count_h_records = count_alert_records = count_yz_records = 0;
+}
+
 // Bytes sent as they are; every other byte becomes %XY.
 static constexpr bool make_safe(unsigned char c) {
   if (c >= '0' && c <= '9') return true;

@@ -16,6 +16,10 @@ void out_write(const void* data, size_t len);
 void out_text(const char* text);
 void out_flush();
 void out_close();
+// Whether out_close has run.
+bool out_is_closed();
+// Back to the state at process start: output open, counters at zero (tests).
+void protocol_reset();
 
 // Percent-encodes text into a field (prefix, length digits, text) in out; the field must fit
 // outSize - 14 bytes, else run-time error 1585. Input stops at a zero byte or after maxIn bytes.

@@ -19,3 +19,12 @@ for variant in release asan; do
   echo "== tests: $variant build"
   (cd "$dir" && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j "$jobs")
 done
+
+# The fuzz configuration (clang++, the whole project built with the sanitizers and the fuzzer's
+# instrumentation): each fuzz target runs for its bounded time and fails on any finding.
+fuzz_flags=(-DSCRIPTCGI_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+command -v ccache >/dev/null && fuzz_flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S . -B build/fuzz "${fuzz_flags[@]}" >/dev/null
+cmake --build build/fuzz -j "$jobs"
+echo "== tests: fuzz targets"
+(cd build/fuzz && ctest -L fuzz --output-on-failure -j "$jobs")

@@ -41,14 +41,41 @@ static inline uint8_t* slot_ptr(unsigned a, uint32_t blk, uint32_t slot) {
 
 static inline bool slot_is_free(const uint8_t* p) { return std::memcmp(p, AREA_FREE_MARKER, sizeof AREA_FREE_MARKER) == 0; }
 
+// Under AddressSanitizer a slot is addressable only as far as its holder asked (and always its
+// free marker), and slots not handed out not at all, so that a write past an area is caught
+// where it happens rather than landing silently in the next slot.
+#if defined(__SANITIZE_ADDRESS__)
+#define STORE_POISON_SLOTS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define STORE_POISON_SLOTS 1
+#endif
+#endif
+#ifdef STORE_POISON_SLOTS
+extern "C" void __asan_poison_memory_region(void const volatile* addr, size_t size);
+extern "C" void __asan_unpoison_memory_region(void const volatile* addr, size_t size);
+static void slot_limit(unsigned a, uint8_t* p, size_t used) {
+  size_t keep = used < sizeof AREA_FREE_MARKER ? sizeof AREA_FREE_MARKER : used;
+  __asan_unpoison_memory_region(p, keep);
+  __asan_poison_memory_region(p + keep, AREA_SLOT_SIZE[a] - keep);
+}
+static void block_limit(unsigned a, uint8_t* block) {
+  __asan_poison_memory_region(block + AREA_BLOCK_HEADER, static_cast<size_t>(AREA_ELEM_COUNT[a]) * AREA_SLOT_SIZE[a]);
+}
+#else
+static inline void slot_limit(unsigned, uint8_t*, size_t) {}
+static inline void block_limit(unsigned, uint8_t*) {}
+#endif
+
 static uint8_t* new_sized_block(unsigned a) {
   size_t bytes = AREA_BLOCK_HEADER + static_cast<size_t>(AREA_ELEM_COUNT[a]) * AREA_SLOT_SIZE[a] + 4;
   uint8_t* block = static_cast<uint8_t*>(store_alloc_zeroed(bytes));
   reinterpret_cast<SizedBlockHeader*>(block)->handed = 1;
+  block_limit(a, block);
   return block;
 }
 
-static DW sized_new(unsigned a, void** out) {
+static DW sized_new(unsigned a, size_t size, void** out) {
   SizedArea& A = sized_areas[a];
   uint32_t blk, slot;
   if (!area_block_tables[a]) {
@@ -103,6 +130,7 @@ static DW sized_new(unsigned a, void** out) {
     }
   }
   uint8_t* p = slot_ptr(a, blk, slot);
+  slot_limit(a, p, size);
   p[0] = 0;   // a reused slot no longer reads as free, whatever its holder writes
   *out = p;
   return (a << 20) | (blk << 8) | slot;
@@ -113,6 +141,7 @@ static void sized_release(unsigned a, DW h) {
   uint8_t* p = slot_ptr(a, blk, slot);
   if (slot_is_free(p)) return;   // already given back
   std::memcpy(p, AREA_FREE_MARKER, sizeof AREA_FREE_MARKER);
+  slot_limit(a, p, 0);
   SizedArea& A = sized_areas[a];
   SizedBlockHeader* bh = block_header(a, blk);
   bool area_had_free = A.free_blocks != 0;
@@ -176,7 +205,7 @@ static void area15_release(DW h) {
 
 DW area_new(size_t size, void** out) {
   if (!store_run_phase) return word_area_new(size, out);
-  if (size < 2048) return sized_new(AREA_OF_CLASS.area[size / 32 + 1], out);
+  if (size < 2048) return sized_new(AREA_OF_CLASS.area[size / 32 + 1], size, out);
   return area15_new(size, out);
 }
 

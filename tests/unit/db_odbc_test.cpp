@@ -101,7 +101,8 @@ TEST(OdbcConnect, FailuresCarryDriverDiagnostics) {
   int k = 0;
   for (auto [key, staging] : {std::pair{"", 1u}, {";Encode = utf8 ", 0u}, {"; ENCODE=Sjis", 1u}}) {
     db_connection& conn = open[k++];
-    ASSERT_EQ(catch_error([&] { odbc_connect(&conn, LIBODBC, sqlite_conn(dir) + key); }), NO_JUMP);
+    std::string text = sqlite_conn(dir) + key;
+    ASSERT_EQ(catch_error([&] { odbc_connect(&conn, LIBODBC, text); }), NO_JUMP);
     EXPECT_EQ(conn.staging, staging) << key;
   }
   catch_error([] { odbc_disconnect_all(); });

@@ -1,0 +1,1 @@
+function late() { return 1; }

@@ -1,0 +1,6 @@
+function main() {
+  var a = open();
+  execute(a, "create table t (n integer)");
+  execute(a, "commit");
+  closeDb(a, "commit");
+}
