@@ -5,7 +5,7 @@
 
 #include "db/aggregate.h"
 #include "db/odbc_internal.h"
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "eval/plugins.h"
 
 [[noreturn]] static void bad_column() { raise_eval_error(6375, "sql_aggregate関数Column Indexが正しくありません"); }

@@ -1,8 +1,8 @@
 // selectToFront and selectHashToFront: a query's result streamed as one Z or Y record.
 #include "db/odbc_internal.h"
 #include "db/sql_internal.h"
-#include "driver/errors.h"
-#include "driver/protocol.h"
+#include "errors/raise.h"
+#include "response/stream.h"
 #include "eval/plugins.h"
 
 // Gathers the rows (and, for Y, the column names) as front-end fields, then writes the record

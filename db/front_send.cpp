@@ -5,8 +5,8 @@
 #include "builtins/date.h"
 #include "db/odbc_internal.h"
 #include "db/sql_internal.h"
-#include "driver/errors.h"
-#include "driver/protocol.h"
+#include "errors/raise.h"
+#include "response/stream.h"
 #include "eval/plugins.h"
 
 // Numbers the nested arrays and objects of the run, in the order they are met.

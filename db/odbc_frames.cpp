@@ -4,7 +4,7 @@
 
 #include "db/odbc.h"
 #include "db/odbc_internal.h"
-#include "driver/errors.h"
+#include "errors/raise.h"
 
 constexpr int MAX_FRAMES = 256;
 struct frame_slot {

@@ -4,7 +4,7 @@
 
 #include "db/odbc_internal.h"
 #include "db/sql_internal.h"
-#include "driver/errors.h"
+#include "errors/raise.h"
 
 static sql_call** calls;      // registered calls, in order of beginning
 static int call_count, call_cap;

@@ -5,7 +5,7 @@
 
 #include "db/odbc_internal.h"
 #include "db/sql_internal.h"
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "eval/plugins.h"
 
 DW op_open_db(DW, NodeRec* r) {

@@ -1,7 +1,7 @@
 // execute: statements without a result, direct, prepared, or once per row of a values array.
 #include "db/odbc_internal.h"
 #include "db/sql_internal.h"
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "eval/plugins.h"
 
 static DW* array_elems(DW a, uint32_t* n) {

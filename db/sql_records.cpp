@@ -5,7 +5,7 @@
 
 #include "db/odbc_internal.h"
 #include "db/sql_internal.h"
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "eval/plugins.h"
 
 static void prepare_query(sql_call* c, NodeRec* r) {

@@ -4,7 +4,7 @@
 
 #include "db/odbc_internal.h"
 #include "db/sql_internal.h"
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "eval/plugins.h"
 
 constexpr uint32_t ROWS_FIRST = 1024, ROWS_GROW = 4096;

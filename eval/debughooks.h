@@ -1,5 +1,6 @@
-// Calls from the engine into the debugger link. scriptcgi links the no-op versions
-// (driver/nodebug.cpp); scriptcgi-debug links the real link (debuglink/).
+// Calls from the engine into the debugger link (the evaluator's stop points and console, the
+// driver's connection). scriptcgi links the no-op versions (driver/nodebug.cpp); scriptcgi-debug
+// links the real link (debuglink/).
 #pragma once
 #include <cstddef>
 
