@@ -9,7 +9,7 @@
 // whole: its header carries the row count, so nothing of it is written before the last row.
 static DW query_record(NodeRec* r, char letter, int mode, int short_code) {
   if (rec_argc(r) < 3) raise_eval_error(short_code, "引数の個数不正");
-  sql_call* c = sql_call_begin(FRAME_ADDRESS());
+  sql_call* c = sql_call_begin();
   char name[1024];
   size_t name_len = 0;
   sql_prepare(c, r, true, name, &name_len);

@@ -26,7 +26,7 @@ static void append_row(sql_call* c, DW row) {
 }
 
 DW op_execute(DW, NodeRec* r) {
-  sql_call* c = sql_call_begin(FRAME_ADDRESS());
+  sql_call* c = sql_call_begin();
   sql_prepare(c, r, false, nullptr, nullptr);
   sql_bind_variables(c->st, &c->vars);
   int64_t rows;

@@ -40,46 +40,48 @@ static Cleanup initial_cleanups[64];
 static Cleanup* cleanups = initial_cleanups;
 static int cleanup_count = 0;
 static int cleanup_cap = 64;
+// Clean-ups from this position on belong to work that a jump left (they are always the latest).
+static int abandoned_from = 0;
+
+static void run_down_to(int at) {
+  while (cleanup_count > at) {
+    Cleanup c = cleanups[--cleanup_count];
+    c.fn(c.arg);
+  }
+  if (abandoned_from > cleanup_count) abandoned_from = cleanup_count;
+}
 
 int cleanup_push(CleanupFn fn, void* arg) {
+  if (abandoned_from < cleanup_count) run_down_to(abandoned_from);
   if (cleanup_count == cleanup_cap) {
     int cap = cleanup_cap * 2;
     auto* grown = static_cast<Cleanup*>(std::malloc(sizeof(Cleanup) * cap));
     if (!grown) raise_eval_error(1400, "メモリ領域を取得できません");
-    std::memcpy(grown, cleanups, sizeof(Cleanup) * cleanup_count);
+    std::memcpy(static_cast<void*>(grown), cleanups, sizeof(Cleanup) * cleanup_count);
     if (cleanups != initial_cleanups) std::free(cleanups);
     cleanups = grown;
     cleanup_cap = cap;
   }
   cleanups[cleanup_count] = {fn, arg, jump_depth};
+  abandoned_from = cleanup_count + 1;
   return cleanup_count++;
 }
 
-void cleanup_pop(int at) {
-  if (at >= 0 && at < cleanup_count) cleanup_count = at;
-}
-
-void cleanup_run_from(int at) {
-  if (at < 0) at = 0;
-  while (cleanup_count > at) {
-    Cleanup c = cleanups[--cleanup_count];
-    c.fn(c.arg);
-  }
-}
+void cleanup_run_from(int at) { run_down_to(at < 0 ? 0 : at); }
 
 int cleanups_registered() { return cleanup_count; }
 
-// Work registered at depth d ran inside the region of frame d - 1: a jump to a frame at index
-// below d leaves it.
-static void run_abandoned(int index) {
-  while (cleanup_count > 0 && cleanups[cleanup_count - 1].depth > index) {
-    Cleanup c = cleanups[--cleanup_count];
-    c.fn(c.arg);
-  }
+// Work registered at depth d ran inside the region of frame d - 1, so a jump to a frame below d
+// leaves it. Its clean-up runs later, when the next work registers or an earlier one ends: the
+// values it releases stay valid for the receiver (a row that a callback throws, for one).
+static void mark_abandoned(int index) {
+  int at = abandoned_from < cleanup_count ? abandoned_from : cleanup_count;
+  while (at > 0 && cleanups[at - 1].depth > index) at--;
+  abandoned_from = at;
 }
 
 void jump_to(int index, DW code) {
-  if (cleanup_count) run_abandoned(index);
+  if (cleanup_count) mark_abandoned(index);
   jump_code = code;
   siglongjmp(jump_stack[index].ctx, 1);
 }

@@ -30,18 +30,18 @@ extern DW jump_code;
 //   if (JUMP_ARM(fr)) { DW code = jump_code; jump_depth = fr + 1; ... }
 int jump_push(uint8_t kind);
 #define JUMP_ARM(index) sigsetjmp(jump_stack[(index)].ctx, 0)
-// Runs the clean-ups that the jump abandons, then lands at frame index with code.
+// Lands at frame index with code; the clean-ups of the work it leaves are marked abandoned.
 [[noreturn]] void jump_to(int index, DW code);
 
 // ---- clean-ups ----
-// Work that owns resources outside the value store (statement handles, buffers) registers a
-// clean-up while it runs. A jump to a frame below the depth at registration runs it (latest
-// first) before it lands; work that ends normally pops it. Clean-ups must not raise.
+// Work that owns resources outside the value store (statement handles, buffers, values it made)
+// registers a clean-up while it runs; work that ends normally runs its own and those registered
+// after it. A jump to a frame below the depth at registration marks it abandoned, and it runs
+// when the next work registers, when earlier work ends, or at the end of the run, never during
+// the jump. Clean-ups must not raise.
 using CleanupFn = void (*)(void* arg);
-// Returns the clean-up's position, for cleanup_pop.
+// Returns the clean-up's position, for cleanup_run_from.
 int cleanup_push(CleanupFn fn, void* arg);
-// Drops the clean-up at position at and every later one without running them.
-void cleanup_pop(int at);
 // Runs the clean-ups from position at on (latest first) and drops them.
 void cleanup_run_from(int at);
 int cleanups_registered();
