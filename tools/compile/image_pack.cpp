@@ -60,28 +60,47 @@ std::vector<uint8_t> pack_stream(const std::vector<uint8_t>& s) {
         fixed.push_back({static_cast<uint8_t>(v), static_cast<uint8_t>(z + 3), before[v * 256 + z] * (z >= 5 ? 2 : 1)});
   }
   std::stable_sort(fixed.begin(), fixed.end(), [](const Pattern& x, const Pattern& y) { return x.saving > y.saving; });
-  std::vector<uint8_t> K, V, F;
-  // Fixed codes need byte values that never occur (such a code byte cannot stand for itself).
+  std::vector<uint8_t> K, V, F;        // fixed-count codes
+  std::vector<uint8_t> TK, TV;         // trailing-count codes
+  std::array<int, 256> route;          // fixed code byte -> its trailing entry (value = the byte)
+  route.fill(-1);
+  // A fixed code byte cannot stand for itself; when its value occurs in the stream it is written
+  // through a trailing code of that value with count 0 (two bytes), whose own byte in turn costs
+  // two bytes where it occurs. Codes are taken while they save more than that.
   for (const Pattern& p : fixed) {
-    if (K.size() >= 255 || next_rare >= rare.size() || hist[rare[next_rare]] != 0 || p.saving <= 3) break;
-    K.push_back(rare[next_rare++]);
+    if (K.size() + TK.size() + 2 > 255 || next_rare + 1 >= rare.size()) break;
+    uint8_t code = rare[next_rare];
+    uint64_t cost = 3 + (hist[code] ? 2 + hist[code] + hist[rare[next_rare + 1]] : 0);
+    if (p.saving <= cost + 2) break;
+    next_rare++;
+    K.push_back(code);
     V.push_back(p.value);
     F.push_back(p.count);
+    if (hist[code]) {
+      route[code] = static_cast<int>(TK.size());
+      TK.push_back(rare[next_rare++]);
+      TV.push_back(code);
+    }
   }
   const size_t m = K.size();
-  // Trailing-count codes: each literal occurrence of the code byte costs one byte more.
+  // Trailing-count codes for "zeros then a value": each literal occurrence of the code byte
+  // costs one byte more.
   std::vector<std::pair<uint64_t, uint8_t>> trails;
   for (int v = 1; v < 256; v++)
     if (trail[v] > 0) trails.push_back({trail[v], static_cast<uint8_t>(v)});
   std::stable_sort(trails.begin(), trails.end(), [](const auto& x, const auto& y) { return x.first > y.first; });
   for (const auto& t : trails) {
-    if (K.size() >= 255 || next_rare >= rare.size()) break;
+    if (K.size() + TK.size() >= 255 || next_rare >= rare.size()) break;
     uint8_t code = rare[next_rare];
     if (t.first <= hist[code] + 2) break;
     next_rare++;
-    K.push_back(code);
-    V.push_back(t.second);
+    TK.push_back(code);
+    TV.push_back(t.second);
   }
+  for (int& r : route)
+    if (r >= 0) r += static_cast<int>(m);
+  K.insert(K.end(), TK.begin(), TK.end());
+  V.insert(V.end(), TV.begin(), TV.end());
 
   // Lookups for the parse.
   std::array<int, 256 * 5> fixedAfter;
@@ -98,7 +117,7 @@ std::vector<uint8_t> pack_stream(const std::vector<uint8_t>& s) {
     } else if (trailCode[V[i]] < 0) {
       trailCode[V[i]] = static_cast<int>(i);
     }
-    litCost[K[i]] = 2;   // never occurs for fixed codes; K FE for trailing ones
+    litCost[K[i]] = 2;   // through its route for fixed codes; K FE for trailing ones
   }
   litCost[Z] = litCost[E2] = litCost[E3] = litCost[E4] = 2;
 
@@ -111,7 +130,7 @@ std::vector<uint8_t> pack_stream(const std::vector<uint8_t>& s) {
     if (i + len > n || best[i + len] == INF || cost + best[i + len] >= best[i]) return;
     uint16_t lead;
     switch (c) {
-      case C_LIT: lead = s[i]; break;
+      case C_LIT: lead = route[s[i]] >= 0 ? K[route[s[i]]] : s[i]; break;
       case C_ZERO: lead = 0; break;
       case C_E2: lead = E2; break;
       case C_E3: lead = E3; break;
@@ -156,6 +175,12 @@ std::vector<uint8_t> pack_stream(const std::vector<uint8_t>& s) {
     uint8_t b = s[i];
     switch (choice[i]) {
       case C_LIT:
+        if (route[b] >= 0) {   // a fixed code byte, written through its trailing entry
+          out.push_back(K[route[b]]);
+          out.push_back(0);
+          i++;
+          break;
+        }
         out.push_back(b);
         if (b == Z) out.push_back(0);
         else if (b == E2 || b == E3 || b == E4) out.push_back(b);
