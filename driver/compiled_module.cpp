@@ -287,7 +287,9 @@ void install_compiled_module(const unsigned char* data, size_t size, int module,
   }
   check_image(s, S);
 
-  // Installing: every check has passed.
+  // Installing: every check has passed. The floors go up first (again, if the caller raised
+  // them already: that changes nothing), so that the blocks land on fresh block numbers.
+  store_raise_floors();
   unsigned dw_base = 0, word_base = 0;
   bool remapping = false;
   uint8_t* dw_mem = nullptr;

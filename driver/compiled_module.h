@@ -31,8 +31,8 @@ enum : int {
   IMAGE_ERR_NAMES = 1200,     // a name entry outside the pool, unsorted pairs, reserved names
 };
 
-// Installs the image data[0, size) (a whole .jo file) as module number `module`: its blocks go
-// onto fresh block numbers (the caller has raised the store's floors), handles are relocated,
+// Installs the image data[0, size) (a whole .jo file) as module number `module`: the store's
+// floors are raised and its blocks go onto fresh block numbers, handles are relocated,
 // names replaced or merged, its globals defined and its top-level statements appended to list.
 // A malformed image is refused with one of the errors above before anything outside the blocks
 // it installed is written.

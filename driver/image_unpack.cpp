@@ -35,6 +35,8 @@ const uint8_t* image_unpack(const uint8_t* packed, size_t packed_size, size_t ou
   kind[E2] = UB_E2;
   kind[0] = UB_ZERO;
 
+  // No input byte yields more than 255 bytes: a larger S is refused before anything is taken.
+  if (out_size / 255 > packed_size - (6 + 2 * static_cast<size_t>(n) + m)) return nullptr;
   if (out_size + 512 > unpack_capacity) {
     uint8_t* grown = static_cast<uint8_t*>(std::malloc(out_size + 512));
     if (!grown) raise_eval_error(1400, "メモリ領域を取得できません");

@@ -49,7 +49,6 @@ void load_modules() {
       parse_module = i;
       parse_line = 0;
       size_t image_file_size = read_source_file(path, &image_file);
-      store_raise_floors();
       install_compiled_module(reinterpret_cast<const unsigned char*>(image_file.text), image_file_size, i,
                               &top_statements);
       continue;

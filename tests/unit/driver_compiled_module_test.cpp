@@ -340,6 +340,7 @@ TEST(CompiledModule, DamagedImagesAreRefusedBeforeAnythingOutsideTheirBlocksIsWr
       {"S beyond the file", IMAGE_ERR_SIZE, [](HandImage& i) { Bytes f = i.file(); f.pop_back(); set32(&f, 4, static_cast<uint32_t>(f.size() - 8 + 1)); set32(&f, 0, static_cast<uint32_t>(f.size() - 8 + 1)); return f; }},
       {"P beyond the file", IMAGE_ERR_SIZE, [](HandImage& i) { Bytes f = packed_file(i.stream()); set32(&f, 4, static_cast<uint32_t>(f.size() - 8 + 1)); return f; }},
       {"an unpacked stream shorter than S", IMAGE_ERR_SIZE, [](HandImage& i) { Bytes f = packed_file(i.stream()); set32(&f, 0, static_cast<uint32_t>(i.stream().size() + 1)); return f; }},
+      {"an S that the packed stream cannot reach", IMAGE_ERR_SIZE, [](HandImage& i) { Bytes f = packed_file(i.stream()); set32(&f, 0, 0xFFFFF000u); return f; }},
       {"an unpacked stream longer than S", IMAGE_ERR_SIZE, [](HandImage& i) { Bytes f = packed_file(i.stream()); set32(&f, 0, static_cast<uint32_t>(i.stream().size() - 1)); return f; }},
       {"a section running past the stream", IMAGE_ERR_SECTION, [](HandImage& i) { Bytes s = i.stream(); s.resize(s.size() - 8); Bytes f; put32(&f, static_cast<uint32_t>(s.size())); put32(&f, static_cast<uint32_t>(s.size())); f.insert(f.end(), s.begin(), s.end()); return f; }},
       {"a tag cut short at the end", IMAGE_ERR_SECTION, [](HandImage& i) { Bytes s = i.stream(); s.resize(s.size() - 2); Bytes f; put32(&f, static_cast<uint32_t>(s.size())); put32(&f, static_cast<uint32_t>(s.size())); f.insert(f.end(), s.begin(), s.end()); return f; }},
