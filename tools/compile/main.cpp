@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
   std::string text;
   if (!read_whole(source, &text)) {
     std::fprintf(stderr, "PARSE ERROR 1165 (%s:0) : ファイルオープン不正 '%s'\n", source, source);
+    std::remove(output.c_str());
     return 1;
   }
   // Messages name the module as the engine would: the file name as given.
@@ -53,6 +54,8 @@ int main(int argc, char** argv) {
   std::string error;
   if (!build_image(text.data(), text.size(), source, &image, &error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
+    // An image of an older version of the module must not stay behind to be deployed.
+    std::remove(output.c_str());
     return 1;
   }
   // Written beside the target and renamed into place, so that a failed write leaves no file.
