@@ -4,6 +4,7 @@
 // outermost frame; anything else the sanitizers see is a fault.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
@@ -24,13 +25,26 @@ StatementList statements;
 char source[] = "var before = {k: [1, 'two', 3.5]};\nfunction f(a, b) { return a + b + before.k.length; }\n";
 char source_copy[sizeof source];
 
+// The name pool keeps its old buffers when it grows or is replaced (texts may still be pointed
+// at, and a process serves one request); between inputs the last one is given back here.
+char* pool_seen;
+uint32_t pool_seen_cap;
+
 void fresh() {
+  if (pool_seen && name_pool != pool_seen) {
+    std::free(name_pool);
+    name_pool = pool_seen;
+    name_pool_cap = pool_seen_cap;
+  }
+  if (statements.owned) std::free(statements.items);
   store_reset();
   config_reset();
   module_add("s.js", 4);
   module_add("f.jo", 4);
   name_table_reset();
   eval_reset();
+  pool_seen = name_pool;
+  pool_seen_cap = name_pool_cap;
   parse_module = 0;
   parse_line = 1;
   no_stop_mode = false;
