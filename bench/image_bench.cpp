@@ -210,7 +210,8 @@ int main(int argc, char** argv) {
   };
   write("bench.js", module.data(), module.size());
   write("bench.jo", img.data(), img.size());
-  write("ZOLK.config", "", 0);
+  std::string config = "MODULE_DIR=" + d + "\n";
+  write("ZOLK.config", config.data(), config.size());
   char real[4096];
   if (!realpath(engine.c_str(), real)) {
     std::printf("no engine at %s (give its path as the second argument)\n", engine.c_str());
@@ -221,6 +222,15 @@ int main(int argc, char** argv) {
     std::string body = "M11" + field(field(std::string("bench.") + ext)) + "P" +
                        field("bench_entry()");
     write(std::string("req_") + ext, body.data(), body.size());
+  }
+  // Every request must have run its call: the completion record, not an error.
+  for (const char* ext : {"js", "jo"}) {
+    std::string cmd = "cd " + d + " && CONTENT_LENGTH=$(stat -c %s req_" + ext + ") ./scriptcgi < req_" + ext +
+                      " | grep -q '^C1'";
+    if (std::system(cmd.c_str()) != 0) {
+      std::printf("the request from .%s did not complete\n", ext);
+      return 1;
+    }
   }
   const int n = 21;
   double t_true = run_program(dir, "/bin/true", d + "/req_js", n);
