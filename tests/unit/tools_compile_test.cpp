@@ -79,6 +79,8 @@ TEST(ImageWriter, EveryTreeShapeSurvivesTheRoundTrip) {
       "var bytes = '\xF0\xF1\xF2\xF3\xFE\xFF\x01 日本語のテキスト';\nvar obj = new Date(2024, 1, 2);\n"
       "function k() { console.log(bytes.length, obj.getFullYear(), parseInt('12', 10), Math.max(1, 2)); }\n",
       "var conn;\nfunction db() { conn = openDb('sqlite', 'x', 'y'); select(conn, 'select 1'); closeDb(conn); }\n",
+      // Statements that are no record: a bare name, a constant, a regular expression.
+      "var x = 1;\nx;\nundefined;\n/ab+/g;\n'text';\n",
       "",
       "   \n// only a comment\n",
   };
