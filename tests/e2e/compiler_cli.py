@@ -36,6 +36,11 @@ def main():
         r = run("lib/m.js", "-o", "copy.jo")
         with open(os.path.join(d, "lib", "m.jo"), "rb") as f1, open(os.path.join(d, "copy.jo"), "rb") as f2:
             check("-o names the output; the same source gives the same bytes", r.returncode == 0 and f1.read() == f2.read())
+        r = run("--unpacked", "lib/m.js", "-o", "flat.jo")
+        with open(os.path.join(d, "flat.jo"), "rb") as f:
+            flat = f.read()
+        check("--unpacked writes the stream as it is (P = S)", r.returncode == 0 and flat[0:4] == flat[4:8]
+              and len(flat) == 8 + int.from_bytes(flat[0:4], "little"))
         leftovers = [n for n in os.listdir(d) if ".tmp" in n]
         check("no temporary file stays", not leftovers)
 

@@ -112,7 +112,8 @@ bool classify(const uint32_t* a, const uint32_t* b, size_t n, bool records, std:
 
 }  // namespace
 
-bool build_image(const char* text, size_t len, const char* name, std::vector<uint8_t>* image, std::string* error) {
+bool build_image(const char* text, size_t len, const char* name, std::vector<uint8_t>* image, std::string* error,
+                 bool unpacked) {
   config_reset();
   module_add(name, std::strlen(name));
   Snapshot s[2];
@@ -172,14 +173,16 @@ bool build_image(const char* text, size_t len, const char* name, std::vector<uin
   for (int k = 0; k < 6; k++) list_section(&o, tags[k], lists[k]);
   list_section(&o, IMAGE_STATEMENTS, a.statements);
   put32(&o, IMAGE_END);
-  *image = wrap_image(o);
+  *image = wrap_image(o, !unpacked);
   store_reset();
   return true;
 }
 
-std::vector<uint8_t> wrap_image(const std::vector<uint8_t>& stream) {
-  std::vector<uint8_t> packed = pack_stream(stream);
-  bool use = packed.size() < stream.size();
+std::vector<uint8_t> wrap_image(const std::vector<uint8_t>& stream, bool pack) {
+  std::vector<uint8_t> packed;
+  if (pack) packed = pack_stream(stream);
+  // A packed stream exactly as long as S would be read as unpacked: it is not used then.
+  bool use = pack && packed.size() < stream.size();
   const std::vector<uint8_t>& body = use ? packed : stream;
   std::vector<uint8_t> out;
   put32(&out, static_cast<uint32_t>(stream.size()));

@@ -1,4 +1,5 @@
-// scriptcgi-compile SOURCE.js [-o OUT.jo]: writes the compiled module of a source module.
+// scriptcgi-compile [--unpacked] SOURCE.js [-o OUT.jo]: writes the compiled module of a source
+// module, packed when that is smaller (--unpacked: as it is, larger but installed faster).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,13 +28,15 @@ static bool read_whole(const char* path, std::string* out) {
 int main(int argc, char** argv) {
   const char* source = nullptr;
   std::string output;
+  bool unpacked = false;
   for (int i = 1; i < argc; i++) {
     if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) output = argv[++i];
+    else if (std::strcmp(argv[i], "--unpacked") == 0) unpacked = true;
     else if (!source && argv[i][0] != '-') source = argv[i];
     else source = nullptr, i = argc;
   }
   if (!source) {
-    std::fprintf(stderr, "usage: scriptcgi-compile SOURCE.js [-o OUT.jo]\n");
+    std::fprintf(stderr, "usage: scriptcgi-compile [--unpacked] SOURCE.js [-o OUT.jo]\n");
     return 2;
   }
   if (output.empty()) {
@@ -52,7 +55,7 @@ int main(int argc, char** argv) {
   // Messages name the module as the engine would: the file name as given.
   std::vector<uint8_t> image;
   std::string error;
-  if (!build_image(text.data(), text.size(), source, &image, &error)) {
+  if (!build_image(text.data(), text.size(), source, &image, &error, unpacked)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     // An image of an older version of the module must not stay behind to be deployed.
     std::remove(output.c_str());
