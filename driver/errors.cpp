@@ -51,6 +51,7 @@ int jump_push(uint8_t kind) {
 }
 
 void jump_to(int index, DW code) {
+  if (__builtin_expect(debug_frames_on, 0)) debug_unwind(index);
   jump_code = code;
   siglongjmp(jump_stack[index].ctx, 1);
 }
@@ -135,6 +136,9 @@ void raise_parse_error(int code, const char* fmt, ...) {
                           module_name(parse_module), parse_line);
   size_t len = compose_message(pre);
   DW rec = record_and_journal(code, len);
+  // A debugger evaluation receives the errors of the text it parses.
+  int evalFrame = debug_eval_frame();
+  if (evalFrame >= 0 && evalFrame < jump_depth) jump_to(evalFrame, rec);
   report(len);
   jump_outermost(rec);
 }
@@ -165,7 +169,7 @@ void raise_eval_error(int code, const char* fmt, ...) {
 void fatal_stop(const char* message) {
   write_fatal_record(message, std::strlen(message));
   if (journal_path[0]) journal_write();
-  if (debug_link_open()) debug_close();
+  if (debug_link_open()) debug_end_run();
   out_close();
   std::exit(0);
 }

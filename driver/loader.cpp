@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "driver/config.h"
+#include "driver/debughooks.h"
 #include "driver/errors.h"
+#include "driver/intake.h"
 #include "frontend/parser.h"
 
 bool modules_loaded = false;
@@ -41,6 +43,8 @@ void load_modules() {
   modules_loaded = true;
   for (int i = 0; i <= module_last; i++) {
     char path[4096];
+    // scriptcgi-debug asks its front end first, unless the request said "L".
+    if (!modules_from_files && debug_link_open() && debug_fetch_module(i, &top_statements)) continue;
     module_path(i, path, sizeof path);
     if (module_compiled[i]) {
       parse_module = i;
