@@ -136,7 +136,7 @@ class Program:
         with open(os.path.join(self.dir, "ZOLK.config"), "w") as f:
             f.write("LOGFILE=journal.log\nDEBUG_PORT=%d\n%s" % (port, extra_config))
         exe = os.path.join(self.dir, program)
-        os.symlink(os.path.join(bindir, program), exe)
+        os.symlink(os.path.abspath(os.path.join(bindir, program)), exe)
         env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "TZ": "UTC", "LANG": "C",
                "REMOTE_ADDR": "127.0.0.1", "CONTENT_LENGTH": str(len(body))}
         for k in ("ASAN_OPTIONS", "UBSAN_OPTIONS"):

@@ -221,6 +221,29 @@ function main() {
         self.assertEqual(self.evaluate(";v"), b"=3")
 
 
+class Reports(Session):
+    SRC = """function deep(n) {
+  return nothing.here.at;
+}
+function main() {
+  try { deep(1); } catch (e) { console.error("caught"); }
+  var after = 1;
+}
+"""
+
+    def test_errors_console_and_calls_left_by_a_jump(self):
+        self.start({"a.js": self.SRC}, request(["a.js"], "main()"))
+        self.fe.serve_module(self.SRC, b"###6:$$$")
+        d = self.fe.recv()
+        self.assertTrue(d.startswith(b"DEVAL ERROR ") and b"(a.js:2:" in d, d)
+        self.assertEqual(self.fe.recv(), b'E"caught"')
+        # The error left deep: its frame is gone from the call stack.
+        self.assertEqual(self.fe.stop(), ("MainScript::0:4;a.js:main:6:3", "a.js:6:3"))
+        self.fe.send("STEP1")
+        self.assertEqual(self.finish_run(), [])
+        self.assertEqual(self.prog.finish(), HEAD + b"C10101010")
+
+
 class Loading(Session):
     def test_L_reads_modules_from_files(self):
         self.start({"a.js": ADD}, request(["a.js"], "main()", b"L"))
