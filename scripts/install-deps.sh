@@ -2,6 +2,8 @@
 # Installs the Debian packages that building, testing and benchmarking need; only the missing ones.
 set -euo pipefail
 PKGS=(build-essential cmake g++ libgtest-dev python3 locales unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql tzdata)
+# The debug front end (tools/dbg) reads and writes JSON with nlohmann-json.
+PKGS+=(nlohmann-json3-dev)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
