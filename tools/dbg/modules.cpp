@@ -5,7 +5,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
+#include <cctype>
 #include <sstream>
 
 namespace {
@@ -133,37 +133,67 @@ std::string ModuleFolder::name_for_path(const std::string& path) const {
   return real.substr(prefix.size());
 }
 
+namespace {
+bool ident_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$'; }
+
+// The identifier starting at or after i (blanks skipped); empty when something else comes.
+std::string ident_at(const std::string& t, size_t* i) {
+  while (*i < t.size() && std::isspace(static_cast<unsigned char>(t[*i]))) ++*i;
+  size_t start = *i;
+  if (start >= t.size() || std::isdigit(static_cast<unsigned char>(t[start])) || !ident_char(t[start])) return {};
+  while (*i < t.size() && ident_char(t[*i])) ++*i;
+  return t.substr(start, *i - start);
+}
+
+// Position of word w at a word boundary from pos on, npos when none.
+size_t find_word(const std::string& t, const std::string& w, size_t pos) {
+  for (size_t at = t.find(w, pos); at != std::string::npos; at = t.find(w, at + 1)) {
+    bool before = at == 0 || !ident_char(t[at - 1]);
+    bool after = at + w.size() >= t.size() || !ident_char(t[at + w.size()]);
+    if (before && after) return at;
+  }
+  return std::string::npos;
+}
+}  // namespace
+
 std::vector<std::string> ModuleFolder::declared_names(const std::string& name, const std::string& function) {
   const auto& ls = lines(name);
   std::string text;
   for (const auto& l : ls) text += l + "\n";
   std::vector<std::string> out;
   auto add = [&out](const std::string& n) {
+    if (n.empty()) return;
     for (const auto& o : out)
       if (o == n) return;
     out.push_back(n);
   };
-  static const std::regex decl(R"(\b(?:var|let|const)\s+([A-Za-z_$][\w$]*))");
   size_t bodyStart = 0, bodyEnd = text.size();
   if (!function.empty()) {
-    std::string escaped;
-    for (char c : function) {
-      if (c == '$') escaped += '\\';
-      escaped += c;
+    // "function NAME (params) {": the parameters, then the body up to its closing brace.
+    size_t at = 0, open = std::string::npos;
+    while ((at = find_word(text, "function", at)) != std::string::npos) {
+      size_t i = at + 8;
+      if (ident_at(text, &i) == function) {
+        while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) i++;
+        if (i < text.size() && text[i] == '(') {
+          size_t close = text.find(')', i);
+          if (close == std::string::npos) return out;
+          std::string params = text.substr(i + 1, close - i - 1);
+          size_t p = 0;
+          while (p < params.size()) {
+            size_t comma = params.find(',', p);
+            if (comma == std::string::npos) comma = params.size();
+            std::string one = params.substr(p, comma - p);
+            size_t k = 0;
+            add(ident_at(one, &k));
+            p = comma + 1;
+          }
+          open = text.find('{', close);
+          break;
+        }
+      }
+      at += 8;
     }
-    std::regex head("\\bfunction\\s+" + escaped + "\\s*\\(([^)]*)\\)");
-    std::smatch m;
-    if (!std::regex_search(text, m, head)) return out;
-    std::string params = m[1];
-    static const std::regex ident(R"([A-Za-z_$][\w$]*)");
-    // Each parameter's name is the identifier before any "=" default.
-    std::stringstream ps(params);
-    std::string p;
-    while (std::getline(ps, p, ',')) {
-      std::smatch pm;
-      if (std::regex_search(p, pm, ident)) add(pm[0]);
-    }
-    size_t open = text.find('{', static_cast<size_t>(m.position(0) + m.length(0)));
     if (open == std::string::npos) return out;
     int depth = 0;
     size_t i = open;
@@ -186,6 +216,15 @@ std::vector<std::string> ModuleFolder::declared_names(const std::string& name, c
     }
     body = flat;
   }
-  for (std::sregex_iterator it(body.begin(), body.end(), decl), end; it != end; ++it) add((*it)[1]);
+  for (size_t at = 0; at < body.size(); at++) {
+    for (const char* kw : {"var", "let", "const"}) {
+      size_t n = std::char_traits<char>::length(kw);
+      if (body.compare(at, n, kw) == 0 && (at == 0 || !ident_char(body[at - 1])) && at + n < body.size() &&
+          std::isspace(static_cast<unsigned char>(body[at + n]))) {
+        size_t i = at + n;
+        add(ident_at(body, &i));
+      }
+    }
+  }
   return out;
 }
