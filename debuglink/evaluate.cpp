@@ -130,6 +130,13 @@ static void error_reply(DW code, const char* tag, LinkMessage* reply) {
   }
 }
 
+void evaluation_abandon() {
+  if (eval_frame_index < 0) return;
+  eval_frame_index = -1;
+  restore_state();
+  release_parsed();
+}
+
 enum class Want { TEXT, TRUTH, PARSE_ONLY };
 
 // Parses text (when given) and runs the statements in frame k. Returns 1/0 (truth or success),

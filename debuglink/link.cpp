@@ -84,6 +84,7 @@ void link_fail(const char* text) {
   debug_port[0] = 0;
   if (exchange_active) {
     exchange_active = false;
+    evaluation_abandon();
     siglongjmp(exchange_env, 1);
   }
 }

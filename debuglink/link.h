@@ -95,6 +95,10 @@ int evaluate_condition(const StatementList* stmts, LinkMessage* reply);
 // Parses a conditional break point's expression; false (reported) when it does not parse.
 bool parse_condition(const char* text, size_t n, int module, StatementList* out);
 
+// A link failure leaves an evaluation in progress (its parser reported over the link): the
+// evaluation's state is given back before the jump to the exchange.
+void evaluation_abandon();
+
 // Appends to a reply.
 void reply_set(LinkMessage* m, const char* p, size_t n);
 void reply_add(LinkMessage* m, const char* p, size_t n);

@@ -310,6 +310,15 @@ class LinkFailures(Session):
         self.fe.conn.close()
         self.assert_failed_exchange(b"recv error\n")
 
+    def test_link_failure_while_an_evaluation_reports(self):
+        self.stopped()
+        self.fe.stop()
+        # Run-time text with a function literal is reported while it is parsed: no answer then.
+        self.fe.send("E;f = function (q) { return q; }")
+        self.assertTrue(self.fe.recv(ack=False).startswith("D評価する式が不正".encode()))
+        self.fe.conn.close()
+        self.assert_failed_exchange(b"receive socket error\n")
+
     def test_bad_headers_and_lying_lengths(self):
         for data in (b"Z12", b"C1x", b"\x00", b"C50abc"):
             with self.subTest(data=data):
