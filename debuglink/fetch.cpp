@@ -4,22 +4,11 @@
 #include <cstring>
 
 #include "debuglink/link.h"
+#include "driver/compiled_module.h"
 #include "driver/config.h"
 #include "driver/debughooks.h"
 #include "driver/errors.h"
 #include "frontend/textutil.h"
-
-void module_path(int index, char* out, size_t cap);   // driver/loader.cpp
-
-// Installs a compiled image that the front end sent. Compiled images are not installed yet:
-// the module is refused as the loader refuses a compiled module file.
-static void install_image(const unsigned char*, size_t, int module, StatementList*) {
-  char path[4096];
-  module_path(module, path, sizeof path);
-  parse_module = module;
-  parse_line = 0;
-  raise_parse_error(1165, "ファイルオープン不正 '%s'", path);
-}
 
 static LinkMessage module_text, module_tables_text;
 static unsigned char* image;
@@ -61,8 +50,10 @@ bool debug_fetch_module(int module, StatementList* list) {
     if (!image) raise_eval_error(1400, "メモリ領域を取得できません");
     size_t size = base64_decode(p + 1, n - 1, image, n);
     message_free(&module_text);
-    store_raise_floors();
-    install_image(image, size, module, list);
+    // The installer raises the store floors itself once the image has passed its checks.
+    parse_module = module;
+    parse_line = 0;
+    install_compiled_module(image, size, module, list);
     std::free(image);
     image = nullptr;
     return true;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "driver/compiled_module.h"
 #include "driver/config.h"
 #include "driver/debughooks.h"
 #include "driver/errors.h"
@@ -13,6 +14,8 @@
 bool modules_loaded = false;
 StatementList top_statements = {nullptr, 0, 0, false};
 bool module_compiled[MODULE_LIMIT + 2];
+// The file of a compiled module, kept for the next one.
+static SourceBuffer image_file = {nullptr, 0, false};
 
 void check_module_kind(int index) {
   const char* name = module_name(index);
@@ -49,7 +52,10 @@ void load_modules() {
     if (module_compiled[i]) {
       parse_module = i;
       parse_line = 0;
-      raise_parse_error(1165, "ファイルオープン不正 '%s'", path);
+      size_t image_file_size = read_source_file(path, &image_file);
+      install_compiled_module(reinterpret_cast<const unsigned char*>(image_file.text), image_file_size, i,
+                              &top_statements);
+      continue;
     }
     load_module_source(path, i, &top_statements);
   }

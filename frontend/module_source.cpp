@@ -9,7 +9,7 @@
 
 static SourceBuffer module_source = {nullptr, 0, false};
 
-void read_source_file(const char* path, SourceBuffer* buf) {
+size_t read_source_file(const char* path, SourceBuffer* buf) {
   FILE* f = std::fopen(path, "rb");
   struct stat st;
   if (f && (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode))) {
@@ -36,6 +36,7 @@ void read_source_file(const char* path, SourceBuffer* buf) {
   }
   buf->text[total] = 0;
   std::fclose(f);
+  return total;
 }
 
 void parse_module_text(char* text, int module, StatementList* list) {

@@ -37,7 +37,8 @@ extern void (*parser_report_hook)(const char* message);
 void strip_comments(char* text);
 
 // Reads a whole file (binary) into the buffer, NUL-terminated; 1165 when it cannot be opened.
-void read_source_file(const char* path, SourceBuffer* buf);
+// Returns the number of bytes read.
+size_t read_source_file(const char* path, SourceBuffer* buf);
 
 // Loads one source module: module becomes the module being parsed (parse_module), the line
 // counter starts at 1, the file is read, cleaned of comments and its top-level statements are

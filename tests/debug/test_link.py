@@ -1,7 +1,12 @@
 """scriptcgi-debug driven over loopback by a scripted front end: the module fetch, stops,
 stepping, evaluation, reports, and link failures."""
 import argparse
+import base64
+import os
+import shutil
+import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -262,6 +267,34 @@ class Loading(Session):
         self.start({"a.js": ADD}, request(["a.js"], "main()"))
         self.fe.serve_module(other)
         self.assertEqual(self.finish_run(), [b'L"front end"'])
+
+    def test_a_compiled_image_in_base64(self):
+        work = tempfile.mkdtemp(prefix="dbgimage-")
+        self.addCleanup(shutil.rmtree, work, True)
+        with open(os.path.join(work, "a.js"), "w") as f:
+            f.write(ADD)
+        subprocess.run([os.path.join(BIN, "scriptcgi-compile"), os.path.join(work, "a.js")], check=True)
+        with open(os.path.join(work, "a.jo"), "rb") as f:
+            image = f.read()
+        self.start({}, request(["a.js"], "main()"))
+        self.assertEqual(self.fe.recv(), b"Ma.js")
+        self.fe.send(b"o" + base64.b64encode(image))
+        self.fe.send(b"###8:$$$")
+        self.assertEqual(self.fe.stop()[1], "a.js:8:3")
+        self.assertEqual(self.evaluate(";x"), b"=3")
+        self.fe.send("STEP1")
+        self.assertEqual(self.finish_run(), [b"L30"])
+        self.assertEqual(self.prog.finish(), HEAD + b"C10101010")
+
+    def test_a_damaged_image_is_refused(self):
+        self.start({}, request(["a.js"], "main()"))
+        self.assertEqual(self.fe.recv(), b"Ma.js")
+        self.fe.send(b"o" + base64.b64encode(b"not an image at all"))
+        self.fe.send(b"&&&&")
+        d = self.fe.recv()
+        self.assertTrue(d.startswith(b"DPARSE ERROR ") and b"(a.js:" in d, d)
+        self.assertEqual(self.fe.recv(), b"X")
+        self.assertIn(b"S14", self.prog.finish())
 
     def test_a_parse_error_in_a_supplied_module_is_reported(self):
         self.start({"a.js": ADD}, request(["a.js"], "main()"))

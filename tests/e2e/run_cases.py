@@ -23,7 +23,8 @@ TIME_RE = rb"\d+/\d\d/\d\d \d\d:\d\d:\d\d"
 SAFE = set(b"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz;,/?:@&=+$-_.*'()#")
 TEXT_SECTIONS = {"file", "journal"}        # body lines end with a line feed
 STREAM_SECTIONS = {"stdin", "stdout", "request"}      # body lines are joined with nothing
-INLINE_SECTIONS = {"program", "status", "args", "lock", "absent", "timeout", "run-via-path", "databases", "rerun"}
+INLINE_SECTIONS = {"program", "status", "args", "lock", "absent", "timeout", "run-via-path", "databases", "rerun",
+                   "compile"}
 # Database cases: `--- databases: sqlite postgresql` runs a case once per database; <DBKIND> and
 # <DBCONN> give the openDb kind and connection string of the one in use. PostgreSQL runs need
 # SCRIPTCGI_PG_CONN (scripts/pg-start.sh prints it) and are skipped without it.
@@ -222,7 +223,7 @@ def build_case(case, defaults, ctx):
     """Collects what a case asks for, its defaults first."""
     spec = {"files": {}, "env": {}, "args": [], "program": "scriptcgi", "status": 0, "stdin": b"",
             "stdout": None, "expect_files": {}, "absent": [], "locks": [], "timeout": 60.0,
-            "via_path": False, "reruns": []}
+            "via_path": False, "reruns": [], "compile": []}
     sections = (defaults["sections"] if defaults else []) + case["sections"]
     for s in sections:
         kind, arg, body = s["kind"], s["arg"], s["body"]
@@ -282,6 +283,9 @@ def build_case(case, defaults, ctx):
             spec["locks"].append(arg)
         elif kind == "run-via-path":
             spec["via_path"] = True
+        elif kind == "compile":
+            # scriptcgi-compile runs in <DIR> with these arguments before the program starts.
+            spec["compile"].append(shlex.split(arg or ""))
         else:
             raise CaseError(where + ": unknown section '%s'" % kind)
     return spec
@@ -335,20 +339,258 @@ def case_databases(case, defaults):
     return dbs
 
 
-def run_case(case, defaults, bindir, keep, db=None):
+# Round trip through compiled modules (--compiled): a case whose request names source modules in
+# its leading M command runs again with each of them compiled by scriptcgi-compile and named as
+# .jo ("jo"), and once more after an extra source module listed first ("after"), which makes the
+# compiled modules install at raised floors with their names merged. Module names keep their
+# length (.js becomes .jo), so the request and the expectations change only in those names.
+PRE_SOURCE = (b"var rt_pre_table = {alpha: 1, beta: [2, 3.5], gamma: 'g'};\n"
+              b"function rt_pre_f(a, b) { var t = a + b; return t + 'x'; }\n")
+
+
+class NotApplicable(Exception):
+    pass
+
+
+def read_field(data, i, letters=b"0A"):
+    """A length-prefixed field at i: (value bytes, end). The prefix letter gives the digit count."""
+    c = data[i]
+    base = next((b for b in letters if b <= c <= b + 13), None)
+    if base is None:
+        raise NotApplicable()
+    k = c - base
+    digits = data[i + 1:i + 1 + k]
+    if len(digits) != k or not digits.isdigit():
+        raise NotApplicable()
+    n = int(digits) if k else 0
+    return n, i + 1 + k
+
+
+def module_list(request):
+    """(names, end of the M command) of a request that starts with one, else NotApplicable."""
+    if not request.startswith(b"M"):
+        raise NotApplicable()
+    count, i = read_field(request, 1, b"0")
+    length, i = read_field(request, i)
+    block, end = request[i:i + length], i + length
+    names, j = [], 0
+    while j < len(block):
+        n, j = read_field(block, j)
+        names.append(block[j:j + n])
+        j += n
+    if len(names) != count:
+        raise NotApplicable()
+    return names, end
+
+
+def module_request(names, rest):
+    inner = b"".join(plain_field(n) for n in names)
+    count = str(len(names)).encode()
+    return b"M" + bytes([ord("0") + len(count)]) + count + plain_field(inner) + rest
+
+
+def config_module_dir(spec, tmp):
+    body = spec["files"].get("bin/ZOLK.config" if spec["via_path"] else "ZOLK.config")
+    mdir = ""
+    for line in body or []:
+        key, eq, value = line.partition("=")
+        if eq and key.strip().upper() == "MODULE_DIR":
+            mdir = value.strip().split(">>>")[0].strip()
+    return os.path.join(tmp, mdir) if mdir else tmp
+
+
+def compile_modules(spec, tmp, bindir, variant):
+    """Compiles the request's source modules and rewrites the request and the expectations."""
+    names, end = module_list(spec["stdin"])
+    if len(names) > 100:
+        raise NotApplicable()
+    mdir = config_module_dir(spec, tmp)
+    compiled = []
+    for name in names:
+        if not name.lower().endswith(b".js") or not os.path.isfile(os.path.join(mdir.encode(), name)):
+            continue
+        jo = name[:-3] + (b".jo" if name.endswith(b".js") else b".JO")
+        proc = subprocess.run([os.path.join(bindir, "scriptcgi-compile").encode(), name, b"-o", jo], cwd=mdir,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        if proc.returncode != 0:
+            if os.path.exists(os.path.join(mdir.encode(), jo)):
+                return ["the compiler left %s behind after an error" % jo.decode()]
+            # A module that does not parse: the compiler reports what the engine reports.
+            message = proc.stderr.rstrip(b"\n")
+            journals = list(spec["expect_files"].values())
+            if journals and not any(message in j for j in journals):
+                return ["the compiler's error differs from the engine's: %r" % message]
+            raise NotApplicable()
+        compiled.append((name, jo))
+    if not compiled:
+        raise NotApplicable()
+
+    def rename(data):
+        for js, jo in compiled:
+            data = data.replace(js, jo)
+        return data
+
+    listed = [rename(n) if n in dict(compiled) else n for n in names]
+    first = b"(" + listed[0] + b":0:0)"
+    if variant == "after":
+        # Before the first node runs, errors name module 0: the extra module's name has the
+        # first one's length, so that only the name changes in those texts.
+        pre = pre_module_name(listed)
+        with open(os.path.join(mdir.encode(), pre), "wb") as f:
+            f.write(PRE_SOURCE)
+        listed = [pre] + listed
+        rename_first = lambda data: data.replace(first, b"(" + pre + b":0:0)")
+    else:
+        rename_first = lambda data: data
+    spec["stdin"] = module_request(listed, spec["stdin"][end:])
+    spec["env"]["CONTENT_LENGTH"] = str(len(spec["stdin"])).encode()
+    if spec["stdout"] is not None:
+        spec["stdout"] = rename_first(rename(spec["stdout"]))
+    for k in spec["expect_files"]:
+        spec["expect_files"][k] = rename_first(rename(spec["expect_files"][k]))
+    return None
+
+
+def compile_given(spec, tmp, bindir):
+    for args in spec["compile"]:
+        proc = subprocess.run([os.path.join(bindir, "scriptcgi-compile")] + args, cwd=tmp,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        if proc.returncode != 0:
+            raise CaseError("scriptcgi-compile %s failed: %s" % (" ".join(args), proc.stderr.decode()))
+
+
+def pre_module_name(listed):
+    n = max(len(listed[0]) - 3, 1) if re.fullmatch(rb"[A-Za-z0-9_./-]+", listed[0]) else 6
+    for letter in b"rqpz":
+        name = bytes([letter]) * n + b".js"
+        if name not in listed:
+            return name
+    raise NotApplicable()
+
+
+def run_pair(bindir, tmp, spec, names, call, jo_names):
+    """Runs the call as a CGI request from the source modules, then, with the directory put back
+    as it was (databases included), from the compiled ones; returns both (stdout, journal)."""
+    twin = tmp + ".orig"
+    shutil.copytree(tmp, twin, symlinks=True)
+    results = []
+    for listed in (names, jo_names):
+        if results:
+            shutil.rmtree(tmp)
+            shutil.copytree(twin, tmp, symlinks=True)
+        where = tmp
+        body = module_request(listed, b"P" + plain_field(call))
+        env = {b"PATH": b"/usr/bin:/bin", b"TZ": b"UTC", b"LANG": b"C", b"CONTENT_LENGTH": str(len(body)).encode()}
+        for keep_var in ("ASAN_OPTIONS", "UBSAN_OPTIONS"):
+            if keep_var in os.environ:
+                env[keep_var.encode()] = os.environ[keep_var].encode()
+        for k, v in spec["env"].items():
+            if v is not None:
+                env[k.encode()] = v
+        link = os.path.join(where, "scriptcgi")
+        proc = subprocess.run([link.encode()], cwd=where, env=env, input=body, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=spec["timeout"])
+        journal = b""
+        if os.path.exists(os.path.join(where, "rt_journal.log")):
+            with open(os.path.join(where, "rt_journal.log"), "rb") as f:
+                journal = f.read()
+        results.append((mask_times(proc.stdout), mask_times(journal)))
+    shutil.rmtree(twin, ignore_errors=True)
+    return results
+
+
+def run_differential(case, defaults, bindir, db, variant):
+    """A command-line case (-e call files...) run as a request from its sources and from their
+    compiled images: both runs must write the same bytes."""
+    if db == "postgresql":
+        raise NotApplicable()
+    tmp = tempfile.mkdtemp(prefix="e2e_")
+    ctx = {"dir": tmp, "db": db}
+    try:
+        spec = build_case(case, defaults, ctx)
+        args = spec["args"]
+        if spec["program"] != "scriptcgi" or spec["via_path"] or spec["reruns"] or len(args) < 3 or args[0] != b"-e":
+            raise NotApplicable()
+        call, names = args[1], args[2:]
+        if len(call) > 255 or any(not n.endswith(b".js") for n in names):
+            raise NotApplicable()
+        for name, body in spec["files"].items():
+            p = os.path.join(tmp, name)
+            os.makedirs(os.path.dirname(p), exist_ok=True)
+            with open(p, "wb") as f:
+                f.write(text_body(body, ctx))
+        config = os.path.join(tmp, "ZOLK.config")
+        lines = []
+        if os.path.exists(config):
+            with open(config, "rb") as f:
+                lines = f.read().split(b"\n")
+        if any(l.strip().upper().startswith(b"MODULE_DIR") for l in lines):
+            raise NotApplicable()
+        lines = [l for l in lines if not l.strip().upper().startswith(b"LOGFILE")] + [b"LOGFILE=rt_journal.log"]
+        with open(config, "wb") as f:
+            f.write(b"\n".join(lines) + b"\n")
+        os.symlink(os.path.join(bindir, "scriptcgi"), os.path.join(tmp, "scriptcgi"))
+        jo_names = []
+        for name in names:
+            if not os.path.isfile(os.path.join(tmp.encode(), name)):
+                raise NotApplicable()
+            jo = name[:-3] + b".jo"
+            proc = subprocess.run([os.path.join(bindir, "scriptcgi-compile").encode(), name, b"-o", jo], cwd=tmp,
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            if proc.returncode != 0:
+                raise NotApplicable()   # a module that does not parse runs from no image
+            jo_names.append(jo)
+        if variant == "after":
+            pre = pre_module_name(names)
+            with open(os.path.join(tmp.encode(), pre), "wb") as f:
+                f.write(PRE_SOURCE)
+            names, jo_names = [pre] + names, [pre] + jo_names
+        (out1, j1), (out2, j2) = run_pair(bindir, tmp, spec, names, call, jo_names)
+        for js, jo in zip(names, jo_names):
+            out1, j1 = out1.replace(js, jo), j1.replace(js, jo)
+        problems = []
+        if out1 != out2:
+            problems.append(diff("stdout (.js run, names as .jo)", out1, out2))
+        if j1 != j2:
+            problems.append(diff("journal (.js run, names as .jo)", j1, j2))
+        return problems
+    except CaseError as e:
+        return ["case error: %s" % e]
+    finally:
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+def run_case(case, defaults, bindir, keep, db=None, variant=None):
     tmp = tempfile.mkdtemp(prefix="e2e_")
     ctx = {"dir": tmp, "db": db}
     problems = []
     locks = []
     try:
         spec = build_case(case, defaults, ctx)
-        # Files that hold a directory digest are written after the others.
+        # Files that hold a directory digest are written after the others (and after the
+        # compiled modules, which the digest covers too).
         order = sorted(spec["files"].items(), key=lambda kv: any("<MODDIGEST:" in l for l in kv[1]))
+        compiled = variant is None
+        compiled_given = False
         for name, body in order:
+            if any("<MODDIGEST:" in l for l in body) and not compiled_given:
+                compiled_given = True
+                compile_given(spec, tmp, bindir)
+            if not compiled and any("<MODDIGEST:" in l for l in body):
+                problems = compile_modules(spec, tmp, bindir, variant) or []
+                compiled = True
+                if problems:
+                    return problems
             p = os.path.join(tmp, name)
             os.makedirs(os.path.dirname(p), exist_ok=True)
             with open(p, "wb") as f:
                 f.write(text_body(body, ctx))
+        if not compiled_given:
+            compile_given(spec, tmp, bindir)
+        if not compiled:
+            problems = compile_modules(spec, tmp, bindir, variant) or []
+            if problems:
+                return problems
         program = os.path.join(bindir, spec["program"])
         if not os.path.exists(program):
             raise CaseError("no program " + program)
@@ -428,6 +670,8 @@ def main():
     ap.add_argument("--bin", required=True, help="directory holding scriptcgi and scriptcgi-debug")
     ap.add_argument("-k", dest="filter", help="run only cases whose name contains this text")
     ap.add_argument("--keep", action="store_true", help="keep the directories of failed cases")
+    ap.add_argument("--compiled", action="store_true",
+                    help="also run every case that loads source modules from their compiled images")
     ap.add_argument("files", nargs="+")
     opts = ap.parse_args()
     passed = failed = skipped = 0
@@ -454,15 +698,23 @@ def main():
                     skipped += 1
                     print("skip " + run_label + " (SCRIPTCGI_PG_CONN is not set)")
                     continue
-                problems = run_case(case, defaults, os.path.abspath(opts.bin), opts.keep, db)
-                if problems:
-                    failed += 1
-                    print("FAIL " + run_label)
-                    for p in problems:
-                        print("  " + p.replace("\n", "\n  "))
-                else:
-                    passed += 1
-                    print("ok   " + run_label)
+                for variant in [None] + (["jo", "after"] if opts.compiled else []):
+                    vlabel = run_label + (" [%s]" % variant if variant else "")
+                    try:
+                        problems = run_case(case, defaults, os.path.abspath(opts.bin), opts.keep, db, variant)
+                    except NotApplicable:
+                        try:
+                            problems = run_differential(case, defaults, os.path.abspath(opts.bin), db, variant)
+                        except NotApplicable:
+                            continue
+                    if problems:
+                        failed += 1
+                        print("FAIL " + vlabel)
+                        for p in problems:
+                            print("  " + p.replace("\n", "\n  "))
+                    else:
+                        passed += 1
+                        print("ok   " + vlabel)
     print("%d passed, %d failed" % (passed, failed) + (", %d skipped" % skipped if skipped else ""))
     return 1 if failed else 0
 
