@@ -50,40 +50,54 @@ static void serve_tables(char kind, const char* p, size_t n) {
 
 // Messages of one stop, kept outside the frames a link failure jumps across.
 static LinkMessage incoming, reply;
+static char* stack_text;
+
+static void text_free() {
+  std::free(stack_text);
+  stack_text = nullptr;
+}
 
 // Returns the step digit, or -1 when the link failed.
 static int exchange() {
   exchange_active = true;
   if (sigsetjmp(exchange_env, 0)) {
     exchange_active = false;
+    text_free();
     return -1;
   }
-  char* stack;
   size_t len;
-  frames_text(&stack, &len);
-  bool sent = link_send(stack ? stack : "", len);
-  std::free(stack);
+  frames_text(&stack_text, &len);
+  bool sent = link_send(stack_text ? stack_text : "", len);
+  text_free();
   if (!sent) return -1;
   pause_ms(2);
-  char where[300];
-  int n = std::snprintf(where, sizeof where, "B%s:%u:%u", module_name(cur_module), cur_position & 0xFFFF,
-                        (cur_position >> 16) & 0x7FFF);
-  if (!link_send(where, static_cast<size_t>(n) < sizeof where ? static_cast<size_t>(n) : sizeof where - 1)) return -1;
+  char tail[32];
+  int tn = std::snprintf(tail, sizeof tail, ":%u:%u", cur_position & 0xFFFF, (cur_position >> 16) & 0x7FFF);
+  const char* m = module_name(cur_module);
+  size_t ml = std::strlen(m);
+  stack_text = static_cast<char*>(std::malloc(ml + static_cast<size_t>(tn) + 1));
+  if (!stack_text) return -1;
+  stack_text[0] = 'B';
+  std::memcpy(stack_text + 1, m, ml);
+  std::memcpy(stack_text + 1 + ml, tail, static_cast<size_t>(tn));
+  sent = link_send(stack_text, ml + static_cast<size_t>(tn) + 1);
+  text_free();
+  if (!sent) return -1;
   for (;;) {
     if (!link_receive(&incoming, STOP_WAIT_MS)) return -1;
     const char* p = incoming.data;
-    size_t m = incoming.len;
-    if (m == 5 && std::memcmp(p, "STEP", 4) == 0 && p[4] >= '0' && p[4] <= '4') {
+    size_t n = incoming.len;
+    if (n == 5 && std::memcmp(p, "STEP", 4) == 0 && p[4] >= '0' && p[4] <= '4') {
       exchange_active = false;
       return p[4] - '0';
     }
-    if (m == 0) continue;
+    if (n == 0) continue;
     switch (p[0]) {
       case 'B': case 'b': case 'T':
-        serve_tables(p[0], p + 1, m - 1);
+        serve_tables(p[0], p + 1, n - 1);
         break;
       case 'E':
-        evaluate_message(p + 1, m - 1, &reply);
+        evaluate_message(p + 1, n - 1, &reply);
         if (reply.len) link_send(reply.data, reply.len);
         break;
       default:

@@ -126,7 +126,7 @@ class FrontEnd:
 class Program:
     """scriptcgi-debug started as a web server would, on a request, in a directory of its own."""
 
-    def __init__(self, bindir, files, port, body, extra_config="", program="scriptcgi-debug"):
+    def __init__(self, bindir, files, port, body, extra_config="", program="scriptcgi-debug", env_extra=None):
         self.dir = tempfile.mkdtemp(prefix="dbglink-")
         for name, text in files.items():
             path = os.path.join(self.dir, name)
@@ -139,6 +139,7 @@ class Program:
         os.symlink(os.path.abspath(os.path.join(bindir, program)), exe)
         env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "TZ": "UTC", "LANG": "C",
                "REMOTE_ADDR": "127.0.0.1", "CONTENT_LENGTH": str(len(body))}
+        env.update(env_extra or {})
         for k in ("ASAN_OPTIONS", "UBSAN_OPTIONS"):
             if k in os.environ:
                 env[k] = os.environ[k]

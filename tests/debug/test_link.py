@@ -249,6 +249,17 @@ function main() {
         self.assertEqual(self.prog.finish(), HEAD + b"C10101010")
 
 
+class FatalStop(unittest.TestCase):
+    def test_a_fatal_stop_after_connecting_sends_the_end_notice(self):
+        fe = FrontEnd()
+        self.addCleanup(fe.close)
+        prog = Program(BIN, {"a.js": ADD}, fe.port, b"", env_extra={"CONTENT_LENGTH": "12x"})
+        self.addCleanup(prog.cleanup)
+        fe.accept()
+        self.assertEqual(fe.recv(), b"X")
+        self.assertTrue(prog.finish().startswith(b"S148555"))
+
+
 class Loading(Session):
     def test_L_reads_modules_from_files(self):
         self.start({"a.js": ADD}, request(["a.js"], "main()", b"L"))
