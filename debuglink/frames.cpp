@@ -9,7 +9,6 @@
 #include "driver/debughooks.h"
 #include "eval/eval.h"
 
-bool debug_frames_on = false;
 DebugFrame* debug_frames = nullptr;
 int debug_frame_count = 0;
 static int frame_capacity = 0;

@@ -73,7 +73,7 @@ void debug_close() {
   close(link_fd);
   link_fd = -1;
   eval_hooks_on = false;
-  debug_frames_on = false;
+  jump_observer = nullptr;
   exchange_active = false;
   if (parser_report_hook == parser_report) parser_report_hook = nullptr;
 }
@@ -155,7 +155,7 @@ bool debug_connect(const char* address, const char* port) {
   frames_reset();
   step_state = Stepping{false, false, false, false, 0};
   eval_hooks_on = true;
-  debug_frames_on = true;
+  jump_observer = debug_unwind;
   if (!parser_report_hook) parser_report_hook = parser_report;
   return true;
 }

@@ -81,6 +81,8 @@ struct DebugFrame {
 extern DebugFrame* debug_frames;
 extern int debug_frame_count;   // the outermost frame included
 void frames_reset();
+// A jump to the jump-stack frame at index leaves the calls above it (the jump observer).
+void debug_unwind(int index);
 // The call-stack text: "module:function:line:column" per frame from the outermost, ";" between.
 void frames_text(char** out, size_t* len);
 const char* frame_function_name(int index, size_t* len);

@@ -11,8 +11,6 @@ int debug_eval_frame() { return -1; }
 void debug_end_run() {}
 void debug_stop_hook(DW) {}
 void debug_log(char, const char*, size_t) {}
-bool debug_frames_on = false;
 void debug_call_enter(DW, int, int, DW) {}
 void debug_call_leave(DW) {}
-void debug_unwind(int) {}
 bool debug_fetch_module(int, StatementList*) { return false; }

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/debughooks.h"
+#include "eval/debughooks.h"
 #include "eval/intfunc.h"
 #include "eval/ops.h"
 #include "eval/plugins.h"

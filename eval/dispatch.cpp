@@ -1,6 +1,6 @@
 // The dispatch tables of operation nodes, the evaluation of leaves, and the debugger's path
 // through eval_node.
-#include "driver/debughooks.h"
+#include "eval/debughooks.h"
 #include "eval/ops.h"
 #include "eval/plugins.h"
 

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "frontend/parse_internal.h"
 #include "frontend/tree.h"
 
