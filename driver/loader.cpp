@@ -7,7 +7,9 @@
 
 #include "driver/compiled_module.h"
 #include "driver/config.h"
+#include "driver/debughooks.h"
 #include "driver/errors.h"
+#include "driver/intake.h"
 #include "frontend/parser.h"
 
 bool modules_loaded = false;
@@ -78,6 +80,8 @@ void load_modules() {
       parse_line = 0;
       raise_parse_error(1170, "モジュール名不正 '%.*s'", 255, name);
     }
+    // scriptcgi-debug asks its front end first, unless the request said "L".
+    if (!modules_from_files && debug_link_open() && debug_fetch_module(i, &top_statements)) continue;
     if (module_compiled[i]) {
       parse_module = i;
       parse_line = 0;

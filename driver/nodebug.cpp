@@ -11,3 +11,6 @@ int debug_eval_frame() { return -1; }
 void debug_end_run() {}
 void debug_stop_hook(DW) {}
 void debug_log(char, const char*, size_t) {}
+void debug_call_enter(DW, int, int, DW) {}
+void debug_call_leave(DW) {}
+bool debug_fetch_module(int, StatementList*) { return false; }

@@ -42,7 +42,7 @@ static void console(char label, const char* text, size_t len) {
 static void fatal(const char* message, size_t len) {
   write_fatal_record(message, len);
   if (journal_path[0]) journal_write();
-  if (debug_link_open()) debug_close();
+  if (debug_link_open()) debug_end_run();
   out_close();
 }
 

@@ -80,7 +80,10 @@ static void mark_abandoned(int index) {
   abandoned_from = at;
 }
 
+void (*jump_observer)(int index) = nullptr;
+
 void jump_to(int index, DW code) {
+  if (__builtin_expect(jump_observer != nullptr, 0)) jump_observer(index);
   if (cleanup_count) mark_abandoned(index);
   jump_code = code;
   siglongjmp(jump_stack[index].ctx, 1);

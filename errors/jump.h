@@ -32,6 +32,9 @@ int jump_push(uint8_t kind);
 #define JUMP_ARM(index) sigsetjmp(jump_stack[(index)].ctx, 0)
 // Lands at frame index with code; the clean-ups of the work it leaves are marked abandoned.
 [[noreturn]] void jump_to(int index, DW code);
+// Told the target of every jump before it lands (the debugger link keeps its call frames by it);
+// null when nobody watches.
+extern void (*jump_observer)(int index);
 
 // ---- clean-ups ----
 // Work that owns resources outside the value store (statement handles, buffers, values it made)

@@ -80,6 +80,9 @@ void raise_parse_error(int code, const char* fmt, ...) {
                           module_text(parse_module), parse_line);
   size_t len = compose_message(pre);
   DW rec = record_and_journal(code, len);
+  // A debugger evaluation receives the errors of the text it parses.
+  int evalFrame = reporter.debug_eval_frame ? reporter.debug_eval_frame() : -1;
+  if (evalFrame >= 0 && evalFrame < jump_depth) jump_to(evalFrame, rec);
   report(len);
   jump_outermost(rec);
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "eval/debughooks.h"
 #include "eval/intfunc.h"
 #include "eval/ops.h"
 #include "eval/plugins.h"
@@ -170,6 +171,7 @@ static void enter_frame(DW f, int first) {
 static DW finish_call(DW f, int base, const ScopeMark& saved, int thisSlot) {
   bool returned;
   DW res = run_function_body(func_body(f), &returned);
+  if (__builtin_expect(eval_hooks_on, 0)) debug_call_leave(res);
   if (thisSlot >= 0 && !returned) res = local_stack[thisSlot].value;
   locals_pop(base, res);
   scope_restore(saved);
@@ -189,6 +191,7 @@ static DW call_on_tree(DW f, const DW* trees, const DW* values, uint32_t n, bool
   block_depth = saved.block_depth + 1;
   enter_frame(f, base);
   int thisSlot = construct ? local_push(NAME_THIS, dw_ref(make_object(nullptr, 0))) : -1;
+  if (__builtin_expect(eval_hooks_on, 0)) debug_call_enter(f, base, base, 0);
   return finish_call(f, base, saved, thisSlot);
 }
 
@@ -252,6 +255,7 @@ DW call_member_function(DW fn, const DW* values, int n, DW object) {
   local_count = static_cast<int>(func_local_count(fn));
   block_depth = saved.block_depth + 1;
   enter_frame(fn, base + 1);
+  if (__builtin_expect(eval_hooks_on, 0)) debug_call_enter(fn, base, base + 1, object);
   DW res = finish_call(fn, base, saved, -1);
   dw_unref(fn);
   return res;

@@ -6,6 +6,8 @@
 
 #include "store/store.h"
 
+struct StatementList;
+
 // True in scriptcgi-debug only: it knows the CLIENT configuration key and opens the link.
 extern bool debug_program;
 
@@ -25,3 +27,10 @@ void debug_end_run();
 void debug_stop_hook(DW node);
 // Console output of the script: the label character and the text.
 void debug_log(char label, const char* text, size_t len);
+// A call of a script function f whose frame starts at slot base (parameters from slot first);
+// object is the receiver of a method call, or 0. Called only while eval_hooks_on is set.
+void debug_call_enter(DW f, int base, int first, DW object);
+// The call entered last returns result.
+void debug_call_leave(DW result);
+// Asks the front end for the module; true when it supplied it (parsed or installed into list).
+bool debug_fetch_module(int module, StatementList* list);

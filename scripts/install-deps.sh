@@ -4,6 +4,8 @@ set -euo pipefail
 PKGS=(build-essential cmake g++ libgtest-dev python3 locales unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql tzdata)
 # The fuzz configuration: clang++ and the libFuzzer runtime.
 PKGS+=(clang libclang-rt-14-dev)
+# The debug front end (tools/dbg) reads and writes JSON with nlohmann-json.
+PKGS+=(nlohmann-json3-dev)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

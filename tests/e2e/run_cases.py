@@ -439,7 +439,10 @@ def compile_modules(spec, tmp, bindir, variant):
         with open(os.path.join(mdir.encode(), pre), "wb") as f:
             f.write(PRE_SOURCE)
         listed = [pre] + listed
-        rename_first = lambda data: data.replace(first, b"(" + pre + b":0:0)")
+        # The same holds for requests refused while they are read (parse errors at line 0).
+        first_parse = b"(" + listed[1] + b":0)"
+        rename_first = lambda data: data.replace(first, b"(" + pre + b":0:0)").replace(
+            first_parse, b"(" + pre + b":0)")
     else:
         rename_first = lambda data: data
     spec["stdin"] = module_request(listed, spec["stdin"][end:])
