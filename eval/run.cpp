@@ -1,5 +1,5 @@
 // The driver's entry into the evaluator: running top-level statements and the top-function call.
-#include "eval/intfunc.h"
+#include "eval/compiled.h"
 #include "eval/ops.h"
 
 void eval_start() {
@@ -35,7 +35,7 @@ void eval_reset() {
   stack_limit = nullptr;
   small_ints_reset();
   frameless_cache_reset();
-  intfunc_reset();
+  compiled_reset();
   fast_return_frame = -1;
   returning = false;
 }

@@ -2,8 +2,7 @@
 // error with plans as on the tree alone, including runs that a plan hands back to the tree.
 #include <gtest/gtest.h>
 
-#include "eval/fastloop.h"
-#include "eval/intfunc.h"
+#include "eval/compiled.h"
 #include "tests/unit/eval_testutil.h"
 
 namespace {
@@ -16,9 +15,9 @@ struct LoopCase {
 };
 
 ScriptResult run_with_plans(const char* src, bool plans) {
-  fastloop_enabled = intfunc_enabled = plans;
+  compiled_enabled = plans;
   ScriptResult r = run_script(src);
-  fastloop_enabled = intfunc_enabled = true;
+  compiled_enabled = true;
   return r;
 }
 

@@ -1,0 +1,522 @@
+// Compiling functions and loops into their numeric form. Covered: variables, Integer and Float
+// literals, + - * / % ** of any length, & | ^ ~ << >> >>>, comparisons, ! && || and ?:, calls of
+// compiled functions by their global names; =, the compound assignments, ++ and -- on variables;
+// if/else, blocks, while, do, for, break, continue, return, var with a value. Anything else
+// leaves the function (or loop) to the tree. Comparisons and logical operators give true or
+// false, which only conditions and other logical operators may use: no variable ever holds one.
+#include <cstdlib>
+#include <cstring>
+
+#include "eval/compile_form.h"
+
+namespace form {
+
+constexpr int MAX_FORMS = 512;
+constexpr int MAX_CODE = 4096;
+constexpr int MAX_LOOPS = 16;
+constexpr int MAX_JUMPS = 64;
+
+Form form_table[MAX_FORMS];
+Form* forms = form_table;
+int nforms;
+
+namespace {
+
+// Forms by key handle: index + 1 (0: not looked at yet).
+constexpr int CACHE = 1024;
+DW cache_key[CACHE];
+int16_t cache_val[CACHE];
+inline unsigned cache_slot(DW key) { return (key ^ (key >> 10)) & (CACHE - 1); }
+
+enum Kind { K_NONE, K_NUM, K_BOOL };
+
+struct Labels {
+  int breaks[MAX_JUMPS], nbreaks;
+  int conts[MAX_JUMPS], nconts;
+};
+
+struct Builder {
+  Form* f;
+  Ins* code;
+  int depth;
+  Labels loops[MAX_LOOPS];
+  int nloops;
+  int stores;   // stores and calls emitted (a statement with more than one needs a snapshot)
+};
+
+inline bool is_name(DW t) { return dw_type(t) == T_CONST && t >= 5; }
+inline NodeRec* node_of(DW t) { return dw_type(t) == T_NODE ? reinterpret_cast<NodeRec*>(dw_rec(t)) : nullptr; }
+
+bool emit(Builder& b, uint8_t op, int delta, uint8_t aux = 0, int cell = 0, int32_t imm = 0, double d = 0) {
+  if (b.f->n == MAX_CODE) return false;
+  b.depth += delta;
+  if (b.depth > MAX_STACK - 2) return false;
+  if (b.depth > b.f->nstack) b.f->nstack = b.depth;
+  b.code[b.f->n++] = Ins{op, aux, static_cast<uint16_t>(cell), imm, d};
+  return true;
+}
+
+// The cell of a name: a function's parameters and var locals are its cells; a loop adds a cell
+// for every name it uses (resolved when it starts). -1 when the name is not one.
+int cell_of(Builder& b, DW name, bool write) {
+  uint32_t nm = name & NAME_MASK;
+  Form* f = b.f;
+  for (int c = 0; c < f->ncells; c++) {
+    if (f->names[c] == nm) {
+      f->written[c] |= write;
+      return c;
+    }
+  }
+  if (!f->loop || f->ncells == MAX_CELLS) return -1;
+  f->names[f->ncells] = nm;
+  f->written[f->ncells] = write;
+  return f->ncells++;
+}
+
+Kind expr(Builder& b, DW t);
+
+bool number(Builder& b, DW t) { return expr(b, t) == K_NUM; }
+
+bool call(Builder& b, NodeRec* r, bool discard) {
+  DW callee = r->a1;
+  if (!is_name(callee) || callee == NAME_NUMBER || callee == NAME_STRING || callee == NAME_DATE) return false;
+  uint32_t nm = callee & NAME_MASK;
+  for (int c = 0; c < b.f->ncells; c++)
+    if (b.f->names[c] == nm) return false;   // a variable of the function, not the global
+  int g = global_find_down(nm);
+  if (g < 0 || dw_type(global_table[g].value) != T_FUNC || b.f->ncallees == MAX_CALLEES) return false;
+  DW fv = global_table[g].value;
+  int target = compile_function(fv);
+  if (target < 0) return false;
+  // Arguments past the callee's parameters are not evaluated, as on the tree; missing ones
+  // would be undefined.
+  uint32_t n = arglist_count(r->a2);
+  const DW* args = arglist_args(r->a2);
+  int np = forms[target].nparams;
+  if (static_cast<int>(n) < np) return false;
+  for (int i = 0; i < np; i++)
+    if (!number(b, args[i])) return false;
+  b.f->callees[b.f->ncallees++] = Callee{nm, fv, target};
+  b.stores++;
+  return emit(b, I_CALL, (discard ? 0 : 1) - np, static_cast<uint8_t>(np), discard ? 1 : 0, target);
+}
+
+// && and ||: true or false, each operand tested in turn.
+Kind logical(Builder& b, NodeRec* r) {
+  bool isAnd = r->op == OP_AND;
+  uint32_t n = rec_argc(r);
+  DW* a = rec_args(r);
+  if (n > MAX_JUMPS) return K_NONE;
+  int exits[MAX_JUMPS];
+  for (uint32_t i = 0; i < n; i++) {
+    if (expr(b, a[i]) == K_NONE) return K_NONE;
+    exits[i] = b.f->n;
+    if (!emit(b, isAnd ? I_JFALSE : I_JTRUE, -1)) return K_NONE;
+  }
+  // Every operand passed: && is true, || is false.
+  if (!emit(b, I_INT, 1, 0, 0, isAnd ? 1 : 0)) return K_NONE;
+  int j = b.f->n;
+  if (!emit(b, I_JUMP, 0)) return K_NONE;
+  for (uint32_t i = 0; i < n; i++) b.code[exits[i]].imm = b.f->n;
+  b.depth--;
+  if (!emit(b, I_INT, 1, 0, 0, isAnd ? 0 : 1)) return K_NONE;
+  b.code[j].imm = b.f->n;
+  return K_BOOL;
+}
+
+Kind expr(Builder& b, DW t) {
+  if (is_name(t)) {
+    int c = cell_of(b, t, false);
+    return c >= 0 && emit(b, I_LOAD, 1, 0, c) ? K_NUM : K_NONE;
+  }
+  if (dw_type(t) == T_INT) return emit(b, I_INT, 1, 0, 0, int_of(t)) ? K_NUM : K_NONE;
+  if (dw_type(t) == T_FLOAT) return emit(b, I_FLOAT, 1, 0, 0, 0, float_of(t)) ? K_NUM : K_NONE;
+  if (t == DW_TRUE || t == DW_FALSE) return emit(b, I_INT, 1, 0, 0, t == DW_TRUE) ? K_BOOL : K_NONE;
+  NodeRec* r = node_of(t);
+  if (!r) return K_NONE;
+  uint32_t n = rec_argc(r);
+  DW* a = rec_args(r);
+  switch (r->op) {
+    case OP_GROUP:
+      return n == 1 ? expr(b, a[0]) : K_NONE;
+    case OP_ADD:
+      if (!number(b, a[0])) return K_NONE;
+      for (uint32_t k = 1; k < n; k++)
+        if (!number(b, a[k]) || !emit(b, I_ADD, -1)) return K_NONE;
+      return K_NUM;
+    case OP_SUB: case OP_MUL: case OP_DIV: case OP_MOD: case OP_POW:
+      if (n < 2 || n > MAX_STACK / 2) return K_NONE;
+      for (uint32_t k = 0; k < n; k++)
+        if (!number(b, a[k])) return K_NONE;
+      return emit(b, I_ARITH, 1 - static_cast<int>(n), static_cast<uint8_t>(r->op), 0, static_cast<int32_t>(n)) ? K_NUM : K_NONE;
+    case OP_BIT_AND: case OP_BIT_OR: case OP_BIT_XOR:
+      if (!number(b, a[0])) return K_NONE;
+      for (uint32_t k = 1; k < n; k++)
+        if (!number(b, a[k]) || !emit(b, I_BIT, -1, static_cast<uint8_t>(r->op))) return K_NONE;
+      return K_NUM;
+    case OP_BIT_NOT:
+      return number(b, r->a1) && emit(b, I_BIT_NOT, 0) ? K_NUM : K_NONE;
+    case OP_SHL: case OP_SHR: case OP_USHR:
+      return number(b, r->a1) && number(b, r->a2) && emit(b, I_SHIFT, -1, static_cast<uint8_t>(r->op)) ? K_NUM : K_NONE;
+    case OP_EQ: case OP_NE: case OP_LT: case OP_LE: case OP_GT: case OP_GE: {
+      CompareOp c = r->op == OP_EQ ? CMP_EQ : r->op == OP_NE ? CMP_NE : r->op == OP_LT ? CMP_LT
+                  : r->op == OP_LE ? CMP_LE : r->op == OP_GT ? CMP_GT : CMP_GE;
+      return number(b, r->a1) && number(b, r->a2) && emit(b, I_CMP, -1, c) ? K_BOOL : K_NONE;
+    }
+    case OP_STRICT_EQ: case OP_STRICT_NE:
+      return number(b, r->a1) && number(b, r->a2) && emit(b, I_STRICT, -1, r->op == OP_STRICT_NE) ? K_BOOL : K_NONE;
+    case OP_NOT:
+      return expr(b, r->a1) != K_NONE && emit(b, I_NOT, 0) ? K_BOOL : K_NONE;
+    case OP_AND: case OP_OR:
+      return logical(b, r);
+    case OP_COND: {
+      if (expr(b, a[0]) == K_NONE) return K_NONE;
+      int jf = b.f->n;
+      if (!emit(b, I_JFALSE, -1)) return K_NONE;
+      Kind k1 = expr(b, a[1]);
+      int j = b.f->n;
+      if (k1 == K_NONE || !emit(b, I_JUMP, 0)) return K_NONE;
+      b.code[jf].imm = b.f->n;
+      b.depth--;
+      Kind k2 = expr(b, a[2]);
+      if (k2 != k1) return K_NONE;
+      b.code[j].imm = b.f->n;
+      return k1;
+    }
+    case OP_CALL:
+      return call(b, r, false) ? K_NUM : K_NONE;
+    default:
+      return K_NONE;
+  }
+}
+
+bool stmt(Builder& b, DW t);
+
+// An assignment or a step of a variable, as a statement (its value unused).
+bool assign(Builder& b, NodeRec* r) {
+  if (!is_name(r->a1)) return false;
+  switch (r->op) {
+    case OP_POST_INC: case OP_POST_DEC: case OP_PRE_INC: case OP_PRE_DEC: {
+      int c = cell_of(b, r->a1, true);
+      int delta = r->op == OP_POST_INC || r->op == OP_PRE_INC ? 1 : -1;
+      b.stores++;
+      return c >= 0 && emit(b, I_STEP, 0, 0, c, delta);
+    }
+    default: break;
+  }
+  if (r->argc != 2 || !number(b, r->a2)) return false;
+  int c = cell_of(b, r->a1, true);
+  if (c < 0) return false;
+  b.stores++;
+  switch (r->op) {
+    case OP_ASSIGN: return emit(b, I_STORE, -1, 0, c);
+    case OP_ADD_ASSIGN: return emit(b, I_ADD_TO, -1, 0, c);
+    case OP_SUB_ASSIGN: case OP_MUL_ASSIGN: case OP_DIV_ASSIGN: case OP_MOD_ASSIGN:
+      return emit(b, I_ARITH_TO, -1, static_cast<uint8_t>(r->op), c);
+    default:   // &= |= ^=
+      return emit(b, I_BIT_TO, -1, static_cast<uint8_t>(r->op), c);
+  }
+}
+
+bool patch_all(Builder& b, const int* at, int n, int target) {
+  for (int i = 0; i < n; i++) b.code[at[i]].imm = target;
+  return true;
+}
+
+bool open_loop(Builder& b) {
+  if (b.nloops == MAX_LOOPS) return false;
+  b.loops[b.nloops].nbreaks = b.loops[b.nloops].nconts = 0;
+  b.nloops++;
+  return true;
+}
+
+// A condition: a number or true/false, then a jump when it fails; the jump's index in *at.
+bool test(Builder& b, DW c, uint8_t jump, int* at) {
+  if (expr(b, c) == K_NONE) return false;
+  *at = b.f->n;
+  return emit(b, jump, -1);
+}
+
+bool jump_to_loop(Builder& b, bool isBreak) {
+  if (b.nloops == 0) return false;
+  Labels& l = b.loops[b.nloops - 1];
+  int& n = isBreak ? l.nbreaks : l.nconts;
+  if (n == MAX_JUMPS) return false;
+  (isBreak ? l.breaks : l.conts)[n++] = b.f->n;
+  return emit(b, I_JUMP, 0);
+}
+
+bool loop_stmt(Builder& b, NodeRec* r) {
+  DW* a = rec_args(r);
+  if (!open_loop(b)) return false;
+  Labels& l = b.loops[b.nloops - 1];
+  int top, cont, jf = -1;
+  switch (r->op) {
+    case OP_WHILE:
+      top = cont = b.f->n;
+      if (!test(b, r->a1, I_JFALSE, &jf) || !stmt(b, r->a2)) return false;
+      if (!emit(b, I_JUMP, 0, 0, 0, top)) return false;
+      break;
+    case OP_DO_WHILE: {
+      top = b.f->n;
+      if (!stmt(b, r->a1)) return false;
+      cont = b.f->n;
+      int jt;
+      if (!test(b, r->a2, I_JTRUE, &jt)) return false;
+      b.code[jt].imm = top;
+      break;
+    }
+    default: {   // OP_FOR
+      DW* words = static_cast<DW*>(area_ptr(a[0]));
+      uint32_t ni = a[1] >> 16, nu = a[1] & 0xFFFF;
+      for (uint32_t i = 0; i < ni; i++)
+        if (!stmt(b, words[i])) return false;
+      top = b.f->n;
+      if (!test(b, words[ni], I_JFALSE, &jf) || !stmt(b, a[2])) return false;
+      cont = b.f->n;
+      for (uint32_t j = 0; j < nu; j++)
+        if (!stmt(b, words[ni + 1 + j])) return false;
+      if (!emit(b, I_JUMP, 0, 0, 0, top)) return false;
+      break;
+    }
+  }
+  if (jf >= 0) b.code[jf].imm = b.f->n;
+  patch_all(b, l.breaks, l.nbreaks, b.f->n);
+  patch_all(b, l.conts, l.nconts, cont);
+  b.nloops--;
+  return true;
+}
+
+bool stmt(Builder& b, DW t) {
+  NodeRec* r = node_of(t);
+  if (!r) return false;
+  switch (r->op) {
+    case OP_BLOCK: {
+      uint32_t n = rec_argc(r);
+      DW* s = rec_args(r);
+      for (uint32_t i = 0; i < n; i++)
+        if (!stmt(b, s[i])) return false;
+      return true;
+    }
+    case OP_IF: {
+      uint32_t n = rec_argc(r);
+      DW* a = rec_args(r);
+      int jf;
+      if (!test(b, a[0], I_JFALSE, &jf) || !stmt(b, a[1])) return false;
+      if (n < 3) {
+        b.code[jf].imm = b.f->n;
+        return true;
+      }
+      int j = b.f->n;
+      if (!emit(b, I_JUMP, 0)) return false;
+      b.code[jf].imm = b.f->n;
+      if (!stmt(b, a[2])) return false;
+      b.code[j].imm = b.f->n;
+      return true;
+    }
+    case OP_WHILE: case OP_DO_WHILE: case OP_FOR:
+      b.stores += 2;   // a loop inside a statement: always snapshot
+      return loop_stmt(b, r);
+    case OP_BREAK: return jump_to_loop(b, true);
+    case OP_CONTINUE: return jump_to_loop(b, false);
+    case OP_RETURN:
+      if (b.f->loop) return false;
+      if (rec_argc(r) == 0) return emit(b, I_RETURN_UNDEFINED, 0);
+      return number(b, r->a1) && emit(b, I_RETURN, -1);
+    case OP_VAR: {
+      // var x = e in a function, where x is one of its names (a var without a value makes the
+      // variable undefined; in a loop, var may create a variable).
+      if (b.f->loop) return false;
+      uint32_t n = rec_argc(r);
+      DW* items = rec_args(r);
+      for (uint32_t i = 0; i < n; i++) {
+        NodeRec* item = node_of(items[i]);
+        if (!item || item->op != OP_ASSIGN || !assign(b, item)) return false;
+      }
+      return true;
+    }
+    case OP_ASSIGN: case OP_ADD_ASSIGN: case OP_SUB_ASSIGN: case OP_MUL_ASSIGN: case OP_DIV_ASSIGN:
+    case OP_MOD_ASSIGN: case OP_AND_ASSIGN: case OP_OR_ASSIGN: case OP_XOR_ASSIGN:
+    case OP_POST_INC: case OP_POST_DEC: case OP_PRE_INC: case OP_PRE_DEC:
+      return assign(b, r);
+    case OP_CALL:
+      return call(b, r, true);
+    default:
+      return false;
+  }
+}
+
+// A new form under key (registered at once, so that a function may call itself).
+int new_form(DW key, bool loop) {
+  if (nforms == MAX_FORMS) return -1;
+  int idx = nforms++;
+  Form* f = &forms[idx];
+  std::memset(static_cast<void*>(f), 0, sizeof *f);
+  f->state = S_BUILDING;
+  f->loop = loop;
+  f->key = key;
+  unsigned k = cache_slot(key);
+  cache_key[k] = key;
+  cache_val[k] = static_cast<int16_t>(idx + 1);
+  return idx;
+}
+
+// The form under key, or -1 (*found tells whether one was ever made).
+int find_form(DW key, bool loop, bool* found) {
+  unsigned k = cache_slot(key);
+  int idx = -1;
+  if (cache_key[k] == key && cache_val[k] != 0 && forms[cache_val[k] - 1].loop == loop) {
+    idx = cache_val[k] - 1;
+  } else {
+    for (int i = 0; i < nforms; i++)
+      if (forms[i].key == key && forms[i].loop == loop) idx = i;
+    if (idx >= 0) {
+      cache_key[k] = key;
+      cache_val[k] = static_cast<int16_t>(idx + 1);
+    }
+  }
+  *found = idx >= 0;
+  return idx >= 0 && forms[idx].state != S_NONE ? idx : -1;
+}
+
+// Ends a build: the code is kept (exactly sized) or the form is marked as having none.
+int finish(Builder& b, int idx, bool ok) {
+  Form* f = &forms[idx];
+  if (ok) {
+    f->code = static_cast<Ins*>(std::realloc(b.code, sizeof(Ins) * static_cast<size_t>(f->n)));
+    if (!f->code) ok = false;
+  }
+  if (!ok) {
+    std::free(b.code);
+    f->code = nullptr;
+    f->state = S_NONE;
+    return -1;
+  }
+  f->state = S_READY;
+  return idx;
+}
+
+bool start_build(Builder& b, Form* f) {
+  b.f = f;
+  b.depth = 0;
+  b.nloops = 0;
+  b.stores = 0;
+  b.code = static_cast<Ins*>(std::malloc(sizeof(Ins) * MAX_CODE));
+  return b.code != nullptr;
+}
+
+}  // namespace
+
+int compile_function(DW func) {
+  DW body = func_body(func);
+  bool found;
+  int idx = find_form(body, false, &found);
+  if (found) return idx;
+  idx = new_form(body, false);
+  if (idx < 0) return -1;
+  Form* f = &forms[idx];
+  Builder b;
+  if (!start_build(b, f)) return finish(b, idx, false);
+  unsigned np = func_param_count(func), nl = func_local_count(func);
+  const DW* names = func_names(func);
+  bool ok = np + nl <= static_cast<unsigned>(MAX_CELLS);
+  f->nparams = static_cast<int>(np);
+  for (unsigned i = 0; ok && i < np + nl; i++) {
+    DW e = names[i];
+    if (dw_type(e) != T_CONST) {
+      ok = false;   // a default value
+    } else {
+      for (int c = 0; c < f->ncells; c++)
+        if (f->names[c] == (e & NAME_MASK)) ok = false;   // a name given twice
+      f->names[f->ncells++] = e & NAME_MASK;
+    }
+  }
+  ok = ok && stmt(b, body) && emit(b, I_END, 0);
+  // A callee's build may have taken the cache slot meanwhile.
+  unsigned k = cache_slot(body);
+  cache_key[k] = body;
+  cache_val[k] = static_cast<int16_t>(idx + 1);
+  return finish(b, idx, ok);
+}
+
+// A loop's code: the condition, each body statement and each update begin with a mark that
+// names where the tree takes over when the code cannot go on.
+int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
+  bool found;
+  int idx = find_form(body, true, &found);
+  if (found) return idx >= 0 && forms[idx].cond == cond ? idx : -1;
+  idx = new_form(body, true);
+  if (idx < 0) return -1;
+  Form* f = &forms[idx];
+  f->cond = cond;
+  Builder b;
+  if (!start_build(b, f)) return finish(b, idx, false);
+  bool ok = open_loop(b);
+  Labels& l = b.loops[0];
+  int top = 0, jf = -1;
+  // Each statement's mark records whether it needs a snapshot of the cells (more than one
+  // store or call: a later step may hand back after an earlier one wrote).
+  auto part = [&](uint8_t where, uint32_t index, DW t, bool isCond) {
+    int mark = f->n;
+    if (index > 0xFFFF || !emit(b, I_MARK, 0, where, 0, static_cast<int32_t>(index))) return false;
+    b.stores = 0;
+    if (isCond) {
+      if (!test(b, t, I_JFALSE, &jf)) return false;
+    } else if (!stmt(b, t)) {
+      return false;
+    }
+    b.code[mark].cell = b.stores > 1 ? 1 : 0;
+    return true;
+  };
+  ok = ok && part(LOOP_AT_CONDITION, 0, cond, true);
+  NodeRec* br = node_of(body);
+  if (ok && br && br->op == OP_BLOCK) {
+    uint32_t n = rec_argc(br);
+    DW* s = rec_args(br);
+    for (uint32_t i = 0; ok && i < n; i++) ok = part(LOOP_AT_BODY, i, s[i], false);
+  } else if (ok) {
+    ok = part(LOOP_AT_BODY, 0, body, false);
+  }
+  int cont = f->n;
+  for (uint32_t j = 0; ok && j < nupdates; j++) ok = part(LOOP_AT_UPDATE, j, updates[j], false);
+  ok = ok && emit(b, I_JUMP, 0, 0, 0, top);
+  if (ok) {
+    b.code[jf].imm = f->n;
+    patch_all(b, l.breaks, l.nbreaks, f->n);
+    patch_all(b, l.conts, l.nconts, cont);
+    ok = emit(b, I_END, 0);
+  }
+  return finish(b, idx, ok);
+}
+
+bool callees_valid(int idx) {
+  uint64_t seen[MAX_FORMS / 64] = {};
+  int todo[MAX_FORMS];
+  int n = 0;
+  todo[n++] = idx;
+  seen[idx / 64] |= uint64_t(1) << (idx % 64);
+  while (n > 0) {
+    const Form* f = &forms[todo[--n]];
+    if (f->state != S_READY) return false;
+    for (int i = 0; i < f->ncallees; i++) {
+      const Callee& c = f->callees[i];
+      int g = global_find_down(c.name);
+      if (g < 0 || global_table[g].value != c.func) return false;
+      if (!(seen[c.form / 64] & (uint64_t(1) << (c.form % 64)))) {
+        seen[c.form / 64] |= uint64_t(1) << (c.form % 64);
+        todo[n++] = c.form;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace form
+
+void compiled_reset() {
+  using namespace form;
+  for (int i = 0; i < nforms; i++) std::free(forms[i].code);
+  nforms = 0;
+  std::memset(cache_key, 0, sizeof cache_key);
+  std::memset(cache_val, 0, sizeof cache_val);
+}
