@@ -42,17 +42,45 @@ struct Builder {
   Labels loops[MAX_LOOPS];
   int nloops;
   int stores;   // stores and calls emitted (a statement with more than one needs a snapshot)
+  int fence;    // a jump lands here: the instruction before may not be folded into the next
 };
 
 inline bool is_name(DW t) { return dw_type(t) == T_CONST && t >= 5; }
 inline NodeRec* node_of(DW t) { return dw_type(t) == T_NODE ? reinterpret_cast<NodeRec*>(dw_rec(t)) : nullptr; }
 
-bool emit(Builder& b, uint8_t op, int delta, uint8_t aux = 0, int cell = 0, int32_t imm = 0, double d = 0) {
+bool emit(Builder& b, uint8_t op, int delta, uint8_t aux = 0, int cell = 0, int32_t imm = 0, Cell k = 0) {
   if (b.f->n == MAX_CODE) return false;
   b.depth += delta;
   if (b.depth > MAX_STACK - 2) return false;
   if (b.depth > b.f->nstack) b.f->nstack = b.depth;
-  b.code[b.f->n++] = Ins{op, aux, static_cast<uint16_t>(cell), imm, d};
+  b.code[b.f->n++] = Ins{op, aux, R_STACK, 0, static_cast<uint16_t>(cell), 0, imm, k};
+  return true;
+}
+
+// The position of the next instruction, as a jump target.
+int here(Builder& b) { return b.fence = b.f->n; }
+
+// Emits an operation whose right operand (b) was pushed last: a variable or a literal pushed by
+// the instruction just before is folded into the operation.
+bool emit_right(Builder& b, uint8_t op, int delta, uint8_t aux = 0, int cell = 0, int32_t imm = 0) {
+  uint8_t right = R_STACK;
+  uint16_t rcell = 0;
+  Cell k = 0;
+  if (b.f->n > 0 && b.fence != b.f->n) {
+    const Ins& last = b.code[b.f->n - 1];
+    if (last.op == I_LOAD || last.op == I_CONST) {
+      right = last.op == I_LOAD ? R_CELL : R_CONST;
+      rcell = last.cell;
+      k = last.k;
+      b.f->n--;
+      b.depth--;
+      delta++;
+    }
+  }
+  if (!emit(b, op, delta, aux, cell, imm, k)) return false;
+  Ins& in = b.code[b.f->n - 1];
+  in.right = right;
+  in.rcell = rcell;
   return true;
 }
 
@@ -98,6 +126,7 @@ bool call(Builder& b, NodeRec* r, bool discard) {
     if (!number(b, args[i])) return false;
   b.f->callees[b.f->ncallees++] = Callee{nm, fv, target};
   b.stores++;
+  here(b);   // the arguments stay on the stack
   return emit(b, I_CALL, (discard ? 0 : 1) - np, static_cast<uint8_t>(np), discard ? 1 : 0, target);
 }
 
@@ -114,13 +143,14 @@ Kind logical(Builder& b, NodeRec* r) {
     if (!emit(b, isAnd ? I_JFALSE : I_JTRUE, -1)) return K_NONE;
   }
   // Every operand passed: && is true, || is false.
-  if (!emit(b, I_INT, 1, 0, 0, isAnd ? 1 : 0)) return K_NONE;
+  if (!emit(b, I_CONST, 1, 0, 0, 0, int_cell(isAnd ? 1 : 0))) return K_NONE;
   int j = b.f->n;
   if (!emit(b, I_JUMP, 0)) return K_NONE;
-  for (uint32_t i = 0; i < n; i++) b.code[exits[i]].imm = b.f->n;
+  int t = here(b);
+  for (uint32_t i = 0; i < n; i++) b.code[exits[i]].imm = t;
   b.depth--;
-  if (!emit(b, I_INT, 1, 0, 0, isAnd ? 0 : 1)) return K_NONE;
-  b.code[j].imm = b.f->n;
+  if (!emit(b, I_CONST, 1, 0, 0, 0, int_cell(isAnd ? 0 : 1))) return K_NONE;
+  b.code[j].imm = here(b);
   return K_BOOL;
 }
 
@@ -129,9 +159,12 @@ Kind expr(Builder& b, DW t) {
     int c = cell_of(b, t, false);
     return c >= 0 && emit(b, I_LOAD, 1, 0, c) ? K_NUM : K_NONE;
   }
-  if (dw_type(t) == T_INT) return emit(b, I_INT, 1, 0, 0, int_of(t)) ? K_NUM : K_NONE;
-  if (dw_type(t) == T_FLOAT) return emit(b, I_FLOAT, 1, 0, 0, 0, float_of(t)) ? K_NUM : K_NONE;
-  if (t == DW_TRUE || t == DW_FALSE) return emit(b, I_INT, 1, 0, 0, t == DW_TRUE) ? K_BOOL : K_NONE;
+  if (dw_type(t) == T_INT) return emit(b, I_CONST, 1, 0, 0, 0, int_cell(int_of(t))) ? K_NUM : K_NONE;
+  if (dw_type(t) == T_FLOAT) {
+    Cell k = float_cell(float_of(t));
+    return cell_is_float(k) && emit(b, I_CONST, 1, 0, 0, 0, k) ? K_NUM : K_NONE;
+  }
+  if (t == DW_TRUE || t == DW_FALSE) return emit(b, I_CONST, 1, 0, 0, 0, int_cell(t == DW_TRUE)) ? K_BOOL : K_NONE;
   NodeRec* r = node_of(t);
   if (!r) return K_NONE;
   uint32_t n = rec_argc(r);
@@ -142,29 +175,30 @@ Kind expr(Builder& b, DW t) {
     case OP_ADD:
       if (!number(b, a[0])) return K_NONE;
       for (uint32_t k = 1; k < n; k++)
-        if (!number(b, a[k]) || !emit(b, I_ADD, -1)) return K_NONE;
+        if (!number(b, a[k]) || !emit_right(b, I_ADD, -1)) return K_NONE;
       return K_NUM;
     case OP_SUB: case OP_MUL: case OP_DIV: case OP_MOD: case OP_POW:
       if (n < 2 || n > MAX_STACK / 2) return K_NONE;
       for (uint32_t k = 0; k < n; k++)
         if (!number(b, a[k])) return K_NONE;
+      if (n == 2) return emit_right(b, I_ARITH2, -1, static_cast<uint8_t>(r->op)) ? K_NUM : K_NONE;
       return emit(b, I_ARITH, 1 - static_cast<int>(n), static_cast<uint8_t>(r->op), 0, static_cast<int32_t>(n)) ? K_NUM : K_NONE;
     case OP_BIT_AND: case OP_BIT_OR: case OP_BIT_XOR:
       if (!number(b, a[0])) return K_NONE;
       for (uint32_t k = 1; k < n; k++)
-        if (!number(b, a[k]) || !emit(b, I_BIT, -1, static_cast<uint8_t>(r->op))) return K_NONE;
+        if (!number(b, a[k]) || !emit_right(b, I_BIT, -1, static_cast<uint8_t>(r->op))) return K_NONE;
       return K_NUM;
     case OP_BIT_NOT:
       return number(b, r->a1) && emit(b, I_BIT_NOT, 0) ? K_NUM : K_NONE;
     case OP_SHL: case OP_SHR: case OP_USHR:
-      return number(b, r->a1) && number(b, r->a2) && emit(b, I_SHIFT, -1, static_cast<uint8_t>(r->op)) ? K_NUM : K_NONE;
+      return number(b, r->a1) && number(b, r->a2) && emit_right(b, I_SHIFT, -1, static_cast<uint8_t>(r->op)) ? K_NUM : K_NONE;
     case OP_EQ: case OP_NE: case OP_LT: case OP_LE: case OP_GT: case OP_GE: {
       CompareOp c = r->op == OP_EQ ? CMP_EQ : r->op == OP_NE ? CMP_NE : r->op == OP_LT ? CMP_LT
                   : r->op == OP_LE ? CMP_LE : r->op == OP_GT ? CMP_GT : CMP_GE;
-      return number(b, r->a1) && number(b, r->a2) && emit(b, I_CMP, -1, c) ? K_BOOL : K_NONE;
+      return number(b, r->a1) && number(b, r->a2) && emit_right(b, I_CMP, -1, c) ? K_BOOL : K_NONE;
     }
     case OP_STRICT_EQ: case OP_STRICT_NE:
-      return number(b, r->a1) && number(b, r->a2) && emit(b, I_STRICT, -1, r->op == OP_STRICT_NE) ? K_BOOL : K_NONE;
+      return number(b, r->a1) && number(b, r->a2) && emit_right(b, I_STRICT, -1, r->op == OP_STRICT_NE) ? K_BOOL : K_NONE;
     case OP_NOT:
       return expr(b, r->a1) != K_NONE && emit(b, I_NOT, 0) ? K_BOOL : K_NONE;
     case OP_AND: case OP_OR:
@@ -176,11 +210,11 @@ Kind expr(Builder& b, DW t) {
       Kind k1 = expr(b, a[1]);
       int j = b.f->n;
       if (k1 == K_NONE || !emit(b, I_JUMP, 0)) return K_NONE;
-      b.code[jf].imm = b.f->n;
+      b.code[jf].imm = here(b);
       b.depth--;
       Kind k2 = expr(b, a[2]);
       if (k2 != k1) return K_NONE;
-      b.code[j].imm = b.f->n;
+      b.code[j].imm = here(b);
       return k1;
     }
     case OP_CALL:
@@ -209,12 +243,12 @@ bool assign(Builder& b, NodeRec* r) {
   if (c < 0) return false;
   b.stores++;
   switch (r->op) {
-    case OP_ASSIGN: return emit(b, I_STORE, -1, 0, c);
-    case OP_ADD_ASSIGN: return emit(b, I_ADD_TO, -1, 0, c);
+    case OP_ASSIGN: return emit_right(b, I_STORE, -1, 0, c);
+    case OP_ADD_ASSIGN: return emit_right(b, I_ADD_TO, -1, 0, c);
     case OP_SUB_ASSIGN: case OP_MUL_ASSIGN: case OP_DIV_ASSIGN: case OP_MOD_ASSIGN:
-      return emit(b, I_ARITH_TO, -1, static_cast<uint8_t>(r->op), c);
+      return emit_right(b, I_ARITH_TO, -1, static_cast<uint8_t>(r->op), c);
     default:   // &= |= ^=
-      return emit(b, I_BIT_TO, -1, static_cast<uint8_t>(r->op), c);
+      return emit_right(b, I_BIT_TO, -1, static_cast<uint8_t>(r->op), c);
   }
 }
 
@@ -233,6 +267,14 @@ bool open_loop(Builder& b) {
 // A condition: a number or true/false, then a jump when it fails; the jump's index in *at.
 bool test(Builder& b, DW c, uint8_t jump, int* at) {
   if (expr(b, c) == K_NONE) return false;
+  Ins* last = b.f->n > 0 ? &b.code[b.f->n - 1] : nullptr;
+  if (last && last->op == I_CMP && b.fence != b.f->n) {
+    // A comparison tested at once jumps itself.
+    last->op = jump == I_JFALSE ? I_CMP_JFALSE : I_CMP_JTRUE;
+    b.depth--;
+    *at = b.f->n - 1;
+    return true;
+  }
   *at = b.f->n;
   return emit(b, jump, -1);
 }
@@ -253,14 +295,14 @@ bool loop_stmt(Builder& b, NodeRec* r) {
   int top, cont, jf = -1;
   switch (r->op) {
     case OP_WHILE:
-      top = cont = b.f->n;
+      top = cont = here(b);
       if (!test(b, r->a1, I_JFALSE, &jf) || !stmt(b, r->a2)) return false;
       if (!emit(b, I_JUMP, 0, 0, 0, top)) return false;
       break;
     case OP_DO_WHILE: {
-      top = b.f->n;
+      top = here(b);
       if (!stmt(b, r->a1)) return false;
-      cont = b.f->n;
+      cont = here(b);
       int jt;
       if (!test(b, r->a2, I_JTRUE, &jt)) return false;
       b.code[jt].imm = top;
@@ -271,17 +313,18 @@ bool loop_stmt(Builder& b, NodeRec* r) {
       uint32_t ni = a[1] >> 16, nu = a[1] & 0xFFFF;
       for (uint32_t i = 0; i < ni; i++)
         if (!stmt(b, words[i])) return false;
-      top = b.f->n;
+      top = here(b);
       if (!test(b, words[ni], I_JFALSE, &jf) || !stmt(b, a[2])) return false;
-      cont = b.f->n;
+      cont = here(b);
       for (uint32_t j = 0; j < nu; j++)
         if (!stmt(b, words[ni + 1 + j])) return false;
       if (!emit(b, I_JUMP, 0, 0, 0, top)) return false;
       break;
     }
   }
-  if (jf >= 0) b.code[jf].imm = b.f->n;
-  patch_all(b, l.breaks, l.nbreaks, b.f->n);
+  int end = here(b);
+  if (jf >= 0) b.code[jf].imm = end;
+  patch_all(b, l.breaks, l.nbreaks, end);
   patch_all(b, l.conts, l.nconts, cont);
   b.nloops--;
   return true;
@@ -304,14 +347,14 @@ bool stmt(Builder& b, DW t) {
       int jf;
       if (!test(b, a[0], I_JFALSE, &jf) || !stmt(b, a[1])) return false;
       if (n < 3) {
-        b.code[jf].imm = b.f->n;
+        b.code[jf].imm = here(b);
         return true;
       }
       int j = b.f->n;
       if (!emit(b, I_JUMP, 0)) return false;
-      b.code[jf].imm = b.f->n;
+      b.code[jf].imm = here(b);
       if (!stmt(b, a[2])) return false;
-      b.code[j].imm = b.f->n;
+      b.code[j].imm = here(b);
       return true;
     }
     case OP_WHILE: case OP_DO_WHILE: case OP_FOR:
@@ -388,6 +431,8 @@ int finish(Builder& b, int idx, bool ok) {
   }
   if (!ok) {
     std::free(b.code);
+    std::free(f->marks);
+    f->marks = nullptr;
     f->code = nullptr;
     f->state = S_NONE;
     return -1;
@@ -401,6 +446,7 @@ bool start_build(Builder& b, Form* f) {
   b.depth = 0;
   b.nloops = 0;
   b.stores = 0;
+  b.fence = -1;
   b.code = static_cast<Ins*>(std::malloc(sizeof(Ins) * MAX_CODE));
   return b.code != nullptr;
 }
@@ -454,22 +500,35 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
   bool ok = open_loop(b);
   Labels& l = b.loops[0];
   int top = 0, jf = -1;
-  // Each statement's mark records whether it needs a snapshot of the cells (more than one
-  // store or call: a later step may hand back after an earlier one wrote).
+  int nparts = 1 + static_cast<int>(nupdates);
+  NodeRec* br = node_of(body);
+  uint32_t nbody = br && br->op == OP_BLOCK ? rec_argc(br) : 1;
+  nparts += static_cast<int>(nbody);
+  f->marks = static_cast<Mark*>(std::malloc(sizeof(Mark) * static_cast<size_t>(nparts)));
+  if (!f->marks) ok = false;
+  // Each statement is marked where it begins; one that may write more than once before it could
+  // hand back is compiled again behind a snapshot of the cells.
   auto part = [&](uint8_t where, uint32_t index, DW t, bool isCond) {
-    int mark = f->n;
-    if (index > 0xFFFF || !emit(b, I_MARK, 0, where, 0, static_cast<int32_t>(index))) return false;
-    b.stores = 0;
-    if (isCond) {
-      if (!test(b, t, I_JFALSE, &jf)) return false;
-    } else if (!stmt(b, t)) {
-      return false;
+    for (int pass = 0; pass < 2; pass++) {
+      int start = here(b), ncallees = f->ncallees, nbreaks = l.nbreaks, nconts = l.nconts;
+      f->marks[f->nmarks] = Mark{start, where, pass == 1, index};
+      if (pass == 1 && !emit(b, I_SNAP, 0)) return false;
+      b.stores = 0;
+      if (isCond) {
+        if (!test(b, t, I_JFALSE, &jf)) return false;
+      } else if (!stmt(b, t)) {
+        return false;
+      }
+      if (pass == 1 || b.stores <= 1) break;
+      f->n = start;
+      f->ncallees = ncallees;
+      l.nbreaks = nbreaks;
+      l.nconts = nconts;
     }
-    b.code[mark].cell = b.stores > 1 ? 1 : 0;
+    f->nmarks++;
     return true;
   };
   ok = ok && part(LOOP_AT_CONDITION, 0, cond, true);
-  NodeRec* br = node_of(body);
   if (ok && br && br->op == OP_BLOCK) {
     uint32_t n = rec_argc(br);
     DW* s = rec_args(br);
@@ -477,12 +536,13 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
   } else if (ok) {
     ok = part(LOOP_AT_BODY, 0, body, false);
   }
-  int cont = f->n;
+  int cont = here(b);
   for (uint32_t j = 0; ok && j < nupdates; j++) ok = part(LOOP_AT_UPDATE, j, updates[j], false);
   ok = ok && emit(b, I_JUMP, 0, 0, 0, top);
   if (ok) {
-    b.code[jf].imm = f->n;
-    patch_all(b, l.breaks, l.nbreaks, f->n);
+    int end = here(b);
+    b.code[jf].imm = end;
+    patch_all(b, l.breaks, l.nbreaks, end);
     patch_all(b, l.conts, l.nconts, cont);
     ok = emit(b, I_END, 0);
   }
@@ -515,7 +575,10 @@ bool callees_valid(int idx) {
 
 void compiled_reset() {
   using namespace form;
-  for (int i = 0; i < nforms; i++) std::free(forms[i].code);
+  for (int i = 0; i < nforms; i++) {
+    std::free(forms[i].code);
+    std::free(forms[i].marks);
+  }
   nforms = 0;
   std::memset(cache_key, 0, sizeof cache_key);
   std::memset(cache_val, 0, sizeof cache_val);

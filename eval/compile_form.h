@@ -5,49 +5,71 @@
 
 namespace form {
 
-// A native number: an Integer (TAG_INT), a Float (TAG_FLOAT), or no number yet (TAG_NONE: a
-// variable that holds something else, which the code must not read).
-enum : uint8_t { TAG_INT, TAG_FLOAT, TAG_NONE };
-struct Cell {
-  double d;
-  int32_t i;
-  uint32_t tag;
-};
+// A native number in one word: a Float is its double; an Integer and "no number" (a variable
+// that holds something else, which the code must not read) are two signalling-NaN patterns,
+// which arithmetic never produces (a Float of such bits is left to the tree).
+using Cell = uint64_t;
+constexpr uint64_t TAG_MASK = 0xFFFF000000000000ull;
+constexpr uint64_t INT_BITS = 0x7FF5000000000000ull;
+constexpr Cell CELL_NONE = 0x7FF6000000000000ull;
+inline bool cell_is_int(Cell c) { return (c & TAG_MASK) == INT_BITS; }
+inline bool cell_is_float(Cell c) { return (c & TAG_MASK) != INT_BITS && c != CELL_NONE; }
+inline int32_t cell_int(Cell c) { return static_cast<int32_t>(static_cast<uint32_t>(c)); }
+inline Cell int_cell(int32_t v) { return INT_BITS | static_cast<uint32_t>(v); }
+inline double cell_float(Cell c) { return __builtin_bit_cast(double, c); }
+inline Cell float_cell(double d) { return __builtin_bit_cast(Cell, d); }
+
+// Operations that take a right operand take it from the stack, from a cell or from the
+// instruction itself (a variable or a literal just before them is folded in).
+enum Right : uint8_t { R_STACK, R_CELL, R_CONST };
 
 enum Op : uint8_t {
   I_LOAD,      // push cell (a cell without a number hands back)
-  I_INT,       // push imm
-  I_FLOAT,     // push d
+  I_CONST,     // push k
   I_ADD,       // a + b (Integers wrap at 32 bits; otherwise in double)
+  I_ARITH2,    // a aux b for - * / % **
   I_ARITH,     // aux = - * / % **, imm operands folded as the tree folds them
   I_BIT,       // a aux b for & | ^ (Integers only)
   I_BIT_NOT,   // ~a
   I_SHIFT,     // a aux b for << >> >>>
   I_CMP,       // a aux b (CompareOp) as 1 or 0
+  I_CMP_JFALSE,  // a aux b; false jumps to imm
+  I_CMP_JTRUE,   // a aux b; true jumps to imm
   I_STRICT,    // a === b (aux 0) or a !== b (aux 1)
   I_NOT,       // !a
   I_JUMP,      // to imm
   I_JFALSE,    // pop; not true jumps to imm
   I_JTRUE,     // pop; true jumps to imm
-  I_STORE,     // pop into cell
-  I_ADD_TO,    // cell += pop
-  I_ARITH_TO,  // cell aux= pop for -= *= /= %=
-  I_BIT_TO,    // cell aux= pop for &= |= ^=
+  I_STORE,     // b into cell
+  I_ADD_TO,    // cell += b
+  I_ARITH_TO,  // cell aux= b for -= *= /= %=
+  I_BIT_TO,    // cell aux= b for &= |= ^=
   I_STEP,      // cell ++ / -- (imm = +1 or -1)
   I_CALL,      // call form imm with aux arguments popped; push the result (cell: 1 = discarded)
-  I_POP,       // drop the top
-  I_MARK,      // a statement of the loop begins: aux = LoopWhere, imm = index, cell: 1 = snapshot
+  I_SNAP,      // a loop statement that may write more than once begins: keep the cells
   I_RETURN,    // pop: the result
   I_RETURN_UNDEFINED,
   I_END,       // loop: done; function: the body ended (undefined)
+  I_COUNT
 };
 
 struct Ins {
   uint8_t op;
   uint8_t aux;
+  uint8_t right;    // Right: where b comes from
+  uint8_t unused;
   uint16_t cell;
+  uint16_t rcell;   // R_CELL: the cell of b
   int32_t imm;
-  double d;
+  Cell k;           // I_CONST, R_CONST: the number
+};
+
+// Where each statement of a loop's code begins, and whether it keeps a snapshot.
+struct Mark {
+  int pc;
+  uint8_t where;
+  bool snap;
+  uint32_t index;
 };
 
 constexpr int MAX_CELLS = 64;
@@ -72,6 +94,8 @@ struct Form {
   bool written[MAX_CELLS];
   Ins* code;
   int n;
+  Mark* marks;
+  int nmarks;
   Callee callees[MAX_CALLEES];
   int ncallees;
   uint32_t runs, abandoned;

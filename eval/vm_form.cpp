@@ -18,20 +18,18 @@ namespace form {
 
 namespace {
 
-inline double as_double(const Cell& c) { return c.tag == TAG_INT ? c.i : c.d; }
-inline void set_int(Cell* c, int32_t v) {
-  c->i = v;
-  c->tag = TAG_INT;
-}
-inline void set_float(Cell* c, double v) {
-  c->d = v;
-  c->tag = TAG_FLOAT;
-}
+inline double as_double(Cell c) { return cell_is_int(c) ? cell_int(c) : cell_float(c); }
 inline int32_t wrap_add(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
-inline bool truth(const Cell& c) { return c.tag == TAG_INT ? c.i != 0 : (std::isnan(c.d) || c.d != 0.0); }
+inline bool truth(Cell c) {
+  if (cell_is_int(c)) return cell_int(c) != 0;
+  double d = cell_float(c);
+  return std::isnan(d) || d != 0.0;
+}
 
+inline bool holds_int(unsigned op, int32_t x, int32_t y);
+inline bool holds_double(unsigned op, double x, double y);
 inline bool holds_int(unsigned op, int32_t x, int32_t y) {
   switch (op) {
     case CMP_EQ: return x == y;
@@ -53,6 +51,11 @@ inline bool holds_double(unsigned op, double x, double y) {
   }
 }
 
+inline bool compare(unsigned op, Cell x, Cell y) {
+  return cell_is_int(x) && cell_is_int(y) ? holds_int(op, cell_int(x), cell_int(y))
+                                          : holds_double(op, as_double(x), as_double(y));
+}
+
 // One step of the double fold of - * / % ** (a zero divisor was excluded before).
 inline double fold(unsigned op, double a, double b) {
   switch (op) {
@@ -69,27 +72,26 @@ inline bool arith(unsigned op, const Cell* a, int n, Cell* out) {
   if (op == OP_DIV)
     for (int k = 1; k < n; k++)
       if (as_double(a[k]) == 0.0) return false;
-  if (n == 2 && a[0].tag == TAG_INT && a[1].tag == TAG_INT) {
+  if (n == 2 && cell_is_int(a[0]) && cell_is_int(a[1])) {
     int32_t r;
-    if (int_pair(op, a[0].i, a[1].i, &r)) {
-      set_int(out, r);
+    if (int_pair(op, cell_int(a[0]), cell_int(a[1]), &r)) {
+      *out = int_cell(r);
       return true;
     }
   }
-  bool fl = a[0].tag == TAG_FLOAT;
+  bool fl = !cell_is_int(a[0]);
   double acc = as_double(a[0]);
   for (int k = 1; k < n; k++) {
-    fl |= a[k].tag == TAG_FLOAT;
+    fl |= !cell_is_int(a[k]);
     acc = fold(op, acc, as_double(a[k]));
   }
-  if (fl) set_float(out, acc);
-  else set_int(out, double_to_int32(acc));
+  *out = fl ? float_cell(acc) : int_cell(double_to_int32(acc));
   return true;
 }
 
-inline void add(const Cell& x, const Cell& y, Cell* out) {
-  if (x.tag == TAG_INT && y.tag == TAG_INT) set_int(out, wrap_add(x.i, y.i));
-  else set_float(out, as_double(x) + as_double(y));
+inline Cell add(Cell x, Cell y) {
+  if (cell_is_int(x) && cell_is_int(y)) return int_cell(wrap_add(cell_int(x), cell_int(y)));
+  return float_cell(as_double(x) + as_double(y));
 }
 
 inline int32_t bit(unsigned op, int32_t x, int32_t y) {
@@ -103,175 +105,186 @@ constexpr ptrdiff_t STACK_MARGIN = 16 * 1024;
 
 // The interpreter of both kinds of form. A function returns RUN_VALUE/RUN_UNDEFINED or
 // RUN_ABANDON; a loop returns RUN_VALUE when it ended and RUN_ABANDON when it handed back, with
-// *stop set in both cases.
+// *stop set in both cases. Dispatch is threaded: each operation jumps to the next one's code.
 template <bool LOOP>
 RunEnd exec(const Form* f, Cell* cells, Cell* result, uint64_t* dirty, LoopStop* stop) {
+  static const void* const labels[I_COUNT] = {
+      &&L_LOAD, &&L_CONST, &&L_ADD, &&L_ARITH2, &&L_ARITH, &&L_BIT, &&L_BIT_NOT, &&L_SHIFT,
+      &&L_CMP, &&L_CMP_JFALSE, &&L_CMP_JTRUE, &&L_STRICT, &&L_NOT, &&L_JUMP, &&L_JFALSE, &&L_JTRUE,
+      &&L_STORE, &&L_ADD_TO, &&L_ARITH_TO, &&L_BIT_TO, &&L_STEP, &&L_CALL, &&L_SNAP, &&L_RETURN,
+      &&L_RETURN_UNDEFINED, &&L_END};
   Cell stack[MAX_STACK];
   Cell* sp = stack;
-  const Ins* code = f->code;
+  const Ins* const code = f->code;
   const Ins* in = code;
-  // Loops: the statement running, and the cells as they were when it began (when it may write
-  // more than once before it could hand back).
+  // Loops: the cells as they were when a statement that may write more than once began.
   Cell* snap = nullptr;
-  bool snapped = false;
   uint64_t snapDirty = 0;
-  LoopStop at{LOOP_AT_CONDITION, 0};
   if (LOOP) snap = static_cast<Cell*>(alloca(sizeof(Cell) * static_cast<size_t>(f->ncells + 1)));
-  for (;; in++) {
-    switch (static_cast<Op>(in->op)) {
-      case I_LOAD: {
-        const Cell& c = cells[in->cell];
-        if (__builtin_expect(c.tag == TAG_NONE, 0)) goto hand_back;
-        *sp++ = c;
-        break;
-      }
-      case I_INT:
-        set_int(sp++, in->imm);
-        break;
-      case I_FLOAT:
-        set_float(sp++, in->d);
-        break;
-      case I_ADD:
-        sp--;
-        add(sp[-1], sp[0], &sp[-1]);
-        break;
-      case I_ARITH: {
-        int n = in->imm;
-        sp -= n;
-        Cell r;
-        if (!arith(in->aux, sp, n, &r)) goto hand_back;
-        *sp++ = r;
-        break;
-      }
-      case I_BIT:
-        sp--;
-        if (sp[-1].tag != TAG_INT || sp[0].tag != TAG_INT) goto hand_back;
-        sp[-1].i = bit(in->aux, sp[-1].i, sp[0].i);
-        break;
-      case I_BIT_NOT:
-        if (sp[-1].tag != TAG_INT) goto hand_back;
-        sp[-1].i = ~sp[-1].i;
-        break;
-      case I_SHIFT: {
-        sp--;
-        if (sp[-1].tag != TAG_INT || sp[0].tag != TAG_INT || sp[0].i < 0) goto hand_back;
-        int32_t c = sp[0].i;
-        if (c == 0) break;
-        uint32_t x = static_cast<uint32_t>(sp[-1].i), r;
-        if (in->aux == OP_SHL) r = x << (c & 31);
-        else if (in->aux == OP_SHR) r = static_cast<uint32_t>(static_cast<int32_t>(x) >> (c & 31));
-        else r = (x >> 1) >> ((c - 1) & 31);
-        sp[-1].i = static_cast<int32_t>(r);
-        break;
-      }
-      case I_CMP: {
-        sp--;
-        bool r = sp[-1].tag == TAG_INT && sp[0].tag == TAG_INT ? holds_int(in->aux, sp[-1].i, sp[0].i)
-                                                               : holds_double(in->aux, as_double(sp[-1]), as_double(sp[0]));
-        set_int(&sp[-1], r);
-        break;
-      }
-      case I_STRICT: {
-        sp--;
-        bool eq = sp[-1].tag == sp[0].tag &&
-                  (sp[0].tag == TAG_INT ? sp[-1].i == sp[0].i : sp[-1].d == sp[0].d);
-        set_int(&sp[-1], eq != (in->aux != 0));
-        break;
-      }
-      case I_NOT:
-        set_int(&sp[-1], !truth(sp[-1]));
-        break;
-      case I_JUMP:
-        in = code + in->imm - 1;
-        break;
-      case I_JFALSE:
-        sp--;
-        if (!truth(*sp)) in = code + in->imm - 1;
-        break;
-      case I_JTRUE:
-        sp--;
-        if (truth(*sp)) in = code + in->imm - 1;
-        break;
-      case I_STORE:
-        cells[in->cell] = *--sp;
-        if (LOOP) *dirty |= uint64_t(1) << in->cell;
-        break;
-      case I_ADD_TO: {
-        Cell& c = cells[in->cell];
-        if (c.tag == TAG_NONE) goto hand_back;
-        sp--;
-        add(c, *sp, &c);
-        if (LOOP) *dirty |= uint64_t(1) << in->cell;
-        break;
-      }
-      case I_ARITH_TO: {
-        Cell& c = cells[in->cell];
-        if (c.tag == TAG_NONE) goto hand_back;
-        const Cell& y = sp[-1];
-        if (in->aux == OP_DIV_ASSIGN && as_double(y) == 0.0) goto hand_back;
-        double r = fold(in->aux, as_double(c), as_double(y));
-        if (c.tag == TAG_FLOAT || y.tag == TAG_FLOAT) set_float(&c, r);
-        else set_int(&c, double_to_int32(r));
-        sp--;
-        if (LOOP) *dirty |= uint64_t(1) << in->cell;
-        break;
-      }
-      case I_BIT_TO: {
-        Cell& c = cells[in->cell];
-        if (c.tag != TAG_INT || sp[-1].tag != TAG_INT) goto hand_back;
-        sp--;
-        c.i = bit(in->aux, c.i, sp->i);
-        if (LOOP) *dirty |= uint64_t(1) << in->cell;
-        break;
-      }
-      case I_STEP: {
-        Cell& c = cells[in->cell];
-        if (c.tag == TAG_INT) c.i = wrap_add(c.i, in->imm);
-        else if (c.tag == TAG_FLOAT) c.d += in->imm;
-        else goto hand_back;
-        if (LOOP) *dirty |= uint64_t(1) << in->cell;
-        break;
-      }
-      case I_CALL: {
-        const Form* g = &forms[in->imm];
-        int n = in->aux;
-        sp -= n;
-        Cell r;
-        RunEnd e = run_function(g, sp, &r);
-        if (e == RUN_ABANDON || (e == RUN_UNDEFINED && !in->cell)) goto hand_back;
-        if (!in->cell) *sp++ = r;
-        break;
-      }
-      case I_POP:
-        sp--;
-        break;
-      case I_MARK:
-        if (LOOP) {
-          at = LoopStop{static_cast<LoopWhere>(in->aux), static_cast<uint32_t>(in->imm)};
-          snapped = in->cell != 0;
-          if (snapped) {
-            std::memcpy(static_cast<void*>(snap), cells, sizeof(Cell) * static_cast<size_t>(f->ncells));
-            snapDirty = *dirty;
-          }
-        }
-        break;
-      case I_RETURN:
-        *result = sp[-1];
-        return RUN_VALUE;
-      case I_RETURN_UNDEFINED:
-        return RUN_UNDEFINED;
-      case I_END:
-        if (LOOP) *stop = LoopStop{LOOP_DONE, 0};
-        return LOOP ? RUN_VALUE : RUN_UNDEFINED;
-    }
+  Cell y;
+#define NEXT goto *labels[(++in)->op]
+#define JUMP_TO(t) goto *labels[(in = code + (t))->op]
+#define DIRTY(c) if (LOOP) *dirty |= uint64_t(1) << (c)
+// The right operand b: popped, read from its cell (a cell without a number hands back) or given.
+#define RIGHT()                                               \
+  if (in->right == R_STACK) y = *--sp;                        \
+  else if (in->right == R_CONST) y = in->k;                   \
+  else if ((y = cells[in->rcell]) == CELL_NONE) goto hand_back;
+  goto *labels[in->op];
+L_LOAD: {
+  Cell c = cells[in->cell];
+  if (__builtin_expect(c == CELL_NONE, 0)) goto hand_back;
+  *sp++ = c;
+  NEXT;
+}
+L_CONST:
+  *sp++ = in->k;
+  NEXT;
+L_ADD:
+  RIGHT();
+  sp[-1] = add(sp[-1], y);
+  NEXT;
+L_ARITH2: {
+  RIGHT();
+  Cell pair[2] = {sp[-1], y};
+  if (!arith(in->aux, pair, 2, &sp[-1])) goto hand_back;
+  NEXT;
+}
+L_ARITH: {
+  int n = in->imm;
+  sp -= n;
+  if (!arith(in->aux, sp, n, sp)) goto hand_back;
+  sp++;
+  NEXT;
+}
+L_BIT:
+  RIGHT();
+  if (!cell_is_int(sp[-1]) || !cell_is_int(y)) goto hand_back;
+  sp[-1] = int_cell(bit(in->aux, cell_int(sp[-1]), cell_int(y)));
+  NEXT;
+L_BIT_NOT:
+  if (!cell_is_int(sp[-1])) goto hand_back;
+  sp[-1] = int_cell(~cell_int(sp[-1]));
+  NEXT;
+L_SHIFT: {
+  RIGHT();
+  if (!cell_is_int(sp[-1]) || !cell_is_int(y) || cell_int(y) < 0) goto hand_back;
+  int32_t c = cell_int(y);
+  if (c == 0) NEXT;
+  uint32_t x = static_cast<uint32_t>(cell_int(sp[-1])), r;
+  if (in->aux == OP_SHL) r = x << (c & 31);
+  else if (in->aux == OP_SHR) r = static_cast<uint32_t>(static_cast<int32_t>(x) >> (c & 31));
+  else r = (x >> 1) >> ((c - 1) & 31);
+  sp[-1] = int_cell(static_cast<int32_t>(r));
+  NEXT;
+}
+L_CMP:
+  RIGHT();
+  sp[-1] = int_cell(compare(in->aux, sp[-1], y));
+  NEXT;
+L_CMP_JFALSE:
+  RIGHT();
+  if (!compare(in->aux, *--sp, y)) JUMP_TO(in->imm);
+  NEXT;
+L_CMP_JTRUE:
+  RIGHT();
+  if (compare(in->aux, *--sp, y)) JUMP_TO(in->imm);
+  NEXT;
+L_STRICT: {
+  RIGHT();
+  Cell x = sp[-1];
+  bool eq = cell_is_int(x) == cell_is_int(y) && (cell_is_int(x) ? x == y : cell_float(x) == cell_float(y));
+  sp[-1] = int_cell(eq != (in->aux != 0));
+  NEXT;
+}
+L_NOT:
+  sp[-1] = int_cell(!truth(sp[-1]));
+  NEXT;
+L_JUMP:
+  JUMP_TO(in->imm);
+L_JFALSE:
+  if (!truth(*--sp)) JUMP_TO(in->imm);
+  NEXT;
+L_JTRUE:
+  if (truth(*--sp)) JUMP_TO(in->imm);
+  NEXT;
+L_STORE:
+  RIGHT();
+  cells[in->cell] = y;
+  DIRTY(in->cell);
+  NEXT;
+L_ADD_TO: {
+  Cell c = cells[in->cell];
+  if (c == CELL_NONE) goto hand_back;
+  RIGHT();
+  cells[in->cell] = add(c, y);
+  DIRTY(in->cell);
+  NEXT;
+}
+L_ARITH_TO: {
+  Cell c = cells[in->cell];
+  if (c == CELL_NONE) goto hand_back;
+  RIGHT();
+  if (in->aux == OP_DIV_ASSIGN && as_double(y) == 0.0) goto hand_back;
+  double r = fold(in->aux, as_double(c), as_double(y));
+  cells[in->cell] = cell_is_int(c) && cell_is_int(y) ? int_cell(double_to_int32(r)) : float_cell(r);
+  DIRTY(in->cell);
+  NEXT;
+}
+L_BIT_TO: {
+  Cell c = cells[in->cell];
+  if (!cell_is_int(c)) goto hand_back;
+  RIGHT();
+  if (!cell_is_int(y)) goto hand_back;
+  cells[in->cell] = int_cell(bit(in->aux, cell_int(c), cell_int(y)));
+  DIRTY(in->cell);
+  NEXT;
+}
+L_STEP: {
+  Cell c = cells[in->cell];
+  if (cell_is_int(c)) cells[in->cell] = int_cell(wrap_add(cell_int(c), in->imm));
+  else if (c != CELL_NONE) cells[in->cell] = float_cell(cell_float(c) + in->imm);
+  else goto hand_back;
+  DIRTY(in->cell);
+  NEXT;
+}
+L_CALL: {
+  sp -= in->aux;
+  Cell r;
+  RunEnd e = run_function(&forms[in->imm], sp, &r);
+  if (e == RUN_ABANDON || (e == RUN_UNDEFINED && !in->cell)) goto hand_back;
+  if (!in->cell) *sp++ = r;
+  NEXT;
+}
+L_SNAP:
+  if (LOOP) {
+    std::memcpy(snap, cells, sizeof(Cell) * static_cast<size_t>(f->ncells));
+    snapDirty = *dirty;
   }
+  NEXT;
+L_RETURN:
+  *result = sp[-1];
+  return RUN_VALUE;
+L_RETURN_UNDEFINED:
+  return RUN_UNDEFINED;
+L_END:
+  if (LOOP) *stop = LoopStop{LOOP_DONE, 0};
+  return LOOP ? RUN_VALUE : RUN_UNDEFINED;
+#undef NEXT
+#undef JUMP_TO
+#undef DIRTY
+#undef RIGHT
 hand_back:
   if (LOOP) {
-    if (snapped) {
-      std::memcpy(static_cast<void*>(cells), snap, sizeof(Cell) * static_cast<size_t>(f->ncells));
+    // The statement the failing instruction belongs to: the last one that began before it.
+    int pc = static_cast<int>(in - code), m = 0;
+    for (int i = 0; i < f->nmarks && f->marks[i].pc <= pc; i++) m = i;
+    const Mark& mk = f->marks[m];
+    if (mk.snap) {
+      std::memcpy(cells, snap, sizeof(Cell) * static_cast<size_t>(f->ncells));
       *dirty = snapDirty;
     }
-    *stop = at;
+    *stop = LoopStop{static_cast<LoopWhere>(mk.where), mk.index};
   }
   return RUN_ABANDON;
 }
@@ -281,8 +294,8 @@ hand_back:
 RunEnd run_function(const Form* f, const Cell* args, Cell* result) {
   if (static_cast<char*>(__builtin_frame_address(0)) - STACK_MARGIN < stack_limit) return RUN_ABANDON;
   Cell* cells = static_cast<Cell*>(alloca(sizeof(Cell) * static_cast<size_t>(f->ncells + 1)));
-  std::memcpy(static_cast<void*>(cells), args, sizeof(Cell) * static_cast<size_t>(f->nparams));
-  for (int c = f->nparams; c < f->ncells; c++) cells[c].tag = TAG_NONE;
+  std::memcpy(cells, args, sizeof(Cell) * static_cast<size_t>(f->nparams));
+  for (int c = f->nparams; c < f->ncells; c++) cells[c] = CELL_NONE;
   return exec<false>(f, cells, result, nullptr, nullptr);
 }
 
@@ -321,25 +334,26 @@ DW* resolve(uint32_t name, bool writable) {
   return &global_table[g].value;
 }
 
-inline void cell_of_value(DW v, Cell* c) {
-  if (dw_type(v) == T_INT) set_int(c, int_of(v));
-  else if (dw_type(v) == T_FLOAT) set_float(c, float_of(v));
-  else c->tag = TAG_NONE;
+inline Cell cell_of_value(DW v) {
+  if (dw_type(v) == T_INT) return int_cell(int_of(v));
+  if (dw_type(v) != T_FLOAT) return CELL_NONE;
+  Cell c = float_cell(float_of(v));
+  return cell_is_float(c) ? c : CELL_NONE;   // a NaN of the reserved patterns
 }
 
 // Writes a number into a variable's slot: in place when the slot alone holds a number of that
 // type, else as a record of the variable's own (so that the next write is in place).
-void write_cell(DW* slot, const Cell& c) {
-  if (c.tag == TAG_INT) {
-    variable_write_int(slot, c.i);
+void write_cell(DW* slot, Cell c) {
+  if (cell_is_int(c)) {
+    variable_write_int(slot, cell_int(c));
     return;
   }
   DW old = *slot;
   if (dw_type(old) == T_FLOAT && (*dw_rec(old) >> 4) == 1) {
-    reinterpret_cast<FloatRec*>(dw_rec(old))->value = c.d;
+    reinterpret_cast<FloatRec*>(dw_rec(old))->value = cell_float(c);
     return;
   }
-  *slot = make_float(c.d, 1);
+  *slot = make_float(cell_float(c), 1);
   dw_release(old);
 }
 
@@ -359,7 +373,7 @@ bool loop_compiled_run(DW cond, DW body, const DW* updates, uint32_t nupdates, L
   for (int c = 0; c < f->ncells; c++) {
     slots[c] = resolve(f->names[c], f->written[c]);
     if (!slots[c]) return false;
-    cell_of_value(*slots[c], &cells[c]);
+    cells[c] = cell_of_value(*slots[c]);
   }
   uint64_t dirty = 0;
   *stop = run_loop(f, cells, &dirty);
@@ -385,8 +399,8 @@ bool func_compiled_run(int idx, const DW* args, DW* result) {
   Form* f = &forms[idx];
   Cell cells[MAX_CELLS];
   for (int i = 0; i < f->nparams; i++) {
-    cell_of_value(args[i], &cells[i]);
-    if (cells[i].tag == TAG_NONE) return false;
+    cells[i] = cell_of_value(args[i]);
+    if (cells[i] == CELL_NONE) return false;
   }
   Cell r;
   RunEnd e = run_function(f, cells, &r);
@@ -396,6 +410,6 @@ bool func_compiled_run(int idx, const DW* args, DW* result) {
   }
   f->runs++;
   if (e == RUN_UNDEFINED) *result = DW_UNDEFINED;
-  else *result = r.tag == TAG_INT ? int_value(r.i) : make_float(r.d, 0);
+  else *result = cell_is_int(r) ? int_value(cell_int(r)) : make_float(cell_float(r), 0);
   return true;
 }
