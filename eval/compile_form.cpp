@@ -43,7 +43,16 @@ struct Builder {
   int nloops;
   int stores;   // stores and calls emitted (a statement with more than one needs a snapshot)
   int fence;    // a jump lands here: the instruction before may not be folded into the next
+  // The node entered last whose position no instruction carries yet: the tree sets the error
+  // position when it enters a node, so the next instruction takes it over.
+  int pendMod;
+  uint32_t pendPos;
 };
+
+void enter(Builder& b, const NodeRec* r) {
+  b.pendMod = r->modflags & 0x7F;
+  b.pendPos = r->pos & POSITION_MASK;
+}
 
 inline bool is_name(DW t) { return dw_type(t) == T_CONST && t >= 5; }
 inline NodeRec* node_of(DW t) { return dw_type(t) == T_NODE ? reinterpret_cast<NodeRec*>(dw_rec(t)) : nullptr; }
@@ -53,12 +62,23 @@ bool emit(Builder& b, uint8_t op, int delta, uint8_t aux = 0, int cell = 0, int3
   b.depth += delta;
   if (b.depth > MAX_STACK - 2) return false;
   if (b.depth > b.f->nstack) b.f->nstack = b.depth;
-  b.code[b.f->n++] = Ins{op, aux, R_STACK, 0, static_cast<uint16_t>(cell), 0, imm, k};
+  uint8_t mod = NO_NODE;
+  uint32_t pos = 0;
+  if (b.pendMod >= 0) {
+    mod = static_cast<uint8_t>(b.pendMod);
+    pos = b.pendPos;
+    b.pendMod = -1;
+  }
+  b.code[b.f->n++] = Ins{op, aux, R_STACK, mod, static_cast<uint16_t>(cell), 0, imm, pos, k};
   return true;
 }
 
-// The position of the next instruction, as a jump target.
-int here(Builder& b) { return b.fence = b.f->n; }
+// The position of the next instruction, as a jump target (a node entered before it keeps its
+// own instruction, so that jumps to the target do not enter it again).
+int here(Builder& b) {
+  if (b.pendMod >= 0) emit(b, I_POS, 0);
+  return b.fence = b.f->n;
+}
 
 // Emits an operation whose right operand (b) was pushed last: a variable or a literal pushed by
 // the instruction just before is folded into the operation.
@@ -66,12 +86,16 @@ bool emit_right(Builder& b, uint8_t op, int delta, uint8_t aux = 0, int cell = 0
   uint8_t right = R_STACK;
   uint16_t rcell = 0;
   Cell k = 0;
-  if (b.f->n > 0 && b.fence != b.f->n) {
+  uint8_t mod = NO_NODE;
+  uint32_t pos = 0;
+  if (b.f->n > 0 && b.fence != b.f->n && b.pendMod < 0) {
     const Ins& last = b.code[b.f->n - 1];
     if (last.op == I_LOAD || last.op == I_CONST) {
       right = last.op == I_LOAD ? R_CELL : R_CONST;
       rcell = last.cell;
       k = last.k;
+      mod = last.mod;
+      pos = last.pos;
       b.f->n--;
       b.depth--;
       delta++;
@@ -81,6 +105,10 @@ bool emit_right(Builder& b, uint8_t op, int delta, uint8_t aux = 0, int cell = 0
   Ins& in = b.code[b.f->n - 1];
   in.right = right;
   in.rcell = rcell;
+  if (right != R_STACK) {
+    in.mod = mod;
+    in.pos = pos;
+  }
   return true;
 }
 
@@ -167,6 +195,7 @@ Kind expr(Builder& b, DW t) {
   if (t == DW_TRUE || t == DW_FALSE) return emit(b, I_CONST, 1, 0, 0, 0, int_cell(t == DW_TRUE)) ? K_BOOL : K_NONE;
   NodeRec* r = node_of(t);
   if (!r) return K_NONE;
+  enter(b, r);
   uint32_t n = rec_argc(r);
   DW* a = rec_args(r);
   switch (r->op) {
@@ -268,7 +297,7 @@ bool open_loop(Builder& b) {
 bool test(Builder& b, DW c, uint8_t jump, int* at) {
   if (expr(b, c) == K_NONE) return false;
   Ins* last = b.f->n > 0 ? &b.code[b.f->n - 1] : nullptr;
-  if (last && last->op == I_CMP && b.fence != b.f->n) {
+  if (last && last->op == I_CMP && b.fence != b.f->n && b.pendMod < 0) {
     // A comparison tested at once jumps itself.
     last->op = jump == I_JFALSE ? I_CMP_JFALSE : I_CMP_JTRUE;
     b.depth--;
@@ -333,6 +362,7 @@ bool loop_stmt(Builder& b, NodeRec* r) {
 bool stmt(Builder& b, DW t) {
   NodeRec* r = node_of(t);
   if (!r) return false;
+  enter(b, r);
   switch (r->op) {
     case OP_BLOCK: {
       uint32_t n = rec_argc(r);
@@ -374,7 +404,11 @@ bool stmt(Builder& b, DW t) {
       DW* items = rec_args(r);
       for (uint32_t i = 0; i < n; i++) {
         NodeRec* item = node_of(items[i]);
-        if (!item || item->op != OP_ASSIGN || !assign(b, item)) return false;
+        // The item itself is not entered: only its value is evaluated.
+        if (!item || item->op != OP_ASSIGN || item->argc != 2 || !is_name(item->a1)) return false;
+        int c = cell_of(b, item->a1, true);
+        b.stores++;
+        if (c < 0 || !number(b, item->a2) || !emit_right(b, I_STORE, -1, 0, c)) return false;
       }
       return true;
     }
@@ -447,6 +481,7 @@ bool start_build(Builder& b, Form* f) {
   b.nloops = 0;
   b.stores = 0;
   b.fence = -1;
+  b.pendMod = -1;
   b.code = static_cast<Ins*>(std::malloc(sizeof(Ins) * MAX_CODE));
   return b.code != nullptr;
 }

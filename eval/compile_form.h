@@ -50,6 +50,7 @@ enum Op : uint8_t {
   I_RETURN,    // pop: the result
   I_RETURN_UNDEFINED,
   I_END,       // loop: done; function: the body ended (undefined)
+  I_POS,       // nothing but its position (a node entered that has no code of its own here)
   I_COUNT
 };
 
@@ -57,12 +58,14 @@ struct Ins {
   uint8_t op;
   uint8_t aux;
   uint8_t right;    // Right: where b comes from
-  uint8_t unused;
+  uint8_t mod;      // NO_NODE, or the module of the last node the tree enters by this point
   uint16_t cell;
   uint16_t rcell;   // R_CELL: the cell of b
   int32_t imm;
+  uint32_t pos;     // and that node's position (what the tree leaves in cur_position)
   Cell k;           // I_CONST, R_CONST: the number
 };
+constexpr uint8_t NO_NODE = 0xFF;
 
 // Where each statement of a loop's code begins, and whether it keeps a snapshot.
 struct Mark {
@@ -113,8 +116,9 @@ bool callees_valid(int f);
 // The result of a run: a number, undefined, or abandoned (hand back).
 enum RunEnd : uint8_t { RUN_VALUE, RUN_UNDEFINED, RUN_ABANDON };
 // Runs function form f on its parameters' numbers.
-RunEnd run_function(const Form* f, const Cell* args, Cell* result);
+// *last: the instruction that names the last node the tree would have entered (or null).
+RunEnd run_function(const Form* f, const Cell* args, Cell* result, const Ins** last);
 // Runs a loop form on cells: the stop, cells updated, *dirty the cells written.
-LoopStop run_loop(const Form* f, Cell* cells, uint64_t* dirty);
+LoopStop run_loop(const Form* f, Cell* cells, uint64_t* dirty, const Ins** last);
 
 }  // namespace form

@@ -26,5 +26,9 @@ int func_compiled_params(int form);
 // it changed nothing, and the call must be made on the tree from its start with the same values.
 bool func_compiled_run(int form, const DW* args, DW* result);
 
+// Runs that the compiled form finished itself (calls, and loops run to their end): tests check
+// that what they compare really ran compiled.
+extern uint32_t compiled_runs;
+
 // Forgets every compiled form (trees were freed or the store was reset: handles are reused).
 void compiled_reset();

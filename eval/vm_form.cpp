@@ -13,6 +13,7 @@
 #include "eval/compile_form.h"
 
 bool compiled_enabled = true;
+uint32_t compiled_runs;
 
 namespace form {
 
@@ -107,12 +108,12 @@ constexpr ptrdiff_t STACK_MARGIN = 16 * 1024;
 // RUN_ABANDON; a loop returns RUN_VALUE when it ended and RUN_ABANDON when it handed back, with
 // *stop set in both cases. Dispatch is threaded: each operation jumps to the next one's code.
 template <bool LOOP>
-RunEnd exec(const Form* f, Cell* cells, Cell* result, uint64_t* dirty, LoopStop* stop) {
+RunEnd exec(const Form* f, Cell* cells, Cell* result, uint64_t* dirty, LoopStop* stop, const Ins** last) {
   static const void* const labels[I_COUNT] = {
       &&L_LOAD, &&L_CONST, &&L_ADD, &&L_ARITH2, &&L_ARITH, &&L_BIT, &&L_BIT_NOT, &&L_SHIFT,
       &&L_CMP, &&L_CMP_JFALSE, &&L_CMP_JTRUE, &&L_STRICT, &&L_NOT, &&L_JUMP, &&L_JFALSE, &&L_JTRUE,
       &&L_STORE, &&L_ADD_TO, &&L_ARITH_TO, &&L_BIT_TO, &&L_STEP, &&L_CALL, &&L_SNAP, &&L_RETURN,
-      &&L_RETURN_UNDEFINED, &&L_END};
+      &&L_RETURN_UNDEFINED, &&L_END, &&L_POS};
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -122,15 +123,30 @@ RunEnd exec(const Form* f, Cell* cells, Cell* result, uint64_t* dirty, LoopStop*
   uint64_t snapDirty = 0;
   if (LOOP) snap = static_cast<Cell*>(alloca(sizeof(Cell) * static_cast<size_t>(f->ncells + 1)));
   Cell y;
-#define NEXT goto *labels[(++in)->op]
-#define JUMP_TO(t) goto *labels[(in = code + (t))->op]
+  // The instruction naming the last node the tree would have entered.
+  const Ins* node = nullptr;
+#define DISPATCH                       \
+  do {                                 \
+    if (in->mod != NO_NODE) node = in; \
+    goto *labels[in->op];              \
+  } while (0)
+#define NEXT     \
+  do {           \
+    ++in;        \
+    DISPATCH;    \
+  } while (0)
+#define JUMP_TO(t)       \
+  do {                   \
+    in = code + (t);     \
+    DISPATCH;            \
+  } while (0)
 #define DIRTY(c) if (LOOP) *dirty |= uint64_t(1) << (c)
 // The right operand b: popped, read from its cell (a cell without a number hands back) or given.
 #define RIGHT()                                               \
   if (in->right == R_STACK) y = *--sp;                        \
   else if (in->right == R_CONST) y = in->k;                   \
   else if ((y = cells[in->rcell]) == CELL_NONE) goto hand_back;
-  goto *labels[in->op];
+  DISPATCH;
 L_LOAD: {
   Cell c = cells[in->cell];
   if (__builtin_expect(c == CELL_NONE, 0)) goto hand_back;
@@ -251,8 +267,10 @@ L_STEP: {
 L_CALL: {
   sp -= in->aux;
   Cell r;
-  RunEnd e = run_function(&forms[in->imm], sp, &r);
+  const Ins* calleeNode = nullptr;
+  RunEnd e = run_function(&forms[in->imm], sp, &r, &calleeNode);
   if (e == RUN_ABANDON || (e == RUN_UNDEFINED && !in->cell)) goto hand_back;
+  if (calleeNode) node = calleeNode;
   if (!in->cell) *sp++ = r;
   NEXT;
 }
@@ -262,14 +280,20 @@ L_SNAP:
     snapDirty = *dirty;
   }
   NEXT;
+L_POS:
+  NEXT;
 L_RETURN:
   *result = sp[-1];
+  *last = node;
   return RUN_VALUE;
 L_RETURN_UNDEFINED:
+  *last = node;
   return RUN_UNDEFINED;
 L_END:
+  *last = node;
   if (LOOP) *stop = LoopStop{LOOP_DONE, 0};
   return LOOP ? RUN_VALUE : RUN_UNDEFINED;
+#undef DISPATCH
 #undef NEXT
 #undef JUMP_TO
 #undef DIRTY
@@ -291,17 +315,17 @@ hand_back:
 
 }  // namespace
 
-RunEnd run_function(const Form* f, const Cell* args, Cell* result) {
+RunEnd run_function(const Form* f, const Cell* args, Cell* result, const Ins** last) {
   if (static_cast<char*>(__builtin_frame_address(0)) - STACK_MARGIN < stack_limit) return RUN_ABANDON;
   Cell* cells = static_cast<Cell*>(alloca(sizeof(Cell) * static_cast<size_t>(f->ncells + 1)));
   std::memcpy(cells, args, sizeof(Cell) * static_cast<size_t>(f->nparams));
   for (int c = f->nparams; c < f->ncells; c++) cells[c] = CELL_NONE;
-  return exec<false>(f, cells, result, nullptr, nullptr);
+  return exec<false>(f, cells, result, nullptr, nullptr, last);
 }
 
-LoopStop run_loop(const Form* f, Cell* cells, uint64_t* dirty) {
+LoopStop run_loop(const Form* f, Cell* cells, uint64_t* dirty, const Ins** last) {
   LoopStop stop{LOOP_AT_CONDITION, 0};
-  exec<true>(f, cells, nullptr, dirty, &stop);
+  exec<true>(f, cells, nullptr, dirty, &stop, last);
   return stop;
 }
 
@@ -312,6 +336,13 @@ LoopStop run_loop(const Form* f, Cell* cells, uint64_t* dirty) {
 using namespace form;
 
 namespace {
+
+// Leaves the error position where the tree's walk would have left it.
+inline void leave_position(const Ins* node) {
+  if (!node) return;
+  cur_module = node->mod;
+  cur_position = node->pos;
+}
 
 // Forms are kept by tree handles: freed trees make their handles free for reuse.
 inline void check_epoch() {
@@ -376,7 +407,12 @@ bool loop_compiled_run(DW cond, DW body, const DW* updates, uint32_t nupdates, L
     cells[c] = cell_of_value(*slots[c]);
   }
   uint64_t dirty = 0;
-  *stop = run_loop(f, cells, &dirty);
+  const Ins* node = nullptr;
+  *stop = run_loop(f, cells, &dirty, &node);
+  if (stop->where == LOOP_DONE) {
+    leave_position(node);
+    compiled_runs++;
+  }
   for (int c = 0; c < f->ncells; c++)
     if (dirty & (uint64_t(1) << c)) write_cell(slots[c], cells[c]);
   return true;
@@ -403,12 +439,15 @@ bool func_compiled_run(int idx, const DW* args, DW* result) {
     if (cells[i] == CELL_NONE) return false;
   }
   Cell r;
-  RunEnd e = run_function(f, cells, &r);
+  const Ins* node = nullptr;
+  RunEnd e = run_function(f, cells, &r, &node);
   if (e == RUN_ABANDON) {
     f->abandoned++;
     return false;
   }
   f->runs++;
+  compiled_runs++;
+  leave_position(node);
   if (e == RUN_UNDEFINED) *result = DW_UNDEFINED;
   else *result = cell_is_int(r) ? int_value(cell_int(r)) : make_float(cell_float(r), 0);
   return true;

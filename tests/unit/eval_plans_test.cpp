@@ -2,6 +2,10 @@
 // error with plans as on the tree alone, including runs that a plan hands back to the tree.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+#include <vector>
+
 #include "eval/compiled.h"
 #include "tests/unit/eval_testutil.h"
 
@@ -201,4 +205,143 @@ TEST(EvalPlans, GeneratedProgramsSameAsTheTree) {
     ASSERT_EQ(planned.log, tree.log) << src;
     ASSERT_EQ(planned.error, tree.error) << src;
   }
+}
+
+namespace {
+
+// Programs over everything the compiled form covers: Integers and Floats, every arithmetic,
+// bitwise, shift, comparison and logical operator, ?:, compound assignments, if/else, the three
+// loops with break and continue, return, calls between functions, top-level loops over globals.
+// Loop counters are never written by the generated statements, so every program ends.
+struct FormGen {
+  uint32_t state;
+  int loopDepth = 0;
+  int counter = 0;
+  uint32_t next() {
+    state = state * 1103515245u + 12345u;
+    return state >> 8;
+  }
+  int pick(int n) { return static_cast<int>(next() % static_cast<uint32_t>(n)); }
+
+  // Mostly Integers: Floats in bitwise operations and zero divisors raise, and a raise ends a
+  // program's run early.
+  std::string literal() {
+    static const char* const ints[] = {"1", "2", "3", "7", "-1", "-5", "31", "32", "65536", "1000003",
+                                       "2147483647", "-2147483648", "46341", "0"};
+    static const char* const floats[] = {"0.5", "1.25", "-3.0", "0.0", "1e300", "2.0"};
+    if (pick(8) == 0) return floats[pick(static_cast<int>(std::size(floats)))];
+    return ints[pick(static_cast<int>(std::size(ints)) - (pick(4) ? 1 : 0))];
+  }
+  std::string expr(const std::vector<std::string>& vars, const std::vector<std::string>& funcs, int depth) {
+    int k = depth <= 0 ? pick(2) : pick(10);
+    if (k == 0) return vars[static_cast<size_t>(pick(static_cast<int>(vars.size())))];
+    if (k == 1) return literal();
+    auto sub = [&] { return expr(vars, funcs, depth - 1); };
+    if (k == 2 && !funcs.empty()) {
+      return funcs[static_cast<size_t>(pick(static_cast<int>(funcs.size())))] + "(" + sub() + ", " + sub() + ")";
+    }
+    if (k == 3) return "(" + cond(vars, funcs, depth - 1) + " ? " + sub() + " : " + sub() + ")";
+    if (k == 4) return "(~" + sub() + ")";
+    static const char* const ops[] = {" + ", " - ", " * ", " / ", " % ", " ** ", " & ", " | ", " ^ ",
+                                      " << ", " >> ", " >>> "};
+    const char* op = ops[pick(static_cast<int>(std::size(ops)))];
+    if ((op[1] == '<' || op[1] == '>') && pick(4)) {
+      // Mostly a count that does not raise.
+      static const char* const counts[] = {"0", "1", "3", "31", "32"};
+      return "(" + sub() + op + counts[pick(5)] + ")";
+    }
+    std::string e = "(" + sub() + op + sub();
+    if (pick(4) == 0 && op[1] != '<' && op[1] != '>') e += op + sub();   // a longer run
+    return e + ")";
+  }
+  std::string cond(const std::vector<std::string>& vars, const std::vector<std::string>& funcs, int depth) {
+    static const char* const cmps[] = {" < ", " <= ", " > ", " >= ", " == ", " != ", " === ", " !== "};
+    int k = pick(8);
+    if (k == 0) return expr(vars, funcs, depth);
+    if (k == 1) return "!(" + cond(vars, funcs, depth - 1) + ")";
+    if (k == 2 && depth > 0)
+      return "(" + cond(vars, funcs, depth - 1) + (pick(2) ? " && " : " || ") + cond(vars, funcs, depth - 1) + ")";
+    return expr(vars, funcs, depth) + cmps[pick(8)] + expr(vars, funcs, depth);
+  }
+  std::string stmt(const std::vector<std::string>& vars, const std::vector<std::string>& writable,
+                   const std::vector<std::string>& funcs, int depth, bool inFunction) {
+    int k = depth <= 0 ? pick(3) : pick(9);
+    auto target = [&] { return writable[static_cast<size_t>(pick(static_cast<int>(writable.size())))]; };
+    auto e = [&] { return expr(vars, funcs, 2); };
+    static const char* const assigns[] = {" = ", " += ", " -= ", " *= ", " /= ", " %= ", " &= ", " |= ", " ^= "};
+    switch (k) {
+      case 0: case 1: return target() + assigns[pick(static_cast<int>(std::size(assigns)))] + e() + ";";
+      case 2: return target() + (pick(2) ? "++;" : "--;");
+      case 3: {
+        std::string s = "if (" + cond(vars, funcs, 1) + ") { " + stmt(vars, writable, funcs, depth - 1, inFunction) + " }";
+        if (pick(2)) s += " else { " + stmt(vars, writable, funcs, depth - 1, inFunction) + " }";
+        return s;
+      }
+      case 4: case 5: {
+        if (loopDepth >= 2) return target() + " = " + e() + ";";
+        std::string c = "k" + std::to_string(counter++);
+        std::vector<std::string> inner = vars;
+        inner.push_back(c);
+        loopDepth++;
+        std::string body = stmt(inner, writable, funcs, depth - 1, inFunction) + " " +
+                           stmt(inner, writable, funcs, depth - 1, inFunction);
+        if (pick(3) == 0) body += " if (" + cond(inner, funcs, 0) + ") " + (pick(2) ? "break;" : "continue;");
+        body += " " + stmt(inner, writable, funcs, depth - 1, inFunction);
+        loopDepth--;
+        std::string n = std::to_string(1 + pick(7));
+        std::string decl = inFunction ? "" : "var " + c + " = 0; ";
+        if (k == 4) return decl + "for (" + (inFunction ? c + " = 0" : c + " = 0") + "; " + c + " < " + n + "; " + c + "++) { " + body + " }";
+        if (pick(2)) return decl + c + " = 0; while (" + c + " < " + n + ") { " + c + "++; " + body + " }";
+        return decl + c + " = 0; do { " + c + "++; " + body + " } while (" + c + " < " + n + ");";
+      }
+      case 6:
+        if (inFunction && pick(2)) return "if (" + cond(vars, funcs, 1) + ") return " + e() + ";";
+        return target() + " = " + e() + ";";
+      case 7:
+        if (!funcs.empty()) return funcs[static_cast<size_t>(pick(static_cast<int>(funcs.size())))] + "(" + e() + ", " + e() + ");";
+        return target() + " += " + e() + ";";
+      default: return stmt(vars, writable, funcs, depth - 1, inFunction);
+    }
+  }
+};
+
+}  // namespace
+
+TEST(EvalCompiled, GeneratedProgramsSameAsTheTree) {
+  constexpr uint32_t programs = 600;
+  uint32_t ranCompiled = 0;
+  for (uint32_t seed = 1; seed <= programs; seed++) {
+    FormGen g{seed * 2654435761u};
+    std::string src;
+    std::vector<std::string> funcs;
+    for (int fi = 0; fi < 3; fi++) {
+      g.counter = 0;
+      std::vector<std::string> vars = {"a", "b", "t", "u"}, writable = {"t", "u", "b"};
+      std::string name = "f" + std::to_string(fi);
+      std::string body;
+      for (int s = 0; s < 4; s++) body += g.stmt(vars, writable, funcs, 2, true) + "\n  ";
+      std::string locals;
+      for (int c = 0; c < g.counter; c++) locals += ", k" + std::to_string(c) + " = 0";
+      std::vector<std::string> params = {"a", "b"};
+      src += "function " + name + "(a, b) {\n  var t = " + g.expr(params, funcs, 1) + ", u = 1" + locals +
+             ";\n  " + body + "return " + g.expr(vars, funcs, 2) + ";\n}\n";
+      funcs.push_back(name);
+    }
+    // The locals' first value may only use the parameters.
+    std::vector<std::string> globals = {"x", "y", "z"};
+    src += "var x = " + g.literal() + ", y = " + g.literal() + ", z = " + g.literal() + ";\n";
+    g.counter = 100;
+    for (int s = 0; s < 4; s++) src += "try { " + g.stmt(globals, globals, funcs, 2, false) + " } catch (e) { console.log(e.message); }\n";
+    src += "console.log(x, y, z);\n";
+    src += "console.log(f2(" + g.literal() + ", " + g.literal() + "), f1(x, y));\n";
+    ScriptResult tree = run_with_plans(src.c_str(), false);
+    uint32_t before = compiled_runs;
+    ScriptResult compiled = run_with_plans(src.c_str(), true);
+    ranCompiled += compiled_runs != before;
+    ASSERT_EQ(compiled.log, tree.log) << "seed " << seed << "\n" << src;
+    ASSERT_EQ(compiled.error, tree.error) << "seed " << seed << "\n" << src;
+  }
+  // Most programs must have run at least one call or loop compiled to its end.
+  EXPECT_GT(ranCompiled, programs / 2);
+  std::printf("programs that ran compiled: %u of %u\n", ranCompiled, programs);
 }
