@@ -293,19 +293,58 @@ bool open_loop(Builder& b) {
   return true;
 }
 
-// A condition: a number or true/false, then a jump when it fails; the jump's index in *at.
-bool test(Builder& b, DW c, uint8_t jump, int* at) {
-  if (expr(b, c) == K_NONE) return false;
-  Ins* last = b.f->n > 0 ? &b.code[b.f->n - 1] : nullptr;
-  if (last && last->op == I_CMP && b.fence != b.f->n && b.pendMod < 0) {
-    // A comparison tested at once jumps itself.
-    last->op = jump == I_JFALSE ? I_CMP_JFALSE : I_CMP_JTRUE;
-    b.depth--;
-    *at = b.f->n - 1;
+// The jumps of a condition still to be given their target.
+struct Jumps {
+  int at[MAX_JUMPS];
+  int n;
+};
+
+bool add_jump(Builder& b, Jumps* j, uint8_t op, int delta) {
+  if (j->n == MAX_JUMPS) return false;
+  j->at[j->n++] = b.f->n;
+  return emit(b, op, delta);
+}
+
+void land(Builder& b, const Jumps& j, int target) {
+  for (int i = 0; i < j.n; i++) b.code[j.at[i]].imm = target;
+}
+
+// A condition: code that jumps (the jumps added to *out) when the condition's truth is onTrue,
+// and goes on otherwise. && || and ! jump at the operand that decides, as the tree stops there.
+bool test_jump(Builder& b, DW c, bool onTrue, Jumps* out) {
+  NodeRec* r = node_of(c);
+  if (r && (r->op == OP_AND || r->op == OP_OR) && rec_argc(r) >= 1) {
+    enter(b, r);
+    uint32_t n = rec_argc(r);
+    DW* a = rec_args(r);
+    bool decides = r->op == OP_OR;   // the truth that ends the run early
+    Jumps early{};
+    for (uint32_t i = 0; i + 1 < n; i++) {
+      // An operand with the deciding truth ends the run: && false, || true.
+      if (decides == onTrue) {
+        if (!test_jump(b, a[i], decides, out)) return false;
+      } else if (!test_jump(b, a[i], decides, &early)) {
+        return false;
+      }
+    }
+    if (!test_jump(b, a[n - 1], onTrue, out)) return false;
+    if (early.n) land(b, early, here(b));
     return true;
   }
-  *at = b.f->n;
-  return emit(b, jump, -1);
+  if (r && r->op == OP_NOT) {
+    enter(b, r);
+    return test_jump(b, r->a1, !onTrue, out);
+  }
+  if (expr(b, c) == K_NONE) return false;
+  Ins* last = b.f->n > 0 ? &b.code[b.f->n - 1] : nullptr;
+  if (last && last->op == I_CMP && b.fence != b.f->n && b.pendMod < 0 && out->n < MAX_JUMPS) {
+    // A comparison tested at once jumps itself.
+    last->op = onTrue ? I_CMP_JTRUE : I_CMP_JFALSE;
+    b.depth--;
+    out->at[out->n++] = b.f->n - 1;
+    return true;
+  }
+  return add_jump(b, out, onTrue ? I_JTRUE : I_JFALSE, -1);
 }
 
 bool jump_to_loop(Builder& b, bool isBreak) {
@@ -321,20 +360,21 @@ bool loop_stmt(Builder& b, NodeRec* r) {
   DW* a = rec_args(r);
   if (!open_loop(b)) return false;
   Labels& l = b.loops[b.nloops - 1];
-  int top, cont, jf = -1;
+  int top, cont;
+  Jumps exit{};
   switch (r->op) {
     case OP_WHILE:
       top = cont = here(b);
-      if (!test(b, r->a1, I_JFALSE, &jf) || !stmt(b, r->a2)) return false;
+      if (!test_jump(b, r->a1, false, &exit) || !stmt(b, r->a2)) return false;
       if (!emit(b, I_JUMP, 0, 0, 0, top)) return false;
       break;
     case OP_DO_WHILE: {
       top = here(b);
       if (!stmt(b, r->a1)) return false;
       cont = here(b);
-      int jt;
-      if (!test(b, r->a2, I_JTRUE, &jt)) return false;
-      b.code[jt].imm = top;
+      Jumps again{};
+      if (!test_jump(b, r->a2, true, &again)) return false;
+      land(b, again, top);
       break;
     }
     default: {   // OP_FOR
@@ -343,7 +383,7 @@ bool loop_stmt(Builder& b, NodeRec* r) {
       for (uint32_t i = 0; i < ni; i++)
         if (!stmt(b, words[i])) return false;
       top = here(b);
-      if (!test(b, words[ni], I_JFALSE, &jf) || !stmt(b, a[2])) return false;
+      if (!test_jump(b, words[ni], false, &exit) || !stmt(b, a[2])) return false;
       cont = here(b);
       for (uint32_t j = 0; j < nu; j++)
         if (!stmt(b, words[ni + 1 + j])) return false;
@@ -352,7 +392,7 @@ bool loop_stmt(Builder& b, NodeRec* r) {
     }
   }
   int end = here(b);
-  if (jf >= 0) b.code[jf].imm = end;
+  land(b, exit, end);
   patch_all(b, l.breaks, l.nbreaks, end);
   patch_all(b, l.conts, l.nconts, cont);
   b.nloops--;
@@ -374,15 +414,15 @@ bool stmt(Builder& b, DW t) {
     case OP_IF: {
       uint32_t n = rec_argc(r);
       DW* a = rec_args(r);
-      int jf;
-      if (!test(b, a[0], I_JFALSE, &jf) || !stmt(b, a[1])) return false;
+      Jumps no{};
+      if (!test_jump(b, a[0], false, &no) || !stmt(b, a[1])) return false;
       if (n < 3) {
-        b.code[jf].imm = here(b);
+        land(b, no, here(b));
         return true;
       }
       int j = b.f->n;
       if (!emit(b, I_JUMP, 0)) return false;
-      b.code[jf].imm = here(b);
+      land(b, no, here(b));
       if (!stmt(b, a[2])) return false;
       b.code[j].imm = here(b);
       return true;
@@ -534,7 +574,8 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
   if (!start_build(b, f)) return finish(b, idx, false);
   bool ok = open_loop(b);
   Labels& l = b.loops[0];
-  int top = 0, jf = -1;
+  int top = 0;
+  Jumps exit{};
   int nparts = 1 + static_cast<int>(nupdates);
   NodeRec* br = node_of(body);
   uint32_t nbody = br && br->op == OP_BLOCK ? rec_argc(br) : 1;
@@ -545,12 +586,12 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
   // hand back is compiled again behind a snapshot of the cells.
   auto part = [&](uint8_t where, uint32_t index, DW t, bool isCond) {
     for (int pass = 0; pass < 2; pass++) {
-      int start = here(b), ncallees = f->ncallees, nbreaks = l.nbreaks, nconts = l.nconts;
+      int start = here(b), ncallees = f->ncallees, nbreaks = l.nbreaks, nconts = l.nconts, nexit = exit.n;
       f->marks[f->nmarks] = Mark{start, where, pass == 1, index};
       if (pass == 1 && !emit(b, I_SNAP, 0)) return false;
       b.stores = 0;
       if (isCond) {
-        if (!test(b, t, I_JFALSE, &jf)) return false;
+        if (!test_jump(b, t, false, &exit)) return false;
       } else if (!stmt(b, t)) {
         return false;
       }
@@ -559,6 +600,7 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
       f->ncallees = ncallees;
       l.nbreaks = nbreaks;
       l.nconts = nconts;
+      exit.n = nexit;
     }
     f->nmarks++;
     return true;
@@ -576,7 +618,7 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
   ok = ok && emit(b, I_JUMP, 0, 0, 0, top);
   if (ok) {
     int end = here(b);
-    b.code[jf].imm = end;
+    land(b, exit, end);
     patch_all(b, l.breaks, l.nbreaks, end);
     patch_all(b, l.conts, l.nconts, cont);
     ok = emit(b, I_END, 0);
