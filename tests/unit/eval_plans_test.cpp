@@ -345,3 +345,50 @@ TEST(EvalCompiled, GeneratedProgramsSameAsTheTree) {
   EXPECT_GT(ranCompiled, programs / 2);
   std::printf("programs that ran compiled: %u of %u\n", ranCompiled, programs);
 }
+
+TEST(EvalCompiled, SameAsTheTree) {
+  static const LoopCase cases[] = {
+      {"an Integer becomes a Float in a loop",
+       "var x = 1, n = 0; for (var i = 0; i < 5; i++) { x = x * 1.5; n += 0.25; } console.log(x, n, i);",
+       "7.593751.255\n", ""},
+      {"Floats in a function, with their truth and NaN",
+       "function f(a) { var q = a * 1e308 * 10 - a * 1e308 * 10; var c = 0; if (q) c = 1; if (!(q == q)) c += 2;"
+       " if (0.0) c += 4; if (-0.5) c += 8; return c; } console.log(f(1), f(0.5));",
+       "1111\n", ""},
+      {"strict and loose equality of an Integer and a Float",
+       "function f(a, b) { var c = 0; if (a === b) c += 1; if (a == b) c += 2; if (a !== b) c += 4; return c; }"
+       "console.log(f(1, 1.0), f(2, 2), f(1.5, 1.5));",
+       "633\n", ""},
+      {"shifts and bitwise operators",
+       "function f(a) { return ((a >>> 0) ^ (a << 33) ^ (a >> 31)) & 0xFFFF | (~a >>> 28); } console.log(f(-1), f(12345));",
+       "6553420559\n", ""},
+      {"a bitwise operand that is a Float raises at its position",
+       "function f(a) { var t = 0; for (var i = 0; i < 3; i++) t = t ^ (a * i); return t; }\nconsole.log(f(2));\nconsole.log(f(0.5));",
+       "6\n", "2260: EVAL ERROR 2260 (t.js:1:66)"},
+      {"a statement that wrote and then handed back is run again from its start",
+       "var a = 0, b = 0, d = 2;\ntry { for (var i = 0; i < 5; i++) { if (i < 10) { a = a + 1; b = b + 10 / (d - i); } } }"
+       " catch (e) { console.log(a, b, i, e.message); }",
+       "3152\"EVAL ERROR 2330 (t.js:2:78) : オペレーション不正(０割)\"\n", ""},
+      {"break and continue in nested loops, and do ... while",
+       "function f(n) { var s = 0, i = 0, j = 0; for (i = 0; i < n; i++) { if (i % 3 == 0) continue;"
+       " for (j = 0; j < n; j++) { if (j > i) break; s += j; } } do { s = s * 2; i--; } while (i > n - 3 && s < 100000);"
+       " return s; } console.log(f(10), f(1));",
+       "7440\n", ""},
+      {"an error right after a compiled call carries the callee's last position",
+       "function f(x) {\n  return x * (x + 1);\n}\nvar s = 'a';\nvar y = f(3) - s;", "",
+       "2305: EVAL ERROR 2305 (t.js:2:17)"},
+      {"a callee that ends without return gives undefined to its caller",
+       "function g(n) { if (n > 0) return 1; } function h(n) { g(n); return g(n) + 1; } console.log(h(1)); console.log(h(-1));",
+       "2\n", "2240: EVAL ERROR 2240"},
+      {"&& || and ! in conditions and values",
+       "function f(a, b) { var c = 0; if (a > 0 && b > 0 || a < -5) c += 1; if (!(a > b) && (b || a)) c += 2;"
+       " while (a < 10 && !(b > 50)) { a++; b = b * 2 + 1; } return (a > 0 && b > 0 ? 100 : 200) + c + a * 1000 + b; }"
+       "console.log(f(1, 2), f(-6, 0), f(0, 0));",
+       "61982666163\n", ""},
+      {"a loop that calls a compiled function, and a local that shadows it",
+       "function sq(x) { return x * x; } var t = 0; for (var i = 0; i < 10; i++) t = t + sq(i);"
+       "function g() { var sq = 3, u = 0; for (var k = 0; k < 3; k++) u = u + sq; return u; } console.log(t, g());",
+       "2859\n", ""},
+  };
+  check_same_as_tree(cases, std::size(cases));
+}
