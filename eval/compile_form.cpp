@@ -129,6 +129,24 @@ int cell_of(Builder& b, DW name, bool write) {
   return f->ncells++;
 }
 
+// The global slot a function reads for a name that is none of its own (-1 when there is none
+// yet, or in a loop: a loop's names are all cells).
+int global_of(Builder& b, DW name) {
+  Form* f = b.f;
+  if (f->loop) return -1;
+  uint32_t nm = name & NAME_MASK;
+  for (int c = 0; c < f->ncells; c++)
+    if (f->names[c] == nm) return -1;
+  int g = global_find_down(nm);
+  if (g < 0) return -1;
+  for (int i = 0; i < f->nglobals; i++)
+    if (f->gnames[i] == nm) return g;
+  if (f->nglobals == MAX_GLOBALS) return -1;
+  f->gnames[f->nglobals] = nm;
+  f->gslots[f->nglobals++] = g;
+  return g;
+}
+
 Kind expr(Builder& b, DW t);
 
 bool number(Builder& b, DW t) { return expr(b, t) == K_NUM; }
@@ -185,7 +203,9 @@ Kind logical(Builder& b, NodeRec* r) {
 Kind expr(Builder& b, DW t) {
   if (is_name(t)) {
     int c = cell_of(b, t, false);
-    return c >= 0 && emit(b, I_LOAD, 1, 0, c) ? K_NUM : K_NONE;
+    if (c >= 0) return emit(b, I_LOAD, 1, 0, c) ? K_NUM : K_NONE;
+    int g = global_of(b, t);
+    return g >= 0 && emit(b, I_GLOBAL, 1, 0, 0, g) ? K_NUM : K_NONE;
   }
   if (dw_type(t) == T_INT) return emit(b, I_CONST, 1, 0, 0, 0, int_cell(int_of(t))) ? K_NUM : K_NONE;
   if (dw_type(t) == T_FLOAT) {
@@ -248,6 +268,19 @@ Kind expr(Builder& b, DW t) {
     }
     case OP_CALL:
       return call(b, r, false) ? K_NUM : K_NONE;
+    case OP_INDEX: {
+      // a[i] of a variable: the index is evaluated after the (plain) read of a.
+      if (!is_name(r->a1)) return K_NONE;
+      int c = cell_of(b, r->a1, false), g = c < 0 ? global_of(b, r->a1) : -1;
+      if (c < 0 && g < 0) return K_NONE;
+      return number(b, r->a2) && emit_right(b, I_INDEX, 0, c < 0, c < 0 ? 0 : c, g) ? K_NUM : K_NONE;
+    }
+    case OP_MEMBER: {
+      if (!is_name(r->a1) || (r->a2 & NAME_MASK) != NAME_LENGTH) return K_NONE;
+      int c = cell_of(b, r->a1, false), g = c < 0 ? global_of(b, r->a1) : -1;
+      if (c < 0 && g < 0) return K_NONE;
+      return emit(b, I_LENGTH, 1, c < 0, c < 0 ? 0 : c, g) ? K_NUM : K_NONE;
+    }
     default:
       return K_NONE;
   }
@@ -626,7 +659,9 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
   return finish(b, idx, ok);
 }
 
-bool callees_valid(int idx) {
+// Visits every form reachable from idx by its calls (idx included) until visit says stop.
+template <class V>
+bool each_reachable(int idx, V visit) {
   uint64_t seen[MAX_FORMS / 64] = {};
   int todo[MAX_FORMS];
   int n = 0;
@@ -634,18 +669,39 @@ bool callees_valid(int idx) {
   seen[idx / 64] |= uint64_t(1) << (idx % 64);
   while (n > 0) {
     const Form* f = &forms[todo[--n]];
-    if (f->state != S_READY) return false;
+    if (!visit(f)) return false;
     for (int i = 0; i < f->ncallees; i++) {
-      const Callee& c = f->callees[i];
-      int g = global_find_down(c.name);
-      if (g < 0 || global_table[g].value != c.func) return false;
-      if (!(seen[c.form / 64] & (uint64_t(1) << (c.form % 64)))) {
-        seen[c.form / 64] |= uint64_t(1) << (c.form % 64);
-        todo[n++] = c.form;
+      int c = f->callees[i].form;
+      if (!(seen[c / 64] & (uint64_t(1) << (c % 64)))) {
+        seen[c / 64] |= uint64_t(1) << (c % 64);
+        todo[n++] = c;
       }
     }
   }
   return true;
+}
+
+bool callees_valid(int idx) {
+  return each_reachable(idx, [](const Form* f) {
+    if (f->state != S_READY) return false;
+    for (int i = 0; i < f->nglobals; i++)
+      if (global_find_down(f->gnames[i]) != f->gslots[i]) return false;
+    for (int i = 0; i < f->ncallees; i++) {
+      const Callee& c = f->callees[i];
+      int g = global_find_down(c.name);
+      if (g < 0 || global_table[g].value != c.func) return false;
+    }
+    return true;
+  });
+}
+
+bool callees_read(int idx, DW* const* slots, int nslots) {
+  return !each_reachable(idx, [&](const Form* f) {
+    for (int i = 0; i < f->nglobals; i++)
+      for (int k = 0; k < nslots; k++)
+        if (&global_table[f->gslots[i]].value == slots[k]) return false;
+    return true;
+  });
 }
 
 }  // namespace form

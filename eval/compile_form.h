@@ -5,15 +5,21 @@
 
 namespace form {
 
-// A native number in one word: a Float is its double; an Integer and "no number" (a variable
-// that holds something else, which the code must not read) are two signalling-NaN patterns,
-// which arithmetic never produces (a Float of such bits is left to the tree).
+// A native number in one word: a Float is its double; an Integer, an array (its handle, which
+// only indexing and length read) and "no number" (a variable that holds something else, which
+// the code must not read) are signalling-NaN patterns, which arithmetic never produces (a Float
+// of such bits is left to the tree).
 using Cell = uint64_t;
 constexpr uint64_t TAG_MASK = 0xFFFF000000000000ull;
 constexpr uint64_t INT_BITS = 0x7FF5000000000000ull;
 constexpr Cell CELL_NONE = 0x7FF6000000000000ull;
+constexpr uint64_t ARRAY_BITS = 0x7FF7000000000000ull;
 inline bool cell_is_int(Cell c) { return (c & TAG_MASK) == INT_BITS; }
-inline bool cell_is_float(Cell c) { return (c & TAG_MASK) != INT_BITS && c != CELL_NONE; }
+inline bool cell_is_number(Cell c) { return (c >> 48) - 0x7FF6u >= 2u; }
+inline bool cell_is_float(Cell c) { return cell_is_number(c) && !cell_is_int(c); }
+inline bool cell_is_array(Cell c) { return (c & TAG_MASK) == ARRAY_BITS; }
+inline DW cell_array(Cell c) { return static_cast<DW>(c); }
+inline Cell array_cell(DW h) { return ARRAY_BITS | h; }
 inline int32_t cell_int(Cell c) { return static_cast<int32_t>(static_cast<uint32_t>(c)); }
 inline Cell int_cell(int32_t v) { return INT_BITS | static_cast<uint32_t>(v); }
 inline double cell_float(Cell c) { return __builtin_bit_cast(double, c); }
@@ -50,6 +56,9 @@ enum Op : uint8_t {
   I_RETURN,    // pop: the result
   I_RETURN_UNDEFINED,
   I_END,       // loop: done; function: the body ended (undefined)
+  I_GLOBAL,    // push global imm (a function's read of a global that holds a number)
+  I_INDEX,     // element b of the array in cell (aux 1: in global imm), an Integer or Float in range
+  I_LENGTH,    // the length of the array in cell (aux 1: in global imm)
   I_POS,       // nothing but its position (a node entered that has no code of its own here)
   I_COUNT
 };
@@ -78,6 +87,7 @@ struct Mark {
 constexpr int MAX_CELLS = 64;
 constexpr int MAX_STACK = 48;
 constexpr int MAX_CALLEES = 32;
+constexpr int MAX_GLOBALS = 16;
 
 struct Callee {
   uint32_t name;   // the global name called
@@ -101,6 +111,9 @@ struct Form {
   int nmarks;
   Callee callees[MAX_CALLEES];
   int ncallees;
+  uint32_t gnames[MAX_GLOBALS];   // globals a function reads, and their slots when compiled
+  int gslots[MAX_GLOBALS];
+  int nglobals;
   uint32_t runs, abandoned;
 };
 
@@ -112,6 +125,9 @@ int compile_function(DW func);
 int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates);
 // Whether every form reachable from f is ready and every global it calls holds the same function.
 bool callees_valid(int f);
+// Whether a function that loop form f calls reads one of these variable slots (the loop holds
+// them in its cells while it runs).
+bool callees_read(int f, DW* const* slots, int nslots);
 
 // The result of a run: a number, undefined, or abandoned (hand back).
 enum RunEnd : uint8_t { RUN_VALUE, RUN_UNDEFINED, RUN_ABANDON };

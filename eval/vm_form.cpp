@@ -102,6 +102,15 @@ inline int32_t bit(unsigned op, int32_t x, int32_t y) {
   return static_cast<int32_t>(a ^ b);
 }
 
+// A global's value as a cell: a number, an array, or none.
+inline Cell cell_of_global(DW v) {
+  if (dw_type(v) == T_INT) return int_cell(int_of(v));
+  if (dw_type(v) == T_ARRAY) return array_cell(v);
+  if (dw_type(v) != T_FLOAT) return CELL_NONE;
+  Cell c = float_cell(float_of(v));
+  return cell_is_float(c) ? c : CELL_NONE;
+}
+
 constexpr ptrdiff_t STACK_MARGIN = 16 * 1024;
 
 // The interpreter of both kinds of form. A function returns RUN_VALUE/RUN_UNDEFINED or
@@ -113,7 +122,7 @@ RunEnd exec(const Form* f, Cell* cells, Cell* result, uint64_t* dirty, LoopStop*
       &&L_LOAD, &&L_CONST, &&L_ADD, &&L_ARITH2, &&L_ARITH, &&L_BIT, &&L_BIT_NOT, &&L_SHIFT,
       &&L_CMP, &&L_CMP_JFALSE, &&L_CMP_JTRUE, &&L_STRICT, &&L_NOT, &&L_JUMP, &&L_JFALSE, &&L_JTRUE,
       &&L_STORE, &&L_ADD_TO, &&L_ARITH_TO, &&L_BIT_TO, &&L_STEP, &&L_CALL, &&L_SNAP, &&L_RETURN,
-      &&L_RETURN_UNDEFINED, &&L_END, &&L_POS};
+      &&L_RETURN_UNDEFINED, &&L_END, &&L_GLOBAL, &&L_INDEX, &&L_LENGTH, &&L_POS};
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -145,11 +154,11 @@ RunEnd exec(const Form* f, Cell* cells, Cell* result, uint64_t* dirty, LoopStop*
 #define RIGHT()                                               \
   if (in->right == R_STACK) y = *--sp;                        \
   else if (in->right == R_CONST) y = in->k;                   \
-  else if ((y = cells[in->rcell]) == CELL_NONE) goto hand_back;
+  else if (!cell_is_number(y = cells[in->rcell])) goto hand_back;
   DISPATCH;
 L_LOAD: {
   Cell c = cells[in->cell];
-  if (__builtin_expect(c == CELL_NONE, 0)) goto hand_back;
+  if (__builtin_expect(!cell_is_number(c), 0)) goto hand_back;
   *sp++ = c;
   NEXT;
 }
@@ -231,7 +240,7 @@ L_STORE:
   NEXT;
 L_ADD_TO: {
   Cell c = cells[in->cell];
-  if (c == CELL_NONE) goto hand_back;
+  if (!cell_is_number(c)) goto hand_back;
   RIGHT();
   cells[in->cell] = add(c, y);
   DIRTY(in->cell);
@@ -239,7 +248,7 @@ L_ADD_TO: {
 }
 L_ARITH_TO: {
   Cell c = cells[in->cell];
-  if (c == CELL_NONE) goto hand_back;
+  if (!cell_is_number(c)) goto hand_back;
   RIGHT();
   if (in->aux == OP_DIV_ASSIGN && as_double(y) == 0.0) goto hand_back;
   double r = fold(in->aux, as_double(c), as_double(y));
@@ -259,7 +268,7 @@ L_BIT_TO: {
 L_STEP: {
   Cell c = cells[in->cell];
   if (cell_is_int(c)) cells[in->cell] = int_cell(wrap_add(cell_int(c), in->imm));
-  else if (c != CELL_NONE) cells[in->cell] = float_cell(cell_float(c) + in->imm);
+  else if (cell_is_number(c)) cells[in->cell] = float_cell(cell_float(c) + in->imm);
   else goto hand_back;
   DIRTY(in->cell);
   NEXT;
@@ -280,6 +289,32 @@ L_SNAP:
     snapDirty = *dirty;
   }
   NEXT;
+L_GLOBAL: {
+  Cell c = cell_of_global(global_table[in->imm].value);
+  if (!cell_is_number(c)) goto hand_back;
+  *sp++ = c;
+  NEXT;
+}
+L_INDEX: {
+  Cell a = in->aux ? cell_of_global(global_table[in->imm].value) : cells[in->cell];
+  RIGHT();
+  if (!cell_is_array(a) || !cell_is_int(y) || cell_int(y) < 0) goto hand_back;
+  const auto* ar = reinterpret_cast<const ArrRec*>(dw_rec(cell_array(a)));
+  uint32_t u = static_cast<uint32_t>(cell_int(y));
+  if (u >= ar->count) goto hand_back;
+  DW e = static_cast<const DW*>(area_ptr(ar->elems))[u];
+  Cell v;
+  if (dw_type(e) == T_INT) v = int_cell(int_of(e));
+  else if (dw_type(e) != T_FLOAT || !cell_is_float(v = float_cell(float_of(e)))) goto hand_back;
+  *sp++ = v;
+  NEXT;
+}
+L_LENGTH: {
+  Cell a = in->aux ? cell_of_global(global_table[in->imm].value) : cells[in->cell];
+  if (!cell_is_array(a)) goto hand_back;
+  *sp++ = int_cell(static_cast<int32_t>(reinterpret_cast<const ArrRec*>(dw_rec(cell_array(a)))->count));
+  NEXT;
+}
 L_POS:
   NEXT;
 L_RETURN:
@@ -365,12 +400,7 @@ DW* resolve(uint32_t name, bool writable) {
   return &global_table[g].value;
 }
 
-inline Cell cell_of_value(DW v) {
-  if (dw_type(v) == T_INT) return int_cell(int_of(v));
-  if (dw_type(v) != T_FLOAT) return CELL_NONE;
-  Cell c = float_cell(float_of(v));
-  return cell_is_float(c) ? c : CELL_NONE;   // a NaN of the reserved patterns
-}
+inline Cell cell_of_value(DW v) { return cell_of_global(v); }
 
 // Writes a number into a variable's slot: in place when the slot alone holds a number of that
 // type, else as a record of the variable's own (so that the next write is in place).
@@ -406,6 +436,7 @@ bool loop_compiled_run(DW cond, DW body, const DW* updates, uint32_t nupdates, L
     if (!slots[c]) return false;
     cells[c] = cell_of_value(*slots[c]);
   }
+  if (f->ncallees && callees_read(idx, slots, f->ncells)) return false;
   uint64_t dirty = 0;
   const Ins* node = nullptr;
   *stop = run_loop(f, cells, &dirty, &node);

@@ -242,6 +242,12 @@ struct FormGen {
     }
     if (k == 3) return "(" + cond(vars, funcs, depth - 1) + " ? " + sub() + " : " + sub() + ")";
     if (k == 4) return "(~" + sub() + ")";
+    if (k == 5 && pick(2)) {
+      // An element or the length of the global array (a wrong index raises).
+      static const char* const idx[] = {"0", "1", "2", "5", "6", "-1"};
+      if (pick(4) == 0) return "arr.length";
+      return "arr[" + (pick(3) ? std::string(idx[pick(6)]) : sub()) + "]";
+    }
     static const char* const ops[] = {" + ", " - ", " * ", " / ", " % ", " ** ", " & ", " | ", " ^ ",
                                       " << ", " >> ", " >>> "};
     const char* op = ops[pick(static_cast<int>(std::size(ops)))];
@@ -316,7 +322,8 @@ TEST(EvalCompiled, GeneratedProgramsSameAsTheTree) {
     std::vector<std::string> funcs;
     for (int fi = 0; fi < 3; fi++) {
       g.counter = 0;
-      std::vector<std::string> vars = {"a", "b", "t", "u"}, writable = {"t", "u", "b"};
+      // The globals x and z are read, never written, by functions.
+      std::vector<std::string> vars = {"a", "b", "t", "u", "x", "z"}, writable = {"t", "u", "b"};
       std::string name = "f" + std::to_string(fi);
       std::string body;
       for (int s = 0; s < 4; s++) body += g.stmt(vars, writable, funcs, 2, true) + "\n  ";
@@ -330,6 +337,7 @@ TEST(EvalCompiled, GeneratedProgramsSameAsTheTree) {
     // The locals' first value may only use the parameters.
     std::vector<std::string> globals = {"x", "y", "z"};
     src += "var x = " + g.literal() + ", y = " + g.literal() + ", z = " + g.literal() + ";\n";
+    src += "var arr = [3, 1.5, -2, 7, 2147483647, 0, 'x'];\n";
     g.counter = 100;
     for (int s = 0; s < 4; s++) src += "try { " + g.stmt(globals, globals, funcs, 2, false) + " } catch (e) { console.log(e.message); }\n";
     src += "console.log(x, y, z);\n";
@@ -389,6 +397,15 @@ TEST(EvalCompiled, SameAsTheTree) {
        "function sq(x) { return x * x; } var t = 0; for (var i = 0; i < 10; i++) t = t + sq(i);"
        "function g() { var sq = 3, u = 0; for (var k = 0; k < 3; k++) u = u + sq; return u; } console.log(t, g());",
        "2859\n", ""},
+      {"array elements and lengths, in functions and loops",
+       "var a = [1, 2.5, 3, 'x'];\nfunction addup(v, n) { var s = 0; for (var i = 0; i < n; i++) s = s + v[i]; return s + v.length; }"
+       "var t = 0; for (var k = 0; k < a.length - 1; k++) t += a[k] * 2; console.log(addup(a, 3), t);\nconsole.log(addup(a, 4));"
+       "\nconsole.log(addup(a, 5));",
+       "10.513.0\n\"6.5x4\"\n", "2032: EVAL ERROR 2032"},
+      {"a function reads a global that the calling loop writes",
+       "var N = 0, M = 3; function g() { return N * 2 + M; } var s = 0; for (var i = 0; i < 5; i++) { N = i; s = s + g(); }"
+       "console.log(s);",
+       "35\n", ""},
   };
   check_same_as_tree(cases, std::size(cases));
 }
