@@ -33,6 +33,7 @@ enum Kind { K_NONE, K_NUM, K_BOOL };
 struct Labels {
   int breaks[MAX_JUMPS], nbreaks;
   int conts[MAX_JUMPS], nconts;
+  bool isSwitch;   // a switch takes break only; continue goes on to the loop around it
 };
 
 struct Builder {
@@ -319,9 +320,10 @@ bool patch_all(Builder& b, const int* at, int n, int target) {
   return true;
 }
 
-bool open_loop(Builder& b) {
+bool open_loop(Builder& b, bool isSwitch = false) {
   if (b.nloops == MAX_LOOPS) return false;
   b.loops[b.nloops].nbreaks = b.loops[b.nloops].nconts = 0;
+  b.loops[b.nloops].isSwitch = isSwitch;
   b.nloops++;
   return true;
 }
@@ -381,8 +383,10 @@ bool test_jump(Builder& b, DW c, bool onTrue, Jumps* out) {
 }
 
 bool jump_to_loop(Builder& b, bool isBreak) {
-  if (b.nloops == 0) return false;
-  Labels& l = b.loops[b.nloops - 1];
+  int k = b.nloops - 1;
+  while (!isBreak && k >= 0 && b.loops[k].isSwitch) k--;
+  if (k < 0) return false;
+  Labels& l = b.loops[k];
   int& n = isBreak ? l.nbreaks : l.nconts;
   if (n == MAX_JUMPS) return false;
   (isBreak ? l.breaks : l.conts)[n++] = b.f->n;
@@ -432,6 +436,44 @@ bool loop_stmt(Builder& b, NodeRec* r) {
   return true;
 }
 
+// switch in a function: the discriminant is kept in a cell of its own, the cases are compared
+// with === in order until one matches, and the statements run from that case on.
+bool switch_stmt(Builder& b, NodeRec* r) {
+  Form* f = b.f;
+  if (f->loop || f->ncells == MAX_CELLS) return false;
+  DW* blk = static_cast<DW*>(area_ptr(r->a1));
+  const uint32_t* table = static_cast<const uint32_t*>(area_ptr(blk[1]));
+  uint32_t npairs = table[0], nstmts = table[1];
+  const DW* stmts = nstmts ? static_cast<const DW*>(area_ptr(blk[2])) : nullptr;
+  bool hasDefault = blk[3] != 0;
+  if (npairs > MAX_JUMPS || nstmts > 4096) return false;
+  int temp = f->ncells;
+  f->names[f->ncells++] = 0xFFFFFFFF;   // no name matches it
+  if (!number(b, blk[0]) || !emit_right(b, I_STORE, -1, 0, temp)) return false;
+  int caseJump[MAX_JUMPS];
+  for (uint32_t p = 2; p < npairs; p++) {
+    if (!emit(b, I_LOAD, 1, 0, temp) || !number(b, table[2 * p]) || !emit_right(b, I_STRICT, -1, 0)) return false;
+    caseJump[p] = b.f->n;
+    if (!emit(b, I_JTRUE, -1)) return false;
+  }
+  int other = b.f->n;
+  if (!emit(b, I_JUMP, 0)) return false;
+  if (!open_loop(b, true)) return false;
+  for (uint32_t i = 0; i <= nstmts; i++) {
+    int at = here(b);
+    for (uint32_t p = 2; p < npairs; p++)
+      if (table[2 * p + 1] == i) b.code[caseJump[p]].imm = at;
+    if (hasDefault && table[3] == i) b.code[other].imm = at;
+    if (i < nstmts && !stmt(b, stmts[i])) return false;
+  }
+  int end = here(b);
+  if (!hasDefault) b.code[other].imm = end;
+  Labels& l = b.loops[b.nloops - 1];
+  patch_all(b, l.breaks, l.nbreaks, end);
+  b.nloops--;
+  return true;
+}
+
 bool stmt(Builder& b, DW t) {
   NodeRec* r = node_of(t);
   if (!r) return false;
@@ -463,6 +505,9 @@ bool stmt(Builder& b, DW t) {
     case OP_WHILE: case OP_DO_WHILE: case OP_FOR:
       b.stores += 2;   // a loop inside a statement: always snapshot
       return loop_stmt(b, r);
+    case OP_SWITCH:
+      b.stores += 2;
+      return switch_stmt(b, r);
     case OP_BREAK: return jump_to_loop(b, true);
     case OP_CONTINUE: return jump_to_loop(b, false);
     case OP_RETURN:

@@ -7,7 +7,7 @@ function run(code, n) {
       case 0: acc = acc + x; break;
       case 1: x = (x * 3 + 1) % 1000; break;
       case 2: acc = acc % 1000003; break;
-      case 3: if (acc % 2 == 0) x = x + 7; else x = x - 3; break;
+      case 3: if (acc % 2 == 0) x = x + 7; else x = x + 3; break;
       default: acc = acc ^ x; break;
     }
     pc = pc + 1;
