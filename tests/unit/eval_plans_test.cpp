@@ -422,6 +422,10 @@ TEST(EvalCompiled, SameAsTheTree) {
        "var N = 0, M = 3; function g() { return N * 2 + M; } var s = 0; for (var i = 0; i < 5; i++) { N = i; s = s + g(); }"
        "console.log(s);",
        "35\n", ""},
+      {"switch in a function: fall-through, break, default, continue to the loop around it",
+       "function f(n) { var s = 0; for (var i = 0; i < n; i++) { switch (i % 5) { case 0: s += 1; case 1: s += 10; break;"
+       " case 2.5: s = 0; break; case 3: continue; default: s *= 2; } s += 100; } return s; } console.log(f(12), f(1));",
+       "6141111\n", ""},
   };
   check_same_as_tree(cases, std::size(cases));
 }
