@@ -3,7 +3,16 @@
 checks that the printed results agree, and prints times, ratios and peak memory. Figures only;
 never a test. qjs is looked up on PATH, then in $QJS, then where /work/shared/peers/build-quickjs.sh
 leaves it by default (/tmp/peers/quickjs/qjs); --qjs names it directly."""
-import argparse, math, os, shutil, subprocess, sys, tempfile, time
+import argparse, math, os, resource, shutil, subprocess, sys, tempfile, time
+
+# With --cpu, times are the children's user + system CPU seconds instead of wall-clock
+# seconds: steadier on a machine whose cores are shared with other work.
+USE_CPU = False
+
+
+def cpu_now():
+    r = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return r.ru_utime + r.ru_stime
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PEER_PRELUDE = 'if (typeof console === "undefined") { var console = { log: print, error: print }; }\n'
@@ -12,10 +21,11 @@ PEER_PRELUDE = 'if (typeof console === "undefined") { var console = { log: print
 def run(cmd, cwd=None, stdin=None, env=None):
     """Runs cmd; returns (seconds, stdout bytes, peak RSS in KB)."""
     start = time.perf_counter()
+    cpu = cpu_now()
     p = subprocess.Popen(cmd, cwd=cwd, stdin=subprocess.PIPE if stdin is not None else subprocess.DEVNULL,
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
     out, err = p.communicate(stdin)
-    elapsed = time.perf_counter() - start
+    elapsed = (cpu_now() - cpu) if USE_CPU else time.perf_counter() - start
     return elapsed, out, err, p.returncode
 
 
@@ -73,10 +83,13 @@ def main():
     ap.add_argument("--bin", default=os.path.join(HERE, "..", "build", "release"))
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--qjs", default=None, help="the qjs program (QuickJS)")
+    ap.add_argument("--cpu", action="store_true", help="time CPU seconds instead of wall-clock seconds")
     ap.add_argument("--tree", action="store_true",
                     help="also time the engine with its compiled form off (SCRIPTCGI_TREE_ONLY=1)")
     ap.add_argument("scripts", nargs="*")
     args = ap.parse_args()
+    global USE_CPU
+    USE_CPU = args.cpu
     engine = os.path.join(args.bin, "scriptcgi")
     scripts = args.scripts or sorted(os.path.join(HERE, "scripts", f)
                                      for f in os.listdir(os.path.join(HERE, "scripts")) if f.endswith(".js"))
