@@ -43,6 +43,7 @@ struct Builder {
   Labels loops[MAX_LOOPS];
   int nloops;
   int stores;   // stores and calls emitted (a statement with more than one needs a snapshot)
+  bool elementStore;   // the statement writes an array element (which no snapshot undoes)
   int fence;    // a jump lands here: the instruction before may not be folded into the next
   // The node entered last whose position no instruction carries yet: the tree sets the error
   // position when it enters a node, so the next instruction takes it over.
@@ -289,9 +290,32 @@ Kind expr(Builder& b, DW t) {
 
 bool stmt(Builder& b, DW t);
 
+// a[i] = e in a loop, as a statement: e is evaluated first, then the target (its node entered,
+// then the index). A literal is stored itself; a computed number goes in place into an element
+// of the same type held by the array alone, else becomes a new value.
+bool element_assign(Builder& b, NodeRec* r) {
+  NodeRec* t = node_of(r->a1);
+  if (!b.f->loop || r->op != OP_ASSIGN || r->argc != 2 || !t || t->op != OP_INDEX || !is_name(t->a1))
+    return false;
+  DW v = r->a2;
+  bool literal = dw_type(v) == T_INT || dw_type(v) == T_FLOAT;
+  if (literal) {
+    if (dw_type(v) == T_FLOAT && !cell_is_float(float_cell(float_of(v)))) return false;
+  } else if (is_name(v) || !number(b, v)) {
+    return false;   // a variable's value would be shared with the element
+  }
+  int c = cell_of(b, t->a1, false);
+  if (c < 0) return false;
+  enter(b, t);
+  if (!number(b, t->a2)) return false;
+  b.stores++;
+  b.elementStore = true;
+  return emit_right(b, I_INDEX_STORE, literal ? -1 : -2, literal ? 1 : 0, c, literal ? static_cast<int32_t>(v) : 0);
+}
+
 // An assignment or a step of a variable, as a statement (its value unused).
 bool assign(Builder& b, NodeRec* r) {
-  if (!is_name(r->a1)) return false;
+  if (!is_name(r->a1)) return element_assign(b, r);
   switch (r->op) {
     case OP_POST_INC: case OP_POST_DEC: case OP_PRE_INC: case OP_PRE_DEC: {
       int c = cell_of(b, r->a1, true);
@@ -668,12 +692,14 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
       f->marks[f->nmarks] = Mark{start, where, pass == 1, index};
       if (pass == 1 && !emit(b, I_SNAP, 0)) return false;
       b.stores = 0;
+      b.elementStore = false;
       if (isCond) {
         if (!test_jump(b, t, false, &exit)) return false;
       } else if (!stmt(b, t)) {
         return false;
       }
       if (pass == 1 || b.stores <= 1) break;
+      if (b.elementStore) return false;   // a snapshot cannot undo an element written
       f->n = start;
       f->ncallees = ncallees;
       l.nbreaks = nbreaks;

@@ -59,6 +59,8 @@ enum Op : uint8_t {
   I_GLOBAL,    // push global imm (a function's read of a global that holds a number)
   I_INDEX,     // element b of the array in cell (aux 1: in global imm), an Integer or Float in range
   I_LENGTH,    // the length of the array in cell (aux 1: in global imm)
+  I_INDEX_STORE,   // a loop's a[b] = pop for the array in cell, an element in range; aux 1: the
+                   // value is the literal imm itself (stored as the tree stores it)
   I_POS,       // nothing but its position (a node entered that has no code of its own here)
   I_COUNT
 };

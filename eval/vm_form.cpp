@@ -122,7 +122,7 @@ RunEnd exec(const Form* f, Cell* cells, Cell* result, uint64_t* dirty, LoopStop*
       &&L_LOAD, &&L_CONST, &&L_ADD, &&L_ARITH2, &&L_ARITH, &&L_BIT, &&L_BIT_NOT, &&L_SHIFT,
       &&L_CMP, &&L_CMP_JFALSE, &&L_CMP_JTRUE, &&L_STRICT, &&L_NOT, &&L_JUMP, &&L_JFALSE, &&L_JTRUE,
       &&L_STORE, &&L_ADD_TO, &&L_ARITH_TO, &&L_BIT_TO, &&L_STEP, &&L_CALL, &&L_SNAP, &&L_RETURN,
-      &&L_RETURN_UNDEFINED, &&L_END, &&L_GLOBAL, &&L_INDEX, &&L_LENGTH, &&L_POS};
+      &&L_RETURN_UNDEFINED, &&L_END, &&L_GLOBAL, &&L_INDEX, &&L_LENGTH, &&L_INDEX_STORE, &&L_POS};
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -313,6 +313,37 @@ L_LENGTH: {
   Cell a = in->aux ? cell_of_global(global_table[in->imm].value) : cells[in->cell];
   if (!cell_is_array(a)) goto hand_back;
   *sp++ = int_cell(static_cast<int32_t>(reinterpret_cast<const ArrRec*>(dw_rec(cell_array(a)))->count));
+  NEXT;
+}
+L_INDEX_STORE: {
+  Cell a = cells[in->cell];
+  RIGHT();
+  if (!cell_is_array(a) || !cell_is_int(y) || cell_int(y) < 0) goto hand_back;
+  DW h = cell_array(a);
+  auto* ar = reinterpret_cast<ArrRec*>(dw_rec(h));
+  uint32_t u = static_cast<uint32_t>(cell_int(y));
+  if (u >= ar->count) goto hand_back;   // the tree grows the array or makes it keyed
+  DW* slot = static_cast<DW*>(area_ptr(ar->elems)) + u;
+  DW old = *slot;
+  if (in->aux) {
+    DW v = static_cast<DW>(in->imm);
+    dw_ref(v);
+    *slot = v;
+    dw_release(old);
+  } else {
+    Cell x = *--sp;
+    unsigned t = dw_type(old);
+    if (t == T_INT && cell_is_int(x) && (*dw_rec(old) >> 4) == 1) {
+      reinterpret_cast<IntRec*>(dw_rec(old))->value = cell_int(x);
+    } else if (t == T_FLOAT && !cell_is_int(x) && (*dw_rec(old) >> 4) == 1) {
+      reinterpret_cast<FloatRec*>(dw_rec(old))->value = cell_float(x);
+    } else {
+      DW v = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
+      dw_ref(v);
+      *slot = v;
+      dw_release(old);
+    }
+  }
   NEXT;
 }
 L_POS:

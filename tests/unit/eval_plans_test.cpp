@@ -276,7 +276,13 @@ struct FormGen {
     auto e = [&] { return expr(vars, funcs, 2); };
     static const char* const assigns[] = {" = ", " += ", " -= ", " *= ", " /= ", " %= ", " &= ", " |= ", " ^= "};
     switch (k) {
-      case 0: case 1: return target() + assigns[pick(static_cast<int>(std::size(assigns)))] + e() + ";";
+      case 0: case 1:
+        if (pick(4) == 0) {
+          // An element of the global array (an index past its end grows it or makes it keyed).
+          std::string i = loopDepth > 0 && pick(2) ? vars.back() : std::to_string(pick(9));
+          return "arr[" + i + "] = " + (pick(2) ? literal() : e()) + ";";
+        }
+        return target() + assigns[pick(static_cast<int>(std::size(assigns)))] + e() + ";";
       case 2: return target() + (pick(2) ? "++;" : "--;");
       case 3: {
         std::string s = "if (" + cond(vars, funcs, 1) + ") { " + stmt(vars, writable, funcs, depth - 1, inFunction) + " }";
@@ -355,7 +361,7 @@ TEST(EvalCompiled, GeneratedProgramsSameAsTheTree) {
     src += "var arr = [3, 1.5, -2, 7, 2147483647, 0, 'x'];\n";
     g.counter = 100;
     for (int s = 0; s < 4; s++) src += "try { " + g.stmt(globals, globals, funcs, 2, false) + " } catch (e) { console.log(e.message); }\n";
-    src += "console.log(x, y, z);\n";
+    src += "console.log(x, y, z, arr);\n";
     src += "console.log(f2(" + g.literal() + ", " + g.literal() + "), f1(x, y));\n";
     ScriptResult tree = run_with_plans(src.c_str(), false);
     uint32_t before = compiled_runs;
