@@ -1,7 +1,18 @@
 #!/usr/bin/env python3
-"""Runs the benchmark scripts on scriptcgi and on the peer interpreters (duk, mujs), checks that the
-printed results agree, and prints times, ratios and peak memory. Figures only; never a test."""
-import argparse, math, os, shutil, subprocess, sys, tempfile, time
+"""Runs the benchmark scripts on scriptcgi and on the peer interpreters (QuickJS's qjs, duk, mujs),
+checks that the printed results agree, and prints times, ratios and peak memory. Figures only;
+never a test. qjs is looked up on PATH, then in $QJS, then where /work/shared/peers/build-quickjs.sh
+leaves it by default (/tmp/peers/quickjs/qjs); --qjs names it directly."""
+import argparse, math, os, resource, shutil, subprocess, sys, tempfile, time
+
+# With --cpu, times are the children's user + system CPU seconds instead of wall-clock
+# seconds: steadier on a machine whose cores are shared with other work.
+USE_CPU = False
+
+
+def cpu_now():
+    r = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return r.ru_utime + r.ru_stime
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PEER_PRELUDE = 'if (typeof console === "undefined") { var console = { log: print, error: print }; }\n'
@@ -10,10 +21,11 @@ PEER_PRELUDE = 'if (typeof console === "undefined") { var console = { log: print
 def run(cmd, cwd=None, stdin=None, env=None):
     """Runs cmd; returns (seconds, stdout bytes, peak RSS in KB)."""
     start = time.perf_counter()
+    cpu = cpu_now()
     p = subprocess.Popen(cmd, cwd=cwd, stdin=subprocess.PIPE if stdin is not None else subprocess.DEVNULL,
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
     out, err = p.communicate(stdin)
-    elapsed = time.perf_counter() - start
+    elapsed = (cpu_now() - cpu) if USE_CPU else time.perf_counter() - start
     return elapsed, out, err, p.returncode
 
 
@@ -53,35 +65,46 @@ def peak_kb(cmd, cwd=None):
     return ru.ru_maxrss
 
 
-def best_of(n, cmd, cwd=None):
-    best = None
+def best_of(n, cmd, cwd=None, env=None):
+    """Median time of n runs (the machine may be shared: the median is steadier than the best)."""
+    times = []
     out = b""
     for _ in range(n):
-        t, out, err, rc = run(cmd, cwd=cwd)
+        t, out, err, rc = run(cmd, cwd=cwd, env=env)
         if rc != 0 and not out:
             return None, out + err
-        best = t if best is None else min(best, t)
-    return best, out
+        times.append(t)
+    times.sort()
+    return times[len(times) // 2], out
 
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bin", default=os.path.join(HERE, "..", "build", "release"))
     ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("--qjs", default=None, help="the qjs program (QuickJS)")
+    ap.add_argument("--cpu", action="store_true", help="time CPU seconds instead of wall-clock seconds")
+    ap.add_argument("--tree", action="store_true",
+                    help="also time the engine with its compiled form off (SCRIPTCGI_TREE_ONLY=1)")
     ap.add_argument("scripts", nargs="*")
     args = ap.parse_args()
+    global USE_CPU
+    USE_CPU = args.cpu
     engine = os.path.join(args.bin, "scriptcgi")
     scripts = args.scripts or sorted(os.path.join(HERE, "scripts", f)
                                      for f in os.listdir(os.path.join(HERE, "scripts")) if f.endswith(".js"))
-    peers = [p for p in ("duk", "mujs") if shutil.which(p)]
+    qjs = args.qjs or shutil.which("qjs") or os.environ.get("QJS") or "/tmp/peers/quickjs/qjs"
+    peers = ([qjs] if qjs and os.access(qjs, os.X_OK) else []) + [p for p in ("duk", "mujs") if shutil.which(p)]
+    label = {p: ("qjs" if p == qjs else p) for p in peers}
     work = tempfile.mkdtemp(prefix="scriptcgi-bench-")
     # The engine reads its configuration beside the executable: run a copy in the work folder.
     exe = os.path.join(work, "scriptcgi")
     shutil.copy(engine, exe)
     open(os.path.join(work, "ZOLK.config"), "w").close()
 
-    print(f"{'script':<10} {'scriptcgi':>10} " + " ".join(f"{p:>10}" for p in peers) +
-          " " + " ".join(f"{'vs ' + p:>9}" for p in peers) + f" {'peak KB':>9}  agree")
+    tree_env = dict(os.environ, SCRIPTCGI_TREE_ONLY="1")
+    print(f"{'script':<10} {'scriptcgi':>10} " + (f"{'tree':>10} " if args.tree else "") + " ".join(f"{label[p]:>10}" for p in peers) +
+          " " + " ".join(f"{'vs ' + label[p]:>9}" for p in peers) + f" {'peak KB':>9}  agree")
     ratios = {p: [] for p in peers}
     for path in scripts:
         name = os.path.splitext(os.path.basename(path))[0]
@@ -89,11 +112,14 @@ def main():
         t_eng, out_eng = best_of(args.runs, [exe, "-e", "main()", path], cwd=work)
         kb = peak_kb([exe, "-e", "main()", path], cwd=work)
         row = [f"{name:<10}", f"{t_eng * 1000 if t_eng else float('nan'):>9.1f}ms"]
+        if args.tree:
+            t_tree, _ = best_of(args.runs, [exe, "-e", "main()", path], cwd=work, env=tree_env)
+            row.append(f"{t_tree * 1000 if t_tree else float('nan'):>9.1f}ms")
         agree = True
         times = {}
         out_eng = normalise(out_eng)
         for p in peers:
-            peer_file = os.path.join(work, f"{name}.{p}.js")
+            peer_file = os.path.join(work, f"{name}.{label[p]}.js")
             with open(peer_file, "w") as f:
                 f.write(PEER_PRELUDE + src + "\nmain();\n")
             t, out = best_of(args.runs, [p, peer_file])
@@ -114,7 +140,7 @@ def main():
     for p in peers:
         if ratios[p]:
             g = math.exp(sum(math.log(r) for r in ratios[p]) / len(ratios[p]))
-            print(f"geometric mean speed-up over {p}: {g:.2f}x (peer time / scriptcgi time)")
+            print(f"geometric mean speed-up over {label[p]}: {g:.2f}x (peer time / scriptcgi time)")
 
     # Memory stays flat when a run keeps dropping what it made: a 1 MB string built and dropped
     # 10 and 10,000 times.

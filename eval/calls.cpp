@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "eval/compiled.h"
 #include "eval/debughooks.h"
-#include "eval/intfunc.h"
 #include "eval/ops.h"
 #include "eval/plugins.h"
 
@@ -195,18 +195,18 @@ static DW call_on_tree(DW f, const DW* trees, const DW* values, uint32_t n, bool
   return finish_call(f, base, saved, thisSlot);
 }
 
-// A call of a function that has an integer plan: the arguments are evaluated (as the tree
-// evaluates them: one per parameter, in order) and the plan runs on them; when it gives up, the
+// A call of a function that has a compiled form: the arguments are evaluated (as the tree
+// evaluates them: one per parameter, in order) and the form runs on them; when it gives up, the
 // call is made on the tree with the same values. Returns false (having evaluated nothing) when
 // the call has missing arguments.
-static bool invoke_planned(DW f, int plan, const DW* trees, uint32_t n, DW* res) {
-  int np = intfunc_param_count(plan);
+static bool invoke_compiled(DW f, int form, const DW* trees, uint32_t n, DW* res) {
+  int np = func_compiled_params(form);
   if (static_cast<int>(n) < np) return false;
-  DW vals[32];   // a plan has at most 32 parameters and locals
+  DW vals[64];   // a form has at most 64 parameters and locals
   for (int i = 0; i < np; i++) vals[i] = dw_ref(eval_node(trees[i]));
-  // The arguments may have run code that dropped the plans: ask again.
-  plan = intfunc_plan(f);
-  if (plan < 0 || !intfunc_run(plan, vals, res)) *res = call_on_tree(f, nullptr, vals, static_cast<uint32_t>(np));
+  // The arguments may have run code that dropped the forms: ask again.
+  form = func_compiled(f);
+  if (form < 0 || !func_compiled_run(form, vals, res)) *res = call_on_tree(f, nullptr, vals, static_cast<uint32_t>(np));
   for (int i = 0; i < np; i++) {
     if (vals[i] == *res) dw_unref(vals[i]);
     else dw_release(vals[i]);
@@ -220,11 +220,11 @@ static DW invoke(DW f, const DW* trees, uint32_t n) {
   // otherwise it is held here for the call.
   bool hold = dw_count(f) < 2;
   if (hold) dw_ref(f);
-  int plan = intfunc_plan(f);
-  DW planned;
-  if (plan >= 0 && invoke_planned(f, plan, trees, n, &planned)) {
+  int form = func_compiled(f);
+  DW compiled;
+  if (form >= 0 && invoke_compiled(f, form, trees, n, &compiled)) {
     if (hold) dw_unref(f);
-    return planned;
+    return compiled;
   }
   DW res = call_on_tree(f, trees, nullptr, n);
   if (hold) dw_unref(f);

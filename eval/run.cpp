@@ -1,9 +1,16 @@
 // The driver's entry into the evaluator: running top-level statements and the top-function call.
-#include "eval/intfunc.h"
+#include <cstdlib>
+
+#include "eval/compiled.h"
 #include "eval/ops.h"
 
 void eval_start() {
-  if (!stack_limit) stack_guard_init();
+  if (stack_limit) return;
+  stack_guard_init();
+#ifdef SCRIPTCGI_TREE_SWITCH
+  // Test builds: SCRIPTCGI_TREE_ONLY=1 runs everything on the tree (both ways are compared).
+  if (const char* v = std::getenv("SCRIPTCGI_TREE_ONLY")) compiled_enabled = *v == '0';
+#endif
 }
 
 void eval_run_statements(const DW* statements, uint32_t count) {
@@ -35,7 +42,7 @@ void eval_reset() {
   stack_limit = nullptr;
   small_ints_reset();
   frameless_cache_reset();
-  intfunc_reset();
+  compiled_reset();
   fast_return_frame = -1;
   returning = false;
 }

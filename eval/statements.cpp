@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "eval/fastloop.h"
+#include "eval/compiled.h"
 #include "eval/ops.h"
 
 // Variables live across an arming are assigned before it and never changed after, or volatile:
@@ -68,22 +68,20 @@ static void body_from(DW body, uint32_t first) {
   }
 }
 
-// Runs a loop on its plan when it has one. Returns false when the loop is over; otherwise the
-// tree goes on where the plan stopped: at the condition (*update_from is set to nu), or at an
-// update (the rest of the body, if any, has been run).
+// Runs a loop on its compiled form when it has one. Returns false when the loop is over;
+// otherwise the tree goes on where the form stopped: at the condition (*update_from is set to
+// nu), or at an update (the rest of the body, if any, has been run).
 static bool run_planned(DW c, DW body, const DW* updates, uint32_t nu, uint32_t* update_from) {
   *update_from = nu;
-  if (eval_hooks_on || !fastloop_enabled) return true;
-  FastLoop* plan = fastloop_build(c, body, updates, nu);
-  if (!plan) return true;
-  FastStop st = fastloop_run(plan);
+  LoopStop st;
+  if (!loop_compiled_run(c, body, updates, nu, &st)) return true;
   switch (st.where) {
-    case FAST_DONE: return false;
-    case FAST_AT_BODY:
+    case LOOP_DONE: return false;
+    case LOOP_AT_BODY:
       body_from(body, st.index);
       *update_from = 0;
       return true;
-    case FAST_AT_UPDATE:
+    case LOOP_AT_UPDATE:
       *update_from = st.index;
       return true;
     default:

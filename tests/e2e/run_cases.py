@@ -598,7 +598,7 @@ def run_case(case, defaults, bindir, keep, db=None, variant=None):
         if not os.path.exists(program):
             raise CaseError("no program " + program)
         env = {"PATH": "/usr/bin:/bin", "TZ": "UTC", "LANG": "C"}
-        for keep_var in ("ASAN_OPTIONS", "UBSAN_OPTIONS"):
+        for keep_var in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "SCRIPTCGI_TREE_ONLY"):
             if keep_var in os.environ:
                 env[keep_var] = os.environ[keep_var]
         if spec["via_path"]:

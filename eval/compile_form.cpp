@@ -1,0 +1,789 @@
+// Compiling functions and loops into their numeric form. Covered: variables, Integer and Float
+// literals, + - * / % ** of any length, & | ^ ~ << >> >>>, comparisons, ! && || and ?:, calls of
+// compiled functions by their global names; =, the compound assignments, ++ and -- on variables;
+// if/else, blocks, while, do, for, break, continue, return, var with a value. Anything else
+// leaves the function (or loop) to the tree. Comparisons and logical operators give true or
+// false, which only conditions and other logical operators may use: no variable ever holds one.
+#include <cstdlib>
+#include <cstring>
+
+#include "eval/compile_form.h"
+
+namespace form {
+
+constexpr int MAX_FORMS = 512;
+constexpr int MAX_CODE = 4096;
+constexpr int MAX_LOOPS = 16;
+constexpr int MAX_JUMPS = 64;
+
+Form form_table[MAX_FORMS];
+Form* forms = form_table;
+int nforms;
+
+namespace {
+
+// Forms by key handle: index + 1 (0: not looked at yet).
+constexpr int CACHE = 1024;
+DW cache_key[CACHE];
+int16_t cache_val[CACHE];
+inline unsigned cache_slot(DW key) { return (key ^ (key >> 10)) & (CACHE - 1); }
+
+enum Kind { K_NONE, K_NUM, K_BOOL };
+
+struct Labels {
+  int breaks[MAX_JUMPS], nbreaks;
+  int conts[MAX_JUMPS], nconts;
+  bool isSwitch;   // a switch takes break only; continue goes on to the loop around it
+};
+
+struct Builder {
+  Form* f;
+  Ins* code;
+  int depth;
+  Labels loops[MAX_LOOPS];
+  int nloops;
+  int stores;   // stores and calls emitted (a statement with more than one needs a snapshot)
+  bool elementStore;   // the statement writes an array element (which no snapshot undoes)
+  int fence;    // a jump lands here: the instruction before may not be folded into the next
+  // The node entered last whose position no instruction carries yet: the tree sets the error
+  // position when it enters a node, so the next instruction takes it over.
+  int pendMod;
+  uint32_t pendPos;
+};
+
+void enter(Builder& b, const NodeRec* r) {
+  b.pendMod = r->modflags & 0x7F;
+  b.pendPos = r->pos & POSITION_MASK;
+}
+
+inline bool is_name(DW t) { return dw_type(t) == T_CONST && t >= 5; }
+inline NodeRec* node_of(DW t) { return dw_type(t) == T_NODE ? reinterpret_cast<NodeRec*>(dw_rec(t)) : nullptr; }
+
+bool emit(Builder& b, uint8_t op, int delta, uint8_t aux = 0, int cell = 0, int32_t imm = 0, Cell k = 0) {
+  if (b.f->n == MAX_CODE) return false;
+  b.depth += delta;
+  if (b.depth > MAX_STACK - 2) return false;
+  if (b.depth > b.f->nstack) b.f->nstack = b.depth;
+  uint8_t mod = NO_NODE;
+  uint32_t pos = 0;
+  if (b.pendMod >= 0) {
+    mod = static_cast<uint8_t>(b.pendMod);
+    pos = b.pendPos;
+    b.pendMod = -1;
+  }
+  b.code[b.f->n++] = Ins{op, aux, R_STACK, mod, static_cast<uint16_t>(cell), 0, imm, pos, k};
+  return true;
+}
+
+// The position of the next instruction, as a jump target (a node entered before it keeps its
+// own instruction, so that jumps to the target do not enter it again).
+int here(Builder& b) {
+  if (b.pendMod >= 0) emit(b, I_POS, 0);
+  return b.fence = b.f->n;
+}
+
+// Emits an operation whose right operand (b) was pushed last: a variable or a literal pushed by
+// the instruction just before is folded into the operation.
+bool emit_right(Builder& b, uint8_t op, int delta, uint8_t aux = 0, int cell = 0, int32_t imm = 0) {
+  uint8_t right = R_STACK;
+  uint16_t rcell = 0;
+  Cell k = 0;
+  uint8_t mod = NO_NODE;
+  uint32_t pos = 0;
+  if (b.f->n > 0 && b.fence != b.f->n && b.pendMod < 0) {
+    const Ins& last = b.code[b.f->n - 1];
+    if (last.op == I_LOAD || last.op == I_CONST) {
+      right = last.op == I_LOAD ? R_CELL : R_CONST;
+      rcell = last.cell;
+      k = last.k;
+      mod = last.mod;
+      pos = last.pos;
+      b.f->n--;
+      b.depth--;
+      delta++;
+    }
+  }
+  if (!emit(b, op, delta, aux, cell, imm, k)) return false;
+  Ins& in = b.code[b.f->n - 1];
+  in.right = right;
+  in.rcell = rcell;
+  if (right != R_STACK) {
+    in.mod = mod;
+    in.pos = pos;
+  }
+  return true;
+}
+
+// The cell of a name: a function's parameters and var locals are its cells; a loop adds a cell
+// for every name it uses (resolved when it starts). -1 when the name is not one.
+int cell_of(Builder& b, DW name, bool write) {
+  uint32_t nm = name & NAME_MASK;
+  Form* f = b.f;
+  for (int c = 0; c < f->ncells; c++) {
+    if (f->names[c] == nm) {
+      f->written[c] |= write;
+      return c;
+    }
+  }
+  if (!f->loop || f->ncells == MAX_CELLS) return -1;
+  f->names[f->ncells] = nm;
+  f->written[f->ncells] = write;
+  return f->ncells++;
+}
+
+// The global slot a function reads for a name that is none of its own (-1 when there is none
+// yet, or in a loop: a loop's names are all cells).
+int global_of(Builder& b, DW name) {
+  Form* f = b.f;
+  if (f->loop) return -1;
+  uint32_t nm = name & NAME_MASK;
+  for (int c = 0; c < f->ncells; c++)
+    if (f->names[c] == nm) return -1;
+  int g = global_find_down(nm);
+  if (g < 0) return -1;
+  for (int i = 0; i < f->nglobals; i++)
+    if (f->gnames[i] == nm) return g;
+  if (f->nglobals == MAX_GLOBALS) return -1;
+  f->gnames[f->nglobals] = nm;
+  f->gslots[f->nglobals++] = g;
+  return g;
+}
+
+Kind expr(Builder& b, DW t);
+
+bool number(Builder& b, DW t) { return expr(b, t) == K_NUM; }
+
+bool call(Builder& b, NodeRec* r, bool discard) {
+  DW callee = r->a1;
+  if (!is_name(callee) || callee == NAME_NUMBER || callee == NAME_STRING || callee == NAME_DATE) return false;
+  uint32_t nm = callee & NAME_MASK;
+  for (int c = 0; c < b.f->ncells; c++)
+    if (b.f->names[c] == nm) return false;   // a variable of the function, not the global
+  int g = global_find_down(nm);
+  if (g < 0 || dw_type(global_table[g].value) != T_FUNC || b.f->ncallees == MAX_CALLEES) return false;
+  DW fv = global_table[g].value;
+  int target = compile_function(fv);
+  if (target < 0) return false;
+  // Arguments past the callee's parameters are not evaluated, as on the tree; missing ones
+  // would be undefined.
+  uint32_t n = arglist_count(r->a2);
+  const DW* args = arglist_args(r->a2);
+  int np = forms[target].nparams;
+  if (static_cast<int>(n) < np) return false;
+  for (int i = 0; i < np; i++)
+    if (!number(b, args[i])) return false;
+  b.f->callees[b.f->ncallees++] = Callee{nm, fv, target};
+  b.stores++;
+  here(b);   // the arguments stay on the stack
+  return emit(b, I_CALL, (discard ? 0 : 1) - np, static_cast<uint8_t>(np), discard ? 1 : 0, target);
+}
+
+// && and ||: true or false, each operand tested in turn.
+Kind logical(Builder& b, NodeRec* r) {
+  bool isAnd = r->op == OP_AND;
+  uint32_t n = rec_argc(r);
+  DW* a = rec_args(r);
+  if (n > MAX_JUMPS) return K_NONE;
+  int exits[MAX_JUMPS];
+  for (uint32_t i = 0; i < n; i++) {
+    if (expr(b, a[i]) == K_NONE) return K_NONE;
+    exits[i] = b.f->n;
+    if (!emit(b, isAnd ? I_JFALSE : I_JTRUE, -1)) return K_NONE;
+  }
+  // Every operand passed: && is true, || is false.
+  if (!emit(b, I_CONST, 1, 0, 0, 0, int_cell(isAnd ? 1 : 0))) return K_NONE;
+  int j = b.f->n;
+  if (!emit(b, I_JUMP, 0)) return K_NONE;
+  int t = here(b);
+  for (uint32_t i = 0; i < n; i++) b.code[exits[i]].imm = t;
+  b.depth--;
+  if (!emit(b, I_CONST, 1, 0, 0, 0, int_cell(isAnd ? 0 : 1))) return K_NONE;
+  b.code[j].imm = here(b);
+  return K_BOOL;
+}
+
+Kind expr(Builder& b, DW t) {
+  if (is_name(t)) {
+    int c = cell_of(b, t, false);
+    if (c >= 0) return emit(b, I_LOAD, 1, 0, c) ? K_NUM : K_NONE;
+    int g = global_of(b, t);
+    return g >= 0 && emit(b, I_GLOBAL, 1, 0, 0, g) ? K_NUM : K_NONE;
+  }
+  if (dw_type(t) == T_INT) return emit(b, I_CONST, 1, 0, 0, 0, int_cell(int_of(t))) ? K_NUM : K_NONE;
+  if (dw_type(t) == T_FLOAT) {
+    Cell k = float_cell(float_of(t));
+    return cell_is_float(k) && emit(b, I_CONST, 1, 0, 0, 0, k) ? K_NUM : K_NONE;
+  }
+  if (t == DW_TRUE || t == DW_FALSE) return emit(b, I_CONST, 1, 0, 0, 0, int_cell(t == DW_TRUE)) ? K_BOOL : K_NONE;
+  NodeRec* r = node_of(t);
+  if (!r) return K_NONE;
+  enter(b, r);
+  uint32_t n = rec_argc(r);
+  DW* a = rec_args(r);
+  switch (r->op) {
+    case OP_GROUP:
+      return n == 1 ? expr(b, a[0]) : K_NONE;
+    case OP_ADD:
+      if (!number(b, a[0])) return K_NONE;
+      for (uint32_t k = 1; k < n; k++)
+        if (!number(b, a[k]) || !emit_right(b, I_ADD, -1)) return K_NONE;
+      return K_NUM;
+    case OP_SUB: case OP_MUL: case OP_DIV: case OP_MOD: case OP_POW:
+      if (n < 2 || n > MAX_STACK / 2) return K_NONE;
+      for (uint32_t k = 0; k < n; k++)
+        if (!number(b, a[k])) return K_NONE;
+      if (n == 2) return emit_right(b, I_ARITH2, -1, static_cast<uint8_t>(r->op)) ? K_NUM : K_NONE;
+      return emit(b, I_ARITH, 1 - static_cast<int>(n), static_cast<uint8_t>(r->op), 0, static_cast<int32_t>(n)) ? K_NUM : K_NONE;
+    case OP_BIT_AND: case OP_BIT_OR: case OP_BIT_XOR:
+      if (!number(b, a[0])) return K_NONE;
+      for (uint32_t k = 1; k < n; k++)
+        if (!number(b, a[k]) || !emit_right(b, I_BIT, -1, static_cast<uint8_t>(r->op))) return K_NONE;
+      return K_NUM;
+    case OP_BIT_NOT:
+      return number(b, r->a1) && emit(b, I_BIT_NOT, 0) ? K_NUM : K_NONE;
+    case OP_SHL: case OP_SHR: case OP_USHR:
+      return number(b, r->a1) && number(b, r->a2) && emit_right(b, I_SHIFT, -1, static_cast<uint8_t>(r->op)) ? K_NUM : K_NONE;
+    case OP_EQ: case OP_NE: case OP_LT: case OP_LE: case OP_GT: case OP_GE: {
+      CompareOp c = r->op == OP_EQ ? CMP_EQ : r->op == OP_NE ? CMP_NE : r->op == OP_LT ? CMP_LT
+                  : r->op == OP_LE ? CMP_LE : r->op == OP_GT ? CMP_GT : CMP_GE;
+      return number(b, r->a1) && number(b, r->a2) && emit_right(b, I_CMP, -1, c) ? K_BOOL : K_NONE;
+    }
+    case OP_STRICT_EQ: case OP_STRICT_NE:
+      return number(b, r->a1) && number(b, r->a2) && emit_right(b, I_STRICT, -1, r->op == OP_STRICT_NE) ? K_BOOL : K_NONE;
+    case OP_NOT:
+      return expr(b, r->a1) != K_NONE && emit(b, I_NOT, 0) ? K_BOOL : K_NONE;
+    case OP_AND: case OP_OR:
+      return logical(b, r);
+    case OP_COND: {
+      if (expr(b, a[0]) == K_NONE) return K_NONE;
+      int jf = b.f->n;
+      if (!emit(b, I_JFALSE, -1)) return K_NONE;
+      Kind k1 = expr(b, a[1]);
+      int j = b.f->n;
+      if (k1 == K_NONE || !emit(b, I_JUMP, 0)) return K_NONE;
+      b.code[jf].imm = here(b);
+      b.depth--;
+      Kind k2 = expr(b, a[2]);
+      if (k2 != k1) return K_NONE;
+      b.code[j].imm = here(b);
+      return k1;
+    }
+    case OP_CALL:
+      return call(b, r, false) ? K_NUM : K_NONE;
+    case OP_INDEX: {
+      // a[i] of a variable: the index is evaluated after the (plain) read of a.
+      if (!is_name(r->a1)) return K_NONE;
+      int c = cell_of(b, r->a1, false), g = c < 0 ? global_of(b, r->a1) : -1;
+      if (c < 0 && g < 0) return K_NONE;
+      return number(b, r->a2) && emit_right(b, I_INDEX, 0, c < 0, c < 0 ? 0 : c, g) ? K_NUM : K_NONE;
+    }
+    case OP_MEMBER: {
+      if (!is_name(r->a1) || (r->a2 & NAME_MASK) != NAME_LENGTH) return K_NONE;
+      int c = cell_of(b, r->a1, false), g = c < 0 ? global_of(b, r->a1) : -1;
+      if (c < 0 && g < 0) return K_NONE;
+      return emit(b, I_LENGTH, 1, c < 0, c < 0 ? 0 : c, g) ? K_NUM : K_NONE;
+    }
+    default:
+      return K_NONE;
+  }
+}
+
+bool stmt(Builder& b, DW t);
+
+// a[i] = e in a loop, as a statement: e is evaluated first, then the target (its node entered,
+// then the index). A literal is stored itself; a computed number goes in place into an element
+// of the same type held by the array alone, else becomes a new value.
+bool element_assign(Builder& b, NodeRec* r) {
+  NodeRec* t = node_of(r->a1);
+  if (!b.f->loop || r->op != OP_ASSIGN || r->argc != 2 || !t || t->op != OP_INDEX || !is_name(t->a1))
+    return false;
+  DW v = r->a2;
+  bool literal = dw_type(v) == T_INT || dw_type(v) == T_FLOAT;
+  if (literal) {
+    if (dw_type(v) == T_FLOAT && !cell_is_float(float_cell(float_of(v)))) return false;
+  } else if (is_name(v) || !number(b, v)) {
+    return false;   // a variable's value would be shared with the element
+  }
+  int c = cell_of(b, t->a1, false);
+  if (c < 0) return false;
+  enter(b, t);
+  if (!number(b, t->a2)) return false;
+  b.stores++;
+  b.elementStore = true;
+  return emit_right(b, I_INDEX_STORE, literal ? -1 : -2, literal ? 1 : 0, c, literal ? static_cast<int32_t>(v) : 0);
+}
+
+// An assignment or a step of a variable, as a statement (its value unused).
+bool assign(Builder& b, NodeRec* r) {
+  if (!is_name(r->a1)) return element_assign(b, r);
+  switch (r->op) {
+    case OP_POST_INC: case OP_POST_DEC: case OP_PRE_INC: case OP_PRE_DEC: {
+      int c = cell_of(b, r->a1, true);
+      int delta = r->op == OP_POST_INC || r->op == OP_PRE_INC ? 1 : -1;
+      b.stores++;
+      return c >= 0 && emit(b, I_STEP, 0, 0, c, delta);
+    }
+    default: break;
+  }
+  if (r->argc != 2 || !number(b, r->a2)) return false;
+  int c = cell_of(b, r->a1, true);
+  if (c < 0) return false;
+  b.stores++;
+  switch (r->op) {
+    case OP_ASSIGN: return emit_right(b, I_STORE, -1, 0, c);
+    case OP_ADD_ASSIGN: return emit_right(b, I_ADD_TO, -1, 0, c);
+    case OP_SUB_ASSIGN: case OP_MUL_ASSIGN: case OP_DIV_ASSIGN: case OP_MOD_ASSIGN:
+      return emit_right(b, I_ARITH_TO, -1, static_cast<uint8_t>(r->op), c);
+    default:   // &= |= ^=
+      return emit_right(b, I_BIT_TO, -1, static_cast<uint8_t>(r->op), c);
+  }
+}
+
+bool patch_all(Builder& b, const int* at, int n, int target) {
+  for (int i = 0; i < n; i++) b.code[at[i]].imm = target;
+  return true;
+}
+
+bool open_loop(Builder& b, bool isSwitch = false) {
+  if (b.nloops == MAX_LOOPS) return false;
+  b.loops[b.nloops].nbreaks = b.loops[b.nloops].nconts = 0;
+  b.loops[b.nloops].isSwitch = isSwitch;
+  b.nloops++;
+  return true;
+}
+
+// The jumps of a condition still to be given their target.
+struct Jumps {
+  int at[MAX_JUMPS];
+  int n;
+};
+
+bool add_jump(Builder& b, Jumps* j, uint8_t op, int delta) {
+  if (j->n == MAX_JUMPS) return false;
+  j->at[j->n++] = b.f->n;
+  return emit(b, op, delta);
+}
+
+void land(Builder& b, const Jumps& j, int target) {
+  for (int i = 0; i < j.n; i++) b.code[j.at[i]].imm = target;
+}
+
+// A condition: code that jumps (the jumps added to *out) when the condition's truth is onTrue,
+// and goes on otherwise. && || and ! jump at the operand that decides, as the tree stops there.
+bool test_jump(Builder& b, DW c, bool onTrue, Jumps* out) {
+  NodeRec* r = node_of(c);
+  if (r && (r->op == OP_AND || r->op == OP_OR) && rec_argc(r) >= 1) {
+    enter(b, r);
+    uint32_t n = rec_argc(r);
+    DW* a = rec_args(r);
+    bool decides = r->op == OP_OR;   // the truth that ends the run early
+    Jumps early{};
+    for (uint32_t i = 0; i + 1 < n; i++) {
+      // An operand with the deciding truth ends the run: && false, || true.
+      if (decides == onTrue) {
+        if (!test_jump(b, a[i], decides, out)) return false;
+      } else if (!test_jump(b, a[i], decides, &early)) {
+        return false;
+      }
+    }
+    if (!test_jump(b, a[n - 1], onTrue, out)) return false;
+    if (early.n) land(b, early, here(b));
+    return true;
+  }
+  if (r && r->op == OP_NOT) {
+    enter(b, r);
+    return test_jump(b, r->a1, !onTrue, out);
+  }
+  if (expr(b, c) == K_NONE) return false;
+  Ins* last = b.f->n > 0 ? &b.code[b.f->n - 1] : nullptr;
+  if (last && last->op == I_CMP && b.fence != b.f->n && b.pendMod < 0 && out->n < MAX_JUMPS) {
+    // A comparison tested at once jumps itself.
+    last->op = onTrue ? I_CMP_JTRUE : I_CMP_JFALSE;
+    b.depth--;
+    out->at[out->n++] = b.f->n - 1;
+    return true;
+  }
+  return add_jump(b, out, onTrue ? I_JTRUE : I_JFALSE, -1);
+}
+
+bool jump_to_loop(Builder& b, bool isBreak) {
+  int k = b.nloops - 1;
+  while (!isBreak && k >= 0 && b.loops[k].isSwitch) k--;
+  if (k < 0) return false;
+  Labels& l = b.loops[k];
+  int& n = isBreak ? l.nbreaks : l.nconts;
+  if (n == MAX_JUMPS) return false;
+  (isBreak ? l.breaks : l.conts)[n++] = b.f->n;
+  return emit(b, I_JUMP, 0);
+}
+
+bool loop_stmt(Builder& b, NodeRec* r) {
+  DW* a = rec_args(r);
+  if (!open_loop(b)) return false;
+  Labels& l = b.loops[b.nloops - 1];
+  int top, cont;
+  Jumps exit{};
+  switch (r->op) {
+    case OP_WHILE:
+      top = cont = here(b);
+      if (!test_jump(b, r->a1, false, &exit) || !stmt(b, r->a2)) return false;
+      if (!emit(b, I_JUMP, 0, 0, 0, top)) return false;
+      break;
+    case OP_DO_WHILE: {
+      top = here(b);
+      if (!stmt(b, r->a1)) return false;
+      cont = here(b);
+      Jumps again{};
+      if (!test_jump(b, r->a2, true, &again)) return false;
+      land(b, again, top);
+      break;
+    }
+    default: {   // OP_FOR
+      DW* words = static_cast<DW*>(area_ptr(a[0]));
+      uint32_t ni = a[1] >> 16, nu = a[1] & 0xFFFF;
+      for (uint32_t i = 0; i < ni; i++)
+        if (!stmt(b, words[i])) return false;
+      top = here(b);
+      if (!test_jump(b, words[ni], false, &exit) || !stmt(b, a[2])) return false;
+      cont = here(b);
+      for (uint32_t j = 0; j < nu; j++)
+        if (!stmt(b, words[ni + 1 + j])) return false;
+      if (!emit(b, I_JUMP, 0, 0, 0, top)) return false;
+      break;
+    }
+  }
+  int end = here(b);
+  land(b, exit, end);
+  patch_all(b, l.breaks, l.nbreaks, end);
+  patch_all(b, l.conts, l.nconts, cont);
+  b.nloops--;
+  return true;
+}
+
+// switch in a function: the discriminant is kept in a cell of its own, the cases are compared
+// with === in order until one matches, and the statements run from that case on.
+bool switch_stmt(Builder& b, NodeRec* r) {
+  Form* f = b.f;
+  if (f->loop || f->ncells == MAX_CELLS) return false;
+  DW* blk = static_cast<DW*>(area_ptr(r->a1));
+  const uint32_t* table = static_cast<const uint32_t*>(area_ptr(blk[1]));
+  uint32_t npairs = table[0], nstmts = table[1];
+  const DW* stmts = nstmts ? static_cast<const DW*>(area_ptr(blk[2])) : nullptr;
+  bool hasDefault = blk[3] != 0;
+  if (npairs > MAX_JUMPS || nstmts > 4096) return false;
+  int temp = f->ncells;
+  f->names[f->ncells++] = 0xFFFFFFFF;   // no name matches it
+  if (!number(b, blk[0]) || !emit_right(b, I_STORE, -1, 0, temp)) return false;
+  int caseJump[MAX_JUMPS];
+  for (uint32_t p = 2; p < npairs; p++) {
+    if (!emit(b, I_LOAD, 1, 0, temp) || !number(b, table[2 * p]) || !emit_right(b, I_STRICT, -1, 0)) return false;
+    caseJump[p] = b.f->n;
+    if (!emit(b, I_JTRUE, -1)) return false;
+  }
+  int other = b.f->n;
+  if (!emit(b, I_JUMP, 0)) return false;
+  if (!open_loop(b, true)) return false;
+  for (uint32_t i = 0; i <= nstmts; i++) {
+    int at = here(b);
+    for (uint32_t p = 2; p < npairs; p++)
+      if (table[2 * p + 1] == i) b.code[caseJump[p]].imm = at;
+    if (hasDefault && table[3] == i) b.code[other].imm = at;
+    if (i < nstmts && !stmt(b, stmts[i])) return false;
+  }
+  int end = here(b);
+  if (!hasDefault) b.code[other].imm = end;
+  Labels& l = b.loops[b.nloops - 1];
+  patch_all(b, l.breaks, l.nbreaks, end);
+  b.nloops--;
+  return true;
+}
+
+bool stmt(Builder& b, DW t) {
+  NodeRec* r = node_of(t);
+  if (!r) return false;
+  enter(b, r);
+  switch (r->op) {
+    case OP_BLOCK: {
+      uint32_t n = rec_argc(r);
+      DW* s = rec_args(r);
+      for (uint32_t i = 0; i < n; i++)
+        if (!stmt(b, s[i])) return false;
+      return true;
+    }
+    case OP_IF: {
+      uint32_t n = rec_argc(r);
+      DW* a = rec_args(r);
+      Jumps no{};
+      if (!test_jump(b, a[0], false, &no) || !stmt(b, a[1])) return false;
+      if (n < 3) {
+        land(b, no, here(b));
+        return true;
+      }
+      int j = b.f->n;
+      if (!emit(b, I_JUMP, 0)) return false;
+      land(b, no, here(b));
+      if (!stmt(b, a[2])) return false;
+      b.code[j].imm = here(b);
+      return true;
+    }
+    case OP_WHILE: case OP_DO_WHILE: case OP_FOR:
+      b.stores += 2;   // a loop inside a statement: always snapshot
+      return loop_stmt(b, r);
+    case OP_SWITCH:
+      b.stores += 2;
+      return switch_stmt(b, r);
+    case OP_BREAK: return jump_to_loop(b, true);
+    case OP_CONTINUE: return jump_to_loop(b, false);
+    case OP_RETURN:
+      if (b.f->loop) return false;
+      if (rec_argc(r) == 0) return emit(b, I_RETURN_UNDEFINED, 0);
+      return number(b, r->a1) && emit(b, I_RETURN, -1);
+    case OP_VAR: {
+      // var x = e in a function, where x is one of its names (a var without a value makes the
+      // variable undefined; in a loop, var may create a variable).
+      if (b.f->loop) return false;
+      uint32_t n = rec_argc(r);
+      DW* items = rec_args(r);
+      for (uint32_t i = 0; i < n; i++) {
+        NodeRec* item = node_of(items[i]);
+        // The item itself is not entered: only its value is evaluated.
+        if (!item || item->op != OP_ASSIGN || item->argc != 2 || !is_name(item->a1)) return false;
+        int c = cell_of(b, item->a1, true);
+        b.stores++;
+        if (c < 0 || !number(b, item->a2) || !emit_right(b, I_STORE, -1, 0, c)) return false;
+      }
+      return true;
+    }
+    case OP_ASSIGN: case OP_ADD_ASSIGN: case OP_SUB_ASSIGN: case OP_MUL_ASSIGN: case OP_DIV_ASSIGN:
+    case OP_MOD_ASSIGN: case OP_AND_ASSIGN: case OP_OR_ASSIGN: case OP_XOR_ASSIGN:
+    case OP_POST_INC: case OP_POST_DEC: case OP_PRE_INC: case OP_PRE_DEC:
+      return assign(b, r);
+    case OP_CALL:
+      return call(b, r, true);
+    default:
+      return false;
+  }
+}
+
+// A new form under key (registered at once, so that a function may call itself).
+int new_form(DW key, bool loop) {
+  if (nforms == MAX_FORMS) return -1;
+  int idx = nforms++;
+  Form* f = &forms[idx];
+  std::memset(static_cast<void*>(f), 0, sizeof *f);
+  f->state = S_BUILDING;
+  f->loop = loop;
+  f->key = key;
+  unsigned k = cache_slot(key);
+  cache_key[k] = key;
+  cache_val[k] = static_cast<int16_t>(idx + 1);
+  return idx;
+}
+
+// The form under key, or -1 (*found tells whether one was ever made).
+int find_form(DW key, bool loop, bool* found) {
+  unsigned k = cache_slot(key);
+  int idx = -1;
+  if (cache_key[k] == key && cache_val[k] != 0 && forms[cache_val[k] - 1].loop == loop) {
+    idx = cache_val[k] - 1;
+  } else {
+    for (int i = 0; i < nforms; i++)
+      if (forms[i].key == key && forms[i].loop == loop) idx = i;
+    if (idx >= 0) {
+      cache_key[k] = key;
+      cache_val[k] = static_cast<int16_t>(idx + 1);
+    }
+  }
+  *found = idx >= 0;
+  return idx >= 0 && forms[idx].state != S_NONE ? idx : -1;
+}
+
+// Ends a build: the code is kept (exactly sized) or the form is marked as having none.
+int finish(Builder& b, int idx, bool ok) {
+  Form* f = &forms[idx];
+  if (ok) {
+    f->code = static_cast<Ins*>(std::realloc(b.code, sizeof(Ins) * static_cast<size_t>(f->n)));
+    if (!f->code) ok = false;
+  }
+  if (!ok) {
+    std::free(b.code);
+    std::free(f->marks);
+    f->marks = nullptr;
+    f->code = nullptr;
+    f->state = S_NONE;
+    return -1;
+  }
+  f->state = S_READY;
+  return idx;
+}
+
+bool start_build(Builder& b, Form* f) {
+  b.f = f;
+  b.depth = 0;
+  b.nloops = 0;
+  b.stores = 0;
+  b.fence = -1;
+  b.pendMod = -1;
+  b.code = static_cast<Ins*>(std::malloc(sizeof(Ins) * MAX_CODE));
+  return b.code != nullptr;
+}
+
+}  // namespace
+
+int compile_function(DW func) {
+  DW body = func_body(func);
+  bool found;
+  int idx = find_form(body, false, &found);
+  if (found) return idx;
+  idx = new_form(body, false);
+  if (idx < 0) return -1;
+  Form* f = &forms[idx];
+  Builder b;
+  if (!start_build(b, f)) return finish(b, idx, false);
+  unsigned np = func_param_count(func), nl = func_local_count(func);
+  const DW* names = func_names(func);
+  bool ok = np + nl <= static_cast<unsigned>(MAX_CELLS);
+  f->nparams = static_cast<int>(np);
+  for (unsigned i = 0; ok && i < np + nl; i++) {
+    DW e = names[i];
+    if (dw_type(e) != T_CONST) {
+      ok = false;   // a default value
+    } else {
+      for (int c = 0; c < f->ncells; c++)
+        if (f->names[c] == (e & NAME_MASK)) ok = false;   // a name given twice
+      f->names[f->ncells++] = e & NAME_MASK;
+    }
+  }
+  ok = ok && stmt(b, body) && emit(b, I_END, 0);
+  // A callee's build may have taken the cache slot meanwhile.
+  unsigned k = cache_slot(body);
+  cache_key[k] = body;
+  cache_val[k] = static_cast<int16_t>(idx + 1);
+  return finish(b, idx, ok);
+}
+
+// A loop's code: the condition, each body statement and each update begin with a mark that
+// names where the tree takes over when the code cannot go on.
+int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
+  bool found;
+  int idx = find_form(body, true, &found);
+  if (found) return idx >= 0 && forms[idx].cond == cond ? idx : -1;
+  idx = new_form(body, true);
+  if (idx < 0) return -1;
+  Form* f = &forms[idx];
+  f->cond = cond;
+  Builder b;
+  if (!start_build(b, f)) return finish(b, idx, false);
+  bool ok = open_loop(b);
+  Labels& l = b.loops[0];
+  int top = 0;
+  Jumps exit{};
+  int nparts = 1 + static_cast<int>(nupdates);
+  NodeRec* br = node_of(body);
+  uint32_t nbody = br && br->op == OP_BLOCK ? rec_argc(br) : 1;
+  nparts += static_cast<int>(nbody);
+  f->marks = static_cast<Mark*>(std::malloc(sizeof(Mark) * static_cast<size_t>(nparts)));
+  if (!f->marks) ok = false;
+  // Each statement is marked where it begins; one that may write more than once before it could
+  // hand back is compiled again behind a snapshot of the cells.
+  auto part = [&](uint8_t where, uint32_t index, DW t, bool isCond) {
+    for (int pass = 0; pass < 2; pass++) {
+      int start = here(b), ncallees = f->ncallees, nbreaks = l.nbreaks, nconts = l.nconts, nexit = exit.n;
+      f->marks[f->nmarks] = Mark{start, where, pass == 1, index};
+      if (pass == 1 && !emit(b, I_SNAP, 0)) return false;
+      b.stores = 0;
+      b.elementStore = false;
+      if (isCond) {
+        if (!test_jump(b, t, false, &exit)) return false;
+      } else if (!stmt(b, t)) {
+        return false;
+      }
+      if (pass == 1 || b.stores <= 1) break;
+      if (b.elementStore) return false;   // a snapshot cannot undo an element written
+      f->n = start;
+      f->ncallees = ncallees;
+      l.nbreaks = nbreaks;
+      l.nconts = nconts;
+      exit.n = nexit;
+    }
+    f->nmarks++;
+    return true;
+  };
+  ok = ok && part(LOOP_AT_CONDITION, 0, cond, true);
+  if (ok && br && br->op == OP_BLOCK) {
+    uint32_t n = rec_argc(br);
+    DW* s = rec_args(br);
+    for (uint32_t i = 0; ok && i < n; i++) ok = part(LOOP_AT_BODY, i, s[i], false);
+  } else if (ok) {
+    ok = part(LOOP_AT_BODY, 0, body, false);
+  }
+  int cont = here(b);
+  for (uint32_t j = 0; ok && j < nupdates; j++) ok = part(LOOP_AT_UPDATE, j, updates[j], false);
+  ok = ok && emit(b, I_JUMP, 0, 0, 0, top);
+  if (ok) {
+    int end = here(b);
+    land(b, exit, end);
+    patch_all(b, l.breaks, l.nbreaks, end);
+    patch_all(b, l.conts, l.nconts, cont);
+    ok = emit(b, I_END, 0);
+  }
+  return finish(b, idx, ok);
+}
+
+// Visits every form reachable from idx by its calls (idx included) until visit says stop.
+template <class V>
+bool each_reachable(int idx, V visit) {
+  uint64_t seen[MAX_FORMS / 64] = {};
+  int todo[MAX_FORMS];
+  int n = 0;
+  todo[n++] = idx;
+  seen[idx / 64] |= uint64_t(1) << (idx % 64);
+  while (n > 0) {
+    const Form* f = &forms[todo[--n]];
+    if (!visit(f)) return false;
+    for (int i = 0; i < f->ncallees; i++) {
+      int c = f->callees[i].form;
+      if (!(seen[c / 64] & (uint64_t(1) << (c % 64)))) {
+        seen[c / 64] |= uint64_t(1) << (c % 64);
+        todo[n++] = c;
+      }
+    }
+  }
+  return true;
+}
+
+bool callees_valid(int idx) {
+  return each_reachable(idx, [](const Form* f) {
+    if (f->state != S_READY) return false;
+    for (int i = 0; i < f->nglobals; i++)
+      if (global_find_down(f->gnames[i]) != f->gslots[i]) return false;
+    for (int i = 0; i < f->ncallees; i++) {
+      const Callee& c = f->callees[i];
+      int g = global_find_down(c.name);
+      if (g < 0 || global_table[g].value != c.func) return false;
+    }
+    return true;
+  });
+}
+
+bool callees_read(int idx, DW* const* slots, int nslots) {
+  return !each_reachable(idx, [&](const Form* f) {
+    for (int i = 0; i < f->nglobals; i++)
+      for (int k = 0; k < nslots; k++)
+        if (&global_table[f->gslots[i]].value == slots[k]) return false;
+    return true;
+  });
+}
+
+}  // namespace form
+
+void compiled_reset() {
+  using namespace form;
+  for (int i = 0; i < nforms; i++) {
+    std::free(forms[i].code);
+    std::free(forms[i].marks);
+  }
+  nforms = 0;
+  std::memset(cache_key, 0, sizeof cache_key);
+  std::memset(cache_val, 0, sizeof cache_val);
+}

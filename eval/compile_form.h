@@ -1,0 +1,142 @@
+// The compiled form shared by its compiler (compile_form.cpp) and its runner (vm_form.cpp):
+// instructions over a stack of native numbers and a frame of cells, one cell per variable.
+#pragma once
+#include "eval/compiled.h"
+
+namespace form {
+
+// A native number in one word: a Float is its double; an Integer, an array (its handle, which
+// only indexing and length read) and "no number" (a variable that holds something else, which
+// the code must not read) are signalling-NaN patterns, which arithmetic never produces (a Float
+// of such bits is left to the tree).
+using Cell = uint64_t;
+constexpr uint64_t TAG_MASK = 0xFFFF000000000000ull;
+constexpr uint64_t INT_BITS = 0x7FF5000000000000ull;
+constexpr Cell CELL_NONE = 0x7FF6000000000000ull;
+constexpr uint64_t ARRAY_BITS = 0x7FF7000000000000ull;
+inline bool cell_is_int(Cell c) { return (c & TAG_MASK) == INT_BITS; }
+inline bool cell_is_number(Cell c) { return (c >> 48) - 0x7FF6u >= 2u; }
+inline bool cell_is_float(Cell c) { return cell_is_number(c) && !cell_is_int(c); }
+inline bool cell_is_array(Cell c) { return (c & TAG_MASK) == ARRAY_BITS; }
+inline DW cell_array(Cell c) { return static_cast<DW>(c); }
+inline Cell array_cell(DW h) { return ARRAY_BITS | h; }
+inline int32_t cell_int(Cell c) { return static_cast<int32_t>(static_cast<uint32_t>(c)); }
+inline Cell int_cell(int32_t v) { return INT_BITS | static_cast<uint32_t>(v); }
+inline double cell_float(Cell c) { return __builtin_bit_cast(double, c); }
+inline Cell float_cell(double d) { return __builtin_bit_cast(Cell, d); }
+
+// Operations that take a right operand take it from the stack, from a cell or from the
+// instruction itself (a variable or a literal just before them is folded in).
+enum Right : uint8_t { R_STACK, R_CELL, R_CONST };
+
+enum Op : uint8_t {
+  I_LOAD,      // push cell (a cell without a number hands back)
+  I_CONST,     // push k
+  I_ADD,       // a + b (Integers wrap at 32 bits; otherwise in double)
+  I_ARITH2,    // a aux b for - * / % **
+  I_ARITH,     // aux = - * / % **, imm operands folded as the tree folds them
+  I_BIT,       // a aux b for & | ^ (Integers only)
+  I_BIT_NOT,   // ~a
+  I_SHIFT,     // a aux b for << >> >>>
+  I_CMP,       // a aux b (CompareOp) as 1 or 0
+  I_CMP_JFALSE,  // a aux b; false jumps to imm
+  I_CMP_JTRUE,   // a aux b; true jumps to imm
+  I_STRICT,    // a === b (aux 0) or a !== b (aux 1)
+  I_NOT,       // !a
+  I_JUMP,      // to imm
+  I_JFALSE,    // pop; not true jumps to imm
+  I_JTRUE,     // pop; true jumps to imm
+  I_STORE,     // b into cell
+  I_ADD_TO,    // cell += b
+  I_ARITH_TO,  // cell aux= b for -= *= /= %=
+  I_BIT_TO,    // cell aux= b for &= |= ^=
+  I_STEP,      // cell ++ / -- (imm = +1 or -1)
+  I_CALL,      // call form imm with aux arguments popped; push the result (cell: 1 = discarded)
+  I_SNAP,      // a loop statement that may write more than once begins: keep the cells
+  I_RETURN,    // pop: the result
+  I_RETURN_UNDEFINED,
+  I_END,       // loop: done; function: the body ended (undefined)
+  I_GLOBAL,    // push global imm (a function's read of a global that holds a number)
+  I_INDEX,     // element b of the array in cell (aux 1: in global imm), an Integer or Float in range
+  I_LENGTH,    // the length of the array in cell (aux 1: in global imm)
+  I_INDEX_STORE,   // a loop's a[b] = pop for the array in cell, an element in range; aux 1: the
+                   // value is the literal imm itself (stored as the tree stores it)
+  I_POS,       // nothing but its position (a node entered that has no code of its own here)
+  I_COUNT
+};
+
+struct Ins {
+  uint8_t op;
+  uint8_t aux;
+  uint8_t right;    // Right: where b comes from
+  uint8_t mod;      // NO_NODE, or the module of the last node the tree enters by this point
+  uint16_t cell;
+  uint16_t rcell;   // R_CELL: the cell of b
+  int32_t imm;
+  uint32_t pos;     // and that node's position (what the tree leaves in cur_position)
+  Cell k;           // I_CONST, R_CONST: the number
+};
+constexpr uint8_t NO_NODE = 0xFF;
+
+// Where each statement of a loop's code begins, and whether it keeps a snapshot.
+struct Mark {
+  int pc;
+  uint8_t where;
+  bool snap;
+  uint32_t index;
+};
+
+constexpr int MAX_CELLS = 64;
+constexpr int MAX_STACK = 48;
+constexpr int MAX_CALLEES = 32;
+constexpr int MAX_GLOBALS = 16;
+
+struct Callee {
+  uint32_t name;   // the global name called
+  DW func;         // the function value it held when the form was made
+  int form;
+};
+
+enum State : uint8_t { S_BUILDING, S_READY, S_NONE };
+
+struct Form {
+  State state;
+  bool loop;          // a loop's form (cells are variables resolved when it starts)
+  DW key;             // function body, or loop body
+  DW cond;            // a loop's condition
+  int nparams, ncells, nstack;
+  uint32_t names[MAX_CELLS];
+  bool written[MAX_CELLS];
+  Ins* code;
+  int n;
+  Mark* marks;
+  int nmarks;
+  Callee callees[MAX_CALLEES];
+  int ncallees;
+  uint32_t gnames[MAX_GLOBALS];   // globals a function reads, and their slots when compiled
+  int gslots[MAX_GLOBALS];
+  int nglobals;
+  uint32_t runs, abandoned;
+};
+
+extern Form* forms;
+extern int nforms;
+
+// Compiles the form of a function value or of a loop (index), or -1 when it has none.
+int compile_function(DW func);
+int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates);
+// Whether every form reachable from f is ready and every global it calls holds the same function.
+bool callees_valid(int f);
+// Whether a function that loop form f calls reads one of these variable slots (the loop holds
+// them in its cells while it runs).
+bool callees_read(int f, DW* const* slots, int nslots);
+
+// The result of a run: a number, undefined, or abandoned (hand back).
+enum RunEnd : uint8_t { RUN_VALUE, RUN_UNDEFINED, RUN_ABANDON };
+// Runs function form f on its parameters' numbers.
+// *last: the instruction that names the last node the tree would have entered (or null).
+RunEnd run_function(const Form* f, const Cell* args, Cell* result, const Ins** last);
+// Runs a loop form on cells: the stop, cells updated, *dirty the cells written.
+LoopStop run_loop(const Form* f, Cell* cells, uint64_t* dirty, const Ins** last);
+
+}  // namespace form

@@ -1,0 +1,516 @@
+// Running the compiled form: functions called with numbers, and loops whose variables are
+// resolved when they start. While the code runs no other code does, so the variables of a loop
+// live in native cells and are written back when it stops. Whatever the code cannot give exactly
+// as the tree does (a division by zero, an operand of the wrong type, a variable without a
+// number, the native stack running low) hands the work back: a function's call is made again on
+// the tree from its start (its run changed nothing anyone can see), a loop goes on on the tree
+// from the statement where it stopped, with that statement's writes undone.
+#include <alloca.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "eval/compile_form.h"
+
+bool compiled_enabled = true;
+uint32_t compiled_runs;
+
+namespace form {
+
+namespace {
+
+inline double as_double(Cell c) { return cell_is_int(c) ? cell_int(c) : cell_float(c); }
+inline int32_t wrap_add(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+inline bool truth(Cell c) {
+  if (cell_is_int(c)) return cell_int(c) != 0;
+  double d = cell_float(c);
+  return std::isnan(d) || d != 0.0;
+}
+
+inline bool holds_int(unsigned op, int32_t x, int32_t y);
+inline bool holds_double(unsigned op, double x, double y);
+inline bool holds_int(unsigned op, int32_t x, int32_t y) {
+  switch (op) {
+    case CMP_EQ: return x == y;
+    case CMP_NE: return x != y;
+    case CMP_LT: return x < y;
+    case CMP_LE: return x <= y;
+    case CMP_GT: return x > y;
+    default: return x >= y;
+  }
+}
+inline bool holds_double(unsigned op, double x, double y) {
+  switch (op) {
+    case CMP_EQ: return x == y;
+    case CMP_NE: return !(x == y);
+    case CMP_LT: return x < y;
+    case CMP_LE: return x <= y;
+    case CMP_GT: return x > y;
+    default: return x >= y;
+  }
+}
+
+inline bool compare(unsigned op, Cell x, Cell y) {
+  return cell_is_int(x) && cell_is_int(y) ? holds_int(op, cell_int(x), cell_int(y))
+                                          : holds_double(op, as_double(x), as_double(y));
+}
+
+// One step of the double fold of - * / % ** (a zero divisor was excluded before).
+inline double fold(unsigned op, double a, double b) {
+  switch (op) {
+    case OP_SUB: case OP_SUB_ASSIGN: return a - b;
+    case OP_MUL: case OP_MUL_ASSIGN: return a * b;
+    case OP_DIV: case OP_DIV_ASSIGN: return a / b;
+    case OP_MOD: case OP_MOD_ASSIGN: return a - b * std::floor(a / b);
+    default: return std::pow(a, b);
+  }
+}
+
+// - * / % ** over n operands, as the tree's arithmetic folds them; false for a zero divisor.
+inline bool arith(unsigned op, const Cell* a, int n, Cell* out) {
+  if (op == OP_DIV)
+    for (int k = 1; k < n; k++)
+      if (as_double(a[k]) == 0.0) return false;
+  if (n == 2 && cell_is_int(a[0]) && cell_is_int(a[1])) {
+    int32_t r;
+    if (int_pair(op, cell_int(a[0]), cell_int(a[1]), &r)) {
+      *out = int_cell(r);
+      return true;
+    }
+  }
+  bool fl = !cell_is_int(a[0]);
+  double acc = as_double(a[0]);
+  for (int k = 1; k < n; k++) {
+    fl |= !cell_is_int(a[k]);
+    acc = fold(op, acc, as_double(a[k]));
+  }
+  *out = fl ? float_cell(acc) : int_cell(double_to_int32(acc));
+  return true;
+}
+
+inline Cell add(Cell x, Cell y) {
+  if (cell_is_int(x) && cell_is_int(y)) return int_cell(wrap_add(cell_int(x), cell_int(y)));
+  return float_cell(as_double(x) + as_double(y));
+}
+
+inline int32_t bit(unsigned op, int32_t x, int32_t y) {
+  uint32_t a = static_cast<uint32_t>(x), b = static_cast<uint32_t>(y);
+  if (op == OP_BIT_AND || op == OP_AND_ASSIGN) return static_cast<int32_t>(a & b);
+  if (op == OP_BIT_OR || op == OP_OR_ASSIGN) return static_cast<int32_t>(a | b);
+  return static_cast<int32_t>(a ^ b);
+}
+
+// A global's value as a cell: a number, an array, or none.
+inline Cell cell_of_global(DW v) {
+  if (dw_type(v) == T_INT) return int_cell(int_of(v));
+  if (dw_type(v) == T_ARRAY) return array_cell(v);
+  if (dw_type(v) != T_FLOAT) return CELL_NONE;
+  Cell c = float_cell(float_of(v));
+  return cell_is_float(c) ? c : CELL_NONE;
+}
+
+constexpr ptrdiff_t STACK_MARGIN = 16 * 1024;
+
+// The interpreter of both kinds of form. A function returns RUN_VALUE/RUN_UNDEFINED or
+// RUN_ABANDON; a loop returns RUN_VALUE when it ended and RUN_ABANDON when it handed back, with
+// *stop set in both cases. Dispatch is threaded: each operation jumps to the next one's code.
+template <bool LOOP>
+RunEnd exec(const Form* f, Cell* cells, Cell* result, uint64_t* dirty, LoopStop* stop, const Ins** last) {
+  static const void* const labels[I_COUNT] = {
+      &&L_LOAD, &&L_CONST, &&L_ADD, &&L_ARITH2, &&L_ARITH, &&L_BIT, &&L_BIT_NOT, &&L_SHIFT,
+      &&L_CMP, &&L_CMP_JFALSE, &&L_CMP_JTRUE, &&L_STRICT, &&L_NOT, &&L_JUMP, &&L_JFALSE, &&L_JTRUE,
+      &&L_STORE, &&L_ADD_TO, &&L_ARITH_TO, &&L_BIT_TO, &&L_STEP, &&L_CALL, &&L_SNAP, &&L_RETURN,
+      &&L_RETURN_UNDEFINED, &&L_END, &&L_GLOBAL, &&L_INDEX, &&L_LENGTH, &&L_INDEX_STORE, &&L_POS};
+  Cell stack[MAX_STACK];
+  Cell* sp = stack;
+  const Ins* const code = f->code;
+  const Ins* in = code;
+  // Loops: the cells as they were when a statement that may write more than once began.
+  Cell* snap = nullptr;
+  uint64_t snapDirty = 0;
+  if (LOOP) snap = static_cast<Cell*>(alloca(sizeof(Cell) * static_cast<size_t>(f->ncells + 1)));
+  Cell y;
+  // The instruction naming the last node the tree would have entered.
+  const Ins* node = nullptr;
+#define DISPATCH                       \
+  do {                                 \
+    if (in->mod != NO_NODE) node = in; \
+    goto *labels[in->op];              \
+  } while (0)
+#define NEXT     \
+  do {           \
+    ++in;        \
+    DISPATCH;    \
+  } while (0)
+#define JUMP_TO(t)       \
+  do {                   \
+    in = code + (t);     \
+    DISPATCH;            \
+  } while (0)
+#define DIRTY(c) if (LOOP) *dirty |= uint64_t(1) << (c)
+// The right operand b: popped, read from its cell (a cell without a number hands back) or given.
+#define RIGHT()                                               \
+  if (in->right == R_STACK) y = *--sp;                        \
+  else if (in->right == R_CONST) y = in->k;                   \
+  else if (!cell_is_number(y = cells[in->rcell])) goto hand_back;
+  DISPATCH;
+L_LOAD: {
+  Cell c = cells[in->cell];
+  if (__builtin_expect(!cell_is_number(c), 0)) goto hand_back;
+  *sp++ = c;
+  NEXT;
+}
+L_CONST:
+  *sp++ = in->k;
+  NEXT;
+L_ADD:
+  RIGHT();
+  sp[-1] = add(sp[-1], y);
+  NEXT;
+L_ARITH2: {
+  RIGHT();
+  Cell pair[2] = {sp[-1], y};
+  if (!arith(in->aux, pair, 2, &sp[-1])) goto hand_back;
+  NEXT;
+}
+L_ARITH: {
+  int n = in->imm;
+  sp -= n;
+  if (!arith(in->aux, sp, n, sp)) goto hand_back;
+  sp++;
+  NEXT;
+}
+L_BIT:
+  RIGHT();
+  if (!cell_is_int(sp[-1]) || !cell_is_int(y)) goto hand_back;
+  sp[-1] = int_cell(bit(in->aux, cell_int(sp[-1]), cell_int(y)));
+  NEXT;
+L_BIT_NOT:
+  if (!cell_is_int(sp[-1])) goto hand_back;
+  sp[-1] = int_cell(~cell_int(sp[-1]));
+  NEXT;
+L_SHIFT: {
+  RIGHT();
+  if (!cell_is_int(sp[-1]) || !cell_is_int(y) || cell_int(y) < 0) goto hand_back;
+  int32_t c = cell_int(y);
+  if (c == 0) NEXT;
+  uint32_t x = static_cast<uint32_t>(cell_int(sp[-1])), r;
+  if (in->aux == OP_SHL) r = x << (c & 31);
+  else if (in->aux == OP_SHR) r = static_cast<uint32_t>(static_cast<int32_t>(x) >> (c & 31));
+  else r = (x >> 1) >> ((c - 1) & 31);
+  sp[-1] = int_cell(static_cast<int32_t>(r));
+  NEXT;
+}
+L_CMP:
+  RIGHT();
+  sp[-1] = int_cell(compare(in->aux, sp[-1], y));
+  NEXT;
+L_CMP_JFALSE:
+  RIGHT();
+  if (!compare(in->aux, *--sp, y)) JUMP_TO(in->imm);
+  NEXT;
+L_CMP_JTRUE:
+  RIGHT();
+  if (compare(in->aux, *--sp, y)) JUMP_TO(in->imm);
+  NEXT;
+L_STRICT: {
+  RIGHT();
+  Cell x = sp[-1];
+  bool eq = cell_is_int(x) == cell_is_int(y) && (cell_is_int(x) ? x == y : cell_float(x) == cell_float(y));
+  sp[-1] = int_cell(eq != (in->aux != 0));
+  NEXT;
+}
+L_NOT:
+  sp[-1] = int_cell(!truth(sp[-1]));
+  NEXT;
+L_JUMP:
+  JUMP_TO(in->imm);
+L_JFALSE:
+  if (!truth(*--sp)) JUMP_TO(in->imm);
+  NEXT;
+L_JTRUE:
+  if (truth(*--sp)) JUMP_TO(in->imm);
+  NEXT;
+L_STORE:
+  RIGHT();
+  cells[in->cell] = y;
+  DIRTY(in->cell);
+  NEXT;
+L_ADD_TO: {
+  Cell c = cells[in->cell];
+  if (!cell_is_number(c)) goto hand_back;
+  RIGHT();
+  cells[in->cell] = add(c, y);
+  DIRTY(in->cell);
+  NEXT;
+}
+L_ARITH_TO: {
+  Cell c = cells[in->cell];
+  if (!cell_is_number(c)) goto hand_back;
+  RIGHT();
+  if (in->aux == OP_DIV_ASSIGN && as_double(y) == 0.0) goto hand_back;
+  double r = fold(in->aux, as_double(c), as_double(y));
+  cells[in->cell] = cell_is_int(c) && cell_is_int(y) ? int_cell(double_to_int32(r)) : float_cell(r);
+  DIRTY(in->cell);
+  NEXT;
+}
+L_BIT_TO: {
+  Cell c = cells[in->cell];
+  if (!cell_is_int(c)) goto hand_back;
+  RIGHT();
+  if (!cell_is_int(y)) goto hand_back;
+  cells[in->cell] = int_cell(bit(in->aux, cell_int(c), cell_int(y)));
+  DIRTY(in->cell);
+  NEXT;
+}
+L_STEP: {
+  Cell c = cells[in->cell];
+  if (cell_is_int(c)) cells[in->cell] = int_cell(wrap_add(cell_int(c), in->imm));
+  else if (cell_is_number(c)) cells[in->cell] = float_cell(cell_float(c) + in->imm);
+  else goto hand_back;
+  DIRTY(in->cell);
+  NEXT;
+}
+L_CALL: {
+  sp -= in->aux;
+  Cell r;
+  const Ins* calleeNode = nullptr;
+  RunEnd e = run_function(&forms[in->imm], sp, &r, &calleeNode);
+  if (e == RUN_ABANDON || (e == RUN_UNDEFINED && !in->cell)) goto hand_back;
+  if (calleeNode) node = calleeNode;
+  if (!in->cell) *sp++ = r;
+  NEXT;
+}
+L_SNAP:
+  if (LOOP) {
+    std::memcpy(snap, cells, sizeof(Cell) * static_cast<size_t>(f->ncells));
+    snapDirty = *dirty;
+  }
+  NEXT;
+L_GLOBAL: {
+  Cell c = cell_of_global(global_table[in->imm].value);
+  if (!cell_is_number(c)) goto hand_back;
+  *sp++ = c;
+  NEXT;
+}
+L_INDEX: {
+  Cell a = in->aux ? cell_of_global(global_table[in->imm].value) : cells[in->cell];
+  RIGHT();
+  if (!cell_is_array(a) || !cell_is_int(y) || cell_int(y) < 0) goto hand_back;
+  const auto* ar = reinterpret_cast<const ArrRec*>(dw_rec(cell_array(a)));
+  uint32_t u = static_cast<uint32_t>(cell_int(y));
+  if (u >= ar->count) goto hand_back;
+  DW e = static_cast<const DW*>(area_ptr(ar->elems))[u];
+  Cell v;
+  if (dw_type(e) == T_INT) v = int_cell(int_of(e));
+  else if (dw_type(e) != T_FLOAT || !cell_is_float(v = float_cell(float_of(e)))) goto hand_back;
+  *sp++ = v;
+  NEXT;
+}
+L_LENGTH: {
+  Cell a = in->aux ? cell_of_global(global_table[in->imm].value) : cells[in->cell];
+  if (!cell_is_array(a)) goto hand_back;
+  *sp++ = int_cell(static_cast<int32_t>(reinterpret_cast<const ArrRec*>(dw_rec(cell_array(a)))->count));
+  NEXT;
+}
+L_INDEX_STORE: {
+  Cell a = cells[in->cell];
+  RIGHT();
+  if (!cell_is_array(a) || !cell_is_int(y) || cell_int(y) < 0) goto hand_back;
+  DW h = cell_array(a);
+  auto* ar = reinterpret_cast<ArrRec*>(dw_rec(h));
+  uint32_t u = static_cast<uint32_t>(cell_int(y));
+  if (u >= ar->count) goto hand_back;   // the tree grows the array or makes it keyed
+  DW* slot = static_cast<DW*>(area_ptr(ar->elems)) + u;
+  DW old = *slot;
+  if (in->aux) {
+    DW v = static_cast<DW>(in->imm);
+    dw_ref(v);
+    *slot = v;
+    dw_release(old);
+  } else {
+    Cell x = *--sp;
+    unsigned t = dw_type(old);
+    if (t == T_INT && cell_is_int(x) && (*dw_rec(old) >> 4) == 1) {
+      reinterpret_cast<IntRec*>(dw_rec(old))->value = cell_int(x);
+    } else if (t == T_FLOAT && !cell_is_int(x) && (*dw_rec(old) >> 4) == 1) {
+      reinterpret_cast<FloatRec*>(dw_rec(old))->value = cell_float(x);
+    } else {
+      DW v = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
+      dw_ref(v);
+      *slot = v;
+      dw_release(old);
+    }
+  }
+  NEXT;
+}
+L_POS:
+  NEXT;
+L_RETURN:
+  *result = sp[-1];
+  *last = node;
+  return RUN_VALUE;
+L_RETURN_UNDEFINED:
+  *last = node;
+  return RUN_UNDEFINED;
+L_END:
+  *last = node;
+  if (LOOP) *stop = LoopStop{LOOP_DONE, 0};
+  return LOOP ? RUN_VALUE : RUN_UNDEFINED;
+#undef DISPATCH
+#undef NEXT
+#undef JUMP_TO
+#undef DIRTY
+#undef RIGHT
+hand_back:
+  if (LOOP) {
+    // The statement the failing instruction belongs to: the last one that began before it.
+    int pc = static_cast<int>(in - code), m = 0;
+    for (int i = 0; i < f->nmarks && f->marks[i].pc <= pc; i++) m = i;
+    const Mark& mk = f->marks[m];
+    if (mk.snap) {
+      std::memcpy(cells, snap, sizeof(Cell) * static_cast<size_t>(f->ncells));
+      *dirty = snapDirty;
+    }
+    *stop = LoopStop{static_cast<LoopWhere>(mk.where), mk.index};
+  }
+  return RUN_ABANDON;
+}
+
+}  // namespace
+
+RunEnd run_function(const Form* f, const Cell* args, Cell* result, const Ins** last) {
+  if (static_cast<char*>(__builtin_frame_address(0)) - STACK_MARGIN < stack_limit) return RUN_ABANDON;
+  Cell* cells = static_cast<Cell*>(alloca(sizeof(Cell) * static_cast<size_t>(f->ncells + 1)));
+  std::memcpy(cells, args, sizeof(Cell) * static_cast<size_t>(f->nparams));
+  for (int c = f->nparams; c < f->ncells; c++) cells[c] = CELL_NONE;
+  return exec<false>(f, cells, result, nullptr, nullptr, last);
+}
+
+LoopStop run_loop(const Form* f, Cell* cells, uint64_t* dirty, const Ins** last) {
+  LoopStop stop{LOOP_AT_CONDITION, 0};
+  exec<true>(f, cells, nullptr, dirty, &stop, last);
+  return stop;
+}
+
+}  // namespace form
+
+// ---- entries from the tree ----
+
+using namespace form;
+
+namespace {
+
+// Leaves the error position where the tree's walk would have left it.
+inline void leave_position(const Ins* node) {
+  if (!node) return;
+  cur_module = node->mod;
+  cur_position = node->pos;
+}
+
+// Forms are kept by tree handles: freed trees make their handles free for reuse.
+inline void check_epoch() {
+  static uint32_t epoch;
+  if (epoch != tree_free_epoch) {
+    compiled_reset();
+    epoch = tree_free_epoch;
+  }
+}
+
+// The slot a read of the variable would use (the innermost local of that name in the running
+// call, else the global); null when the name has none yet (reading it would create one) or
+// when it is a const the loop writes.
+DW* resolve(uint32_t name, bool writable) {
+  if (int i = local_slot_of(name))
+    return writable && (local_stack[i].name & CONST_BIT) ? nullptr : &local_stack[i].value;
+  int g = global_find_down(name);
+  if (g < 0) return nullptr;
+  if (writable && (global_table[g].name & CONST_BIT)) return nullptr;
+  return &global_table[g].value;
+}
+
+inline Cell cell_of_value(DW v) { return cell_of_global(v); }
+
+// Writes a number into a variable's slot: in place when the slot alone holds a number of that
+// type, else as a record of the variable's own (so that the next write is in place).
+void write_cell(DW* slot, Cell c) {
+  if (cell_is_int(c)) {
+    variable_write_int(slot, cell_int(c));
+    return;
+  }
+  DW old = *slot;
+  if (dw_type(old) == T_FLOAT && (*dw_rec(old) >> 4) == 1) {
+    reinterpret_cast<FloatRec*>(dw_rec(old))->value = cell_float(c);
+    return;
+  }
+  *slot = make_float(cell_float(c), 1);
+  dw_release(old);
+}
+
+}  // namespace
+
+bool loop_compiled_run(DW cond, DW body, const DW* updates, uint32_t nupdates, LoopStop* stop) {
+  if (!compiled_enabled || eval_hooks_on) return false;
+  check_epoch();
+  int idx = compile_loop(cond, body, updates, nupdates);
+  if (idx < 0) return false;
+  const Form* f = &forms[idx];
+  for (int i = 0; i < f->ncallees; i++)
+    if (local_slot_of(f->callees[i].name)) return false;   // a local shadows the function
+  if (f->ncallees && !callees_valid(idx)) return false;
+  DW* slots[MAX_CELLS];
+  Cell cells[MAX_CELLS];
+  for (int c = 0; c < f->ncells; c++) {
+    slots[c] = resolve(f->names[c], f->written[c]);
+    if (!slots[c]) return false;
+    cells[c] = cell_of_value(*slots[c]);
+  }
+  if (f->ncallees && callees_read(idx, slots, f->ncells)) return false;
+  uint64_t dirty = 0;
+  const Ins* node = nullptr;
+  *stop = run_loop(f, cells, &dirty, &node);
+  if (stop->where == LOOP_DONE) {
+    leave_position(node);
+    compiled_runs++;
+  }
+  for (int c = 0; c < f->ncells; c++)
+    if (dirty & (uint64_t(1) << c)) write_cell(slots[c], cells[c]);
+  return true;
+}
+
+int func_compiled(DW func) {
+  if (!compiled_enabled || eval_hooks_on) return -1;
+  check_epoch();
+  int idx = compile_function(func);
+  if (idx < 0) return -1;
+  const Form* f = &forms[idx];
+  // A form that keeps handing its calls back costs a second run each time: leave it.
+  if (f->abandoned > 16 && f->abandoned > f->runs / 4) return -1;
+  return callees_valid(idx) ? idx : -1;
+}
+
+int func_compiled_params(int idx) { return forms[idx].nparams; }
+
+bool func_compiled_run(int idx, const DW* args, DW* result) {
+  Form* f = &forms[idx];
+  Cell cells[MAX_CELLS];
+  for (int i = 0; i < f->nparams; i++) {
+    cells[i] = cell_of_value(args[i]);
+    if (cells[i] == CELL_NONE) return false;
+  }
+  Cell r;
+  const Ins* node = nullptr;
+  RunEnd e = run_function(f, cells, &r, &node);
+  if (e == RUN_ABANDON) {
+    f->abandoned++;
+    return false;
+  }
+  f->runs++;
+  compiled_runs++;
+  leave_position(node);
+  if (e == RUN_UNDEFINED) *result = DW_UNDEFINED;
+  else *result = cell_is_int(r) ? int_value(cell_int(r)) : make_float(cell_float(r), 0);
+  return true;
+}
