@@ -8,8 +8,6 @@
 #include "frontend/tree.h"
 #include "regexp/internal.h"
 
-extern const char regexp_object_linked = 0;
-
 namespace {
 
 // UTF-8 text of a span of the subject, in a process-wide buffer that grows as needed.
