@@ -12,6 +12,12 @@
 
 #include "eval/compile_form.h"
 
+// Each operation must keep its own dispatch jump (threaded code): g++ would otherwise merge
+// them into one shared indirect jump, which predicts badly.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("no-crossjumping", "no-gcse")
+#endif
+
 bool compiled_enabled = true;
 uint32_t compiled_runs;
 
@@ -171,7 +177,17 @@ L_ADD:
   NEXT;
 L_ARITH2: {
   RIGHT();
-  Cell pair[2] = {sp[-1], y};
+  Cell x = sp[-1];
+  if (cell_is_int(x) && cell_is_int(y)) {
+    // Two Integers: the exact integer form where it agrees with the double fold.
+    int32_t r, b = cell_int(y);
+    if (in->aux == OP_DIV && b == 0) goto hand_back;
+    if (int_pair(in->aux, cell_int(x), b, &r)) {
+      sp[-1] = int_cell(r);
+      NEXT;
+    }
+  }
+  Cell pair[2] = {x, y};
   if (!arith(in->aux, pair, 2, &sp[-1])) goto hand_back;
   NEXT;
 }
