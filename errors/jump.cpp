@@ -91,14 +91,9 @@ void jump_to(int index, DW code) {
 
 // ---- the protected call ----
 
-static const DepthKeeper* depth_keeper = nullptr;
-
-void set_depth_keeper(const DepthKeeper* keeper) { depth_keeper = keeper; }
-
 // Kept out of line so that the arming frame holds nothing but what survives the jump.
-bool jump_protect(uint8_t kind, void (*fn)(void*), void* arg, DW* code) {
+bool jump_protect(uint8_t kind, void (*fn)(void*), void* arg, DW* code, const DepthKeeper* keeper) {
   void* mark[DEPTH_MARK_WORDS];
-  const DepthKeeper* keeper = depth_keeper;
   if (keeper) keeper->save(mark);
   int fr = jump_push(kind);
   if (JUMP_ARM(fr)) {

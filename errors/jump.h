@@ -56,10 +56,9 @@ struct DepthKeeper {
   void (*save)(void* mark);
   void (*restore)(const void* mark, DW keep);
 };
-constexpr int DEPTH_MARK_WORDS = 8;
-// The evaluator installs its keeper at start-up; without one only the jump depth is restored.
-void set_depth_keeper(const DepthKeeper* keeper);
+constexpr int DEPTH_MARK_WORDS = 8;   // room for a mark, in pointer-sized words
 
 // Runs fn(arg) under a frame of kind. Returns false when fn returned; true when a jump arrived,
-// with its code in *code, the frame popped and every recorded depth as it was at the call.
-bool jump_protect(uint8_t kind, void (*fn)(void*), void* arg, DW* code);
+// with its code in *code, the frame popped and the jump depth, and what keeper records, as they
+// were at the call.
+bool jump_protect(uint8_t kind, void (*fn)(void*), void* arg, DW* code, const DepthKeeper* keeper = nullptr);

@@ -1,9 +1,10 @@
 // Statements and control flow: blocks, if, the loops, switch, break, continue, return, throw,
 // try/catch/finally, and the Error/Exception values.
 //
-// Each handler that pushes a jump frame arms it once (sigsetjmp) and keeps every variable that
-// changes after arming volatile. A receiver restores the jump depth, the scope markers and the
-// local stack it recorded, since a jump crosses frames without clean-up.
+// A loop or switch arms its frame once (sigsetjmp) and keeps it armed across continues; every
+// variable that changes after arming is volatile, and its receiver restores the jump depth, the
+// scope markers and the local stack it recorded (arrival). try runs its block through the
+// protected call, whose depth keeper puts the same depths back in one place.
 #include <cstdio>
 #include <cstring>
 
@@ -390,27 +391,44 @@ DW op_throw(DW, NodeRec* r) {
 // A value that a transfer carries (not one of the three jump codes).
 static inline bool is_value_code(DW k) { return k != JUMP_BREAK && k != JUMP_CONTINUE && k != JUMP_RETURN_VOID; }
 
+// The evaluator's depths at a protected call: the scope markers and the local stack's top. Put
+// back on arrival, a local that held the carried value only gives up its reference.
+struct EvalMark {
+  ScopeMark scope;
+  int top;
+};
+static_assert(sizeof(EvalMark) <= sizeof(void*) * DEPTH_MARK_WORDS);
+static void eval_mark_save(void* mark) { *static_cast<EvalMark*>(mark) = {scope_save(), local_top}; }
+static void eval_mark_restore(const void* mark, DW keep) {
+  const auto* m = static_cast<const EvalMark*>(mark);
+  locals_pop(m->top + 1, keep);
+  scope_restore(m->scope);
+}
+static constexpr DepthKeeper eval_depths = {eval_mark_save, eval_mark_restore};
+
+struct TryBody {
+  DW block;
+  int mark;
+};
+static void run_try_block(void* arg) {
+  auto* b = static_cast<TryBody*>(arg);
+  run_statement(b->block, b->mark);
+}
+
 DW op_try(DW, NodeRec* r) {
   uint32_t n = rec_argc(r);
   DW* a = rec_args(r);
   DW tryBlock = a[0], pair = a[1], fin = n >= 3 ? a[2] : 0;
   int mark = local_top + 1;
-  ScopeMark m = scope_save();
   int t = jump_depth;
-  int fr = jump_push(JF_TRY);
-  if (JUMP_ARM(fr) == 0) {
-    run_statement(tryBlock, mark);
-    jump_depth = t;
+  TryBody body{tryBlock, mark};
+  DW k;
+  if (!jump_protect(JF_TRY, run_try_block, &body, &k, &eval_depths)) {
     if (fin) run_statement(fin, mark);
     return DW_UNDEFINED;
   }
-  DW k = jump_code;
   bool pending = throw_pending;
   throw_pending = false;
-  // A local that held the carried value only gives up its reference.
-  locals_pop(mark, k);
-  jump_depth = t;
-  scope_restore(m);
   if (pending && pair) {
     DW* cp = static_cast<DW*>(area_ptr(pair));
     DW param = cp[0], catchBlock = cp[1];

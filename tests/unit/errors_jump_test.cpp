@@ -89,7 +89,6 @@ void restore_counter(const void* mark, DW keep) {
 const DepthKeeper keeper = {save_counter, restore_counter};
 
 TEST_F(CleanupTest, ProtectedCallPutsTheDepthsBack) {
-  set_depth_keeper(&keeper);
   jump_depth = 0;
   jump_push(JF_TRY);
   counter = 5;
@@ -99,17 +98,16 @@ TEST_F(CleanupTest, ProtectedCallPutsTheDepthsBack) {
     jump_push(JF_LOOP);
     jump_push(JF_FUNCTION);
     jump_to(1, 42);
-  }, nullptr, &code);
+  }, nullptr, &code, &keeper);
   EXPECT_TRUE(jumped);
   EXPECT_EQ(code, 42u);
   EXPECT_EQ(kept, 42u);
   EXPECT_EQ(counter, 5);
   EXPECT_EQ(jump_depth, 1);
-  jumped = jump_protect(JF_TRY, [](void*) { counter = 6; }, nullptr, &code);
+  jumped = jump_protect(JF_TRY, [](void*) { counter = 6; }, nullptr, &code, &keeper);
   EXPECT_FALSE(jumped);
   EXPECT_EQ(counter, 6);
   EXPECT_EQ(jump_depth, 1);
-  set_depth_keeper(nullptr);
 }
 
 }  // namespace
