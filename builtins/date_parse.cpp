@@ -174,7 +174,7 @@ bool parse_words(Scan& s, DateFields* f, int* shift, bool* zoned) {
     int c = s.peek();
     if (c == '+' || c == '-') {
       s.p++;
-      int h, m;
+      int h = 0, m = 0;
       if (digit_run(s) <= 2 && s.at(digit_run(s)) == ':') {
         if (!read_small(s, &h)) return false;
         s.p++;

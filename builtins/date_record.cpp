@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "builtins/date.h"
-#include "driver/errors.h"
+#include "errors/raise.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "db/aggregate.h"
 #include "db/odbc_internal.h"
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "eval/plugins.h"
 
 [[noreturn]] static void bad_column() { raise_eval_error(6375, "sql_aggregate関数Column Indexが正しくありません"); }
@@ -117,7 +117,7 @@ static void read_group_order(agg_state* s, DW order) {
 }
 
 DW op_sql_aggregate(DW, NodeRec* r) {
-  sql_call* c = sql_call_begin(FRAME_ADDRESS());
+  sql_call* c = sql_call_begin();
   sql_prepare(c, r, true, nullptr, nullptr);
   if (c->st->numbered_count > 0) raise_eval_error(6400, "sql_aggregate関数のSQL不正(BIND)");
   // Strings are bound as characters in place, never widened.

@@ -7,7 +7,7 @@
 
 #include "db/aggregate.h"
 #include "db/odbc_internal.h"
-#include "driver/errors.h"
+#include "errors/raise.h"
 
 void aggregate_init_value(agg_value* v, uint8_t op) {
   v->cell.type = CELL_INT;

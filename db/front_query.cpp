@@ -1,15 +1,15 @@
 // selectToFront and selectHashToFront: a query's result streamed as one Z or Y record.
 #include "db/odbc_internal.h"
 #include "db/sql_internal.h"
-#include "driver/errors.h"
-#include "driver/protocol.h"
+#include "errors/raise.h"
+#include "response/stream.h"
 #include "eval/plugins.h"
 
 // Gathers the rows (and, for Y, the column names) as front-end fields, then writes the record
 // whole: its header carries the row count, so nothing of it is written before the last row.
 static DW query_record(NodeRec* r, char letter, int mode, int short_code) {
   if (rec_argc(r) < 3) raise_eval_error(short_code, "引数の個数不正");
-  sql_call* c = sql_call_begin(FRAME_ADDRESS());
+  sql_call* c = sql_call_begin();
   char name[1024];
   size_t name_len = 0;
   sql_prepare(c, r, true, name, &name_len);

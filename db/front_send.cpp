@@ -5,8 +5,8 @@
 #include "builtins/date.h"
 #include "db/odbc_internal.h"
 #include "db/sql_internal.h"
-#include "driver/errors.h"
-#include "driver/protocol.h"
+#include "errors/raise.h"
+#include "response/stream.h"
 #include "eval/plugins.h"
 
 // Numbers the nested arrays and objects of the run, in the order they are met.
@@ -132,7 +132,7 @@ static void write_s_record(sql_call* c, const char* name_field, size_t name_len,
 }
 
 DW op_send_to_front(DW, NodeRec* r) {
-  sql_call* c = sql_call_begin(FRAME_ADDRESS());
+  sql_call* c = sql_call_begin();
   DW* args = rec_args(r);
   char* field;
   size_t field_len;
@@ -170,7 +170,7 @@ DW op_send_to_front(DW, NodeRec* r) {
 
 DW op_alert_to_front(DW, NodeRec* r) {
   static constexpr char NAME[] = "219XYZBCA_ALERT_ABCZYX";
-  sql_call* c = sql_call_begin(FRAME_ADDRESS());
+  sql_call* c = sql_call_begin();
   DW v = call_hold(c, eval_arg(rec_args(r)[0]));
   front_text* t = call_text_push(c);
   if (v == DW_UNDEFINED) {

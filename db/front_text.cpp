@@ -10,8 +10,8 @@
 #include <cstring>
 
 #include "db/odbc_internal.h"
-#include "driver/errors.h"
-#include "driver/protocol.h"
+#include "errors/raise.h"
+#include "response/stream.h"
 
 void front_text_init(front_text* t) {
   t->used = 0;

@@ -4,7 +4,7 @@
 
 #include "db/odbc.h"
 #include "db/odbc_internal.h"
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "frontend/textconv.h"
 
 constexpr size_t SCRATCH_SIZE = 16384;

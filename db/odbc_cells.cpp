@@ -28,7 +28,7 @@ static void integer_cell(odbc_cell* cell, const char* text) {
 
 void odbc_select_cells(db_connection* conn, sql_statement* st, bind_value_list* values,
                        cell_consumer* consumer) {
-  odbc_frame* f = frame_begin(FRAME_ADDRESS());
+  odbc_frame* f = frame_begin();
   SQLLEN param_ind[SQL_MAX_MARKERS];
   SQLSMALLINT ncols;
   SQLHSTMT stmt = query_open(f, conn, st, values, param_ind, &ncols);

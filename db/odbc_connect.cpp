@@ -5,7 +5,7 @@
 
 #include "db/odbc.h"
 #include "db/odbc_internal.h"
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "frontend/textconv.h"
 #include "platform/platform.h"
 
@@ -71,9 +71,11 @@ static std::string_view key_value(std::string_view cs, std::string_view name, bo
 constexpr uint8_t KIND_POSTGRESQL = 4, KIND_SQLITE = 5;
 static bool holds_own_transaction(const db_connection* conn) { return conn->kind == KIND_SQLITE; }
 
-// Driver options that make a large result arrive row by row instead of whole, added to the
-// connection string unless it names the key itself: the SQLite driver's StepAPI (see above),
-// and psqlODBC's cursor fetching (without it a million-row result is held whole: 240 MB).
+// Driver options added to the connection string unless it names the key itself: the SQLite
+// driver's StepAPI (see above) and psqlODBC's cursor fetching make a large result arrive row by
+// row instead of whole (without it a million-row result is held whole: 240 MB); psqlODBC's
+// CommLog and Debug off keep a connection from writing log files (a DSN may turn them on, and
+// each process writes files of its own: one per request).
 struct StreamOption {
   uint8_t kind;
   std::string_view key, text;
@@ -81,8 +83,20 @@ struct StreamOption {
 constexpr StreamOption STREAM_OPTIONS[] = {
     {KIND_SQLITE, "StepAPI", ";StepAPI=1"},
     {KIND_POSTGRESQL, "UseDeclareFetch", ";UseDeclareFetch=1;Fetch=1000"},
+    {KIND_POSTGRESQL, "CommLog", ";CommLog=0"},
+    {KIND_POSTGRESQL, "Debug", ";Debug=0"},
 };
-constexpr size_t STREAM_OPTION_ROOM = 32;
+// Room for all the options of any one kind.
+constexpr size_t STREAM_OPTION_ROOM = [] {
+  size_t most = 0;
+  for (const StreamOption& k : STREAM_OPTIONS) {
+    size_t sum = 0;
+    for (const StreamOption& o : STREAM_OPTIONS)
+      if (o.kind == k.kind) sum += o.text.size();
+    if (sum > most) most = sum;
+  }
+  return most;
+}();
 
 // Runs one transaction statement (ASCII) on its own statement handle. On failure the
 // diagnostics are left in odbc_diag_text under message; returns whether it succeeded.
@@ -164,7 +178,6 @@ void odbc_connect(db_connection* conn, std::string_view library, std::string_vie
     raise_eval_error(1600, "DBパラメータの長さ不正");
   int wide_len = MultiToWide(conn_string.data(), static_cast<int>(conn_string.size()), reinterpret_cast<uint16_t*>(wide), 2047);
   for (const StreamOption& o : STREAM_OPTIONS) {
-    static_assert(sizeof ";UseDeclareFetch=1;Fetch=1000" <= STREAM_OPTION_ROOM);
     bool given = false;
     key_value(conn_string, o.key, &given);
     if (o.kind == conn->kind && !given)

@@ -5,7 +5,7 @@
 
 #include "db/odbc.h"
 #include "db/odbc_internal.h"
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "frontend/textconv.h"
 
 void* odbc_slots[ODBC_ENTRY_COUNT];

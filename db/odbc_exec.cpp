@@ -18,7 +18,7 @@ static int64_t run_and_count(odbc_frame* f, SQLHSTMT stmt, SQLRETURN rc, int exe
 }
 
 int64_t odbc_execute_direct(db_connection* conn, sql_statement* st) {
-  odbc_frame* f = frame_begin(FRAME_ADDRESS());
+  odbc_frame* f = frame_begin();
   SQLHSTMT stmt = stmt_alloc(f, conn, 3685);
   int64_t rows = run_and_count(f, stmt, ODBC_CALL(SQLExecDirectW)(stmt, sql_statement_text(st), SQL_NTS),
                                3690, "SQLExecDirectW Failed", 3697);
@@ -27,7 +27,7 @@ int64_t odbc_execute_direct(db_connection* conn, sql_statement* st) {
 }
 
 int64_t odbc_execute_prepared(db_connection* conn, sql_statement* st, bind_value_list* values) {
-  odbc_frame* f = frame_begin(FRAME_ADDRESS());
+  odbc_frame* f = frame_begin();
   SQLHSTMT stmt = stmt_alloc(f, conn, 3705);
   stmt_prepare(f, stmt, st, 3710);
   stmt_check_params(f, stmt, st, 3720);
@@ -43,7 +43,7 @@ int64_t odbc_execute_prepared(db_connection* conn, sql_statement* st, bind_value
 
 int64_t odbc_execute_batch(db_connection* conn, sql_statement* st, bind_value_list* variables,
                            bind_value_list* numbered, int passes) {
-  odbc_frame* f = frame_begin(FRAME_ADDRESS());
+  odbc_frame* f = frame_begin();
   SQLHSTMT stmt = stmt_alloc(f, conn, 3740);
   stmt_prepare(f, stmt, st, 3745);
   stmt_check_params(f, stmt, st, 3755);

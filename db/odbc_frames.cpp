@@ -4,7 +4,8 @@
 
 #include "db/odbc.h"
 #include "db/odbc_internal.h"
-#include "driver/errors.h"
+#include "errors/jump.h"
+#include "errors/raise.h"
 
 constexpr int MAX_FRAMES = 256;
 struct frame_slot {
@@ -14,6 +15,8 @@ struct frame_slot {
 static frame_slot frames[MAX_FRAMES];
 static int frames_touched;   // slots 0 .. frames_touched-1 have been used; the rest were never touched
 static uint64_t frame_seq;
+static int frames_live;      // frames in use
+static int first_cleanup;    // clean-up position of the first frame in use
 
 static frame_slot* slot_of(odbc_frame* f) { return reinterpret_cast<frame_slot*>(f); }
 
@@ -29,44 +32,45 @@ static void release(frame_slot* s) {
     std::free(f->spill);
   }
   std::memset(s, 0, sizeof *s);
+  frames_live--;
 }
 
-odbc_frame* frame_begin(uintptr_t stack) {
-  // A frame at the same or a deeper stack position, or begun under a jump frame that no longer
-  // exists, belongs to an operation that a jump has left: nothing can use it any more.
+// Registered as the frame's clean-up: a jump that leaves the operation releases it.
+static void release_abandoned(void* slot) {
+  auto* s = static_cast<frame_slot*>(slot);
+  if (s->seq) release(s);
+}
+
+odbc_frame* frame_begin() {
   frame_slot* free_slot = nullptr;
-  for (int i = 0; i < frames_touched; i++) {
-    frame_slot& s = frames[i];
-    if (s.seq && (s.f.stack <= stack || s.f.jump_depth > jump_depth)) release(&s);
-    if (!s.seq && !free_slot) free_slot = &s;
-  }
+  for (int i = 0; i < frames_touched && !free_slot; i++)
+    if (!frames[i].seq) free_slot = &frames[i];
   if (!free_slot) {
     if (frames_touched == MAX_FRAMES) raise_eval_error(1400, "メモリ領域を取得できません");
     free_slot = &frames[frames_touched++];
   }
+  int at = cleanup_push(release_abandoned, free_slot);
+  // Frames nest: the first of those in use began when none was.
+  if (!frames_live) first_cleanup = at;
+  frames_live++;
   free_slot->seq = ++frame_seq;
-  free_slot->f.stack = stack;
-  free_slot->f.jump_depth = jump_depth;
+  free_slot->f.cleanup_at = at;
   return &free_slot->f;
 }
 
 void frame_end(odbc_frame* f) {
-  uint64_t from = slot_of(f)->seq;
-  if (!from) return;
-  for (int i = 0; i < frames_touched; i++)
-    if (frames[i].seq >= from) release(&frames[i]);
+  if (!slot_of(f)->seq) return;
+  // Whatever registered after f ran inside its operation, which is over.
+  cleanup_run_from(f->cleanup_at);
 }
 
 void frame_release_all() {
+  if (frames_live) cleanup_run_from(first_cleanup);
   for (int i = 0; i < frames_touched; i++)
     if (frames[i].seq) release(&frames[i]);
 }
 
-int frames_in_use() {
-  int n = 0;
-  for (int i = 0; i < frames_touched; i++) n += frames[i].seq != 0;
-  return n;
-}
+int frames_in_use() { return frames_live; }
 
 void frame_forget_connection(SQLHDBC dbc) {
   for (int i = 0; i < frames_touched; i++)

@@ -11,10 +11,9 @@ void* db_realloc(void* p, size_t size);
 // ---- per-call resources ----
 // Every statement operation owns a frame holding what it allocated: its statement handle,
 // its private parameter scratch, its row buffer and the buffers of values longer than their
-// slot. A frame is released when the operation ends, before the layer raises an error, and,
-// when a jump left it behind (an error raised by a row callback), as soon as it is certainly
-// no longer in use: by the end of an operation that began after it, by a later operation at the
-// same or a deeper stack position, or by the close-all at the end of the run.
+// slot. A frame is released when the operation ends, before the layer raises an error, by the
+// jump that leaves it (an error raised by a row callback: the frame is a clean-up of the jump
+// stack), or by the close-all at the end of the run.
 struct spill_buf {
   char* p;
   size_t cap;
@@ -22,8 +21,7 @@ struct spill_buf {
 struct odbc_frame {
   SQLHSTMT stmt;
   SQLHDBC dbc;          // connection of stmt
-  uintptr_t stack;      // frame address of the operation
-  int jump_depth;       // jump stack depth when it began
+  int cleanup_at;       // its clean-up's position on the jump stack's list
   char* scratch;        // private parameter scratch
   char* row;            // allocated row buffer
   void* columns;        // allocated column records (cell query)
@@ -31,7 +29,7 @@ struct odbc_frame {
   spill_buf* spill;     // per column, allocated on first use
   int spill_count;
 };
-odbc_frame* frame_begin(uintptr_t stack);
+odbc_frame* frame_begin();
 void frame_end(odbc_frame* f);               // releases f and every frame above it
 void frame_release_all();
 int frames_in_use();
@@ -45,7 +43,6 @@ void odbc_diag_build(const char* message, SQLSMALLINT handle_type, SQLHANDLE han
 // odbc_fail_check that releases frame f before raising.
 void odbc_check(odbc_frame* f, int code, const char* message, SQLSMALLINT handle_type,
                 SQLHANDLE handle);
-#define FRAME_ADDRESS() reinterpret_cast<uintptr_t>(__builtin_frame_address(0))
 
 // ---- text ----
 // Process-wide conversion buffer of at least size bytes (its contents are not kept).

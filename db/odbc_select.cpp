@@ -68,7 +68,7 @@ static void append_field(front_text* rows, const column_layout& c, const char* d
 
 int odbc_select(db_connection* conn, sql_statement* st, int mode, bind_value_list* values,
                 row_sink* sink, select_output* out) {
-  odbc_frame* f = frame_begin(FRAME_ADDRESS());
+  odbc_frame* f = frame_begin();
   SQLLEN param_ind[SQL_MAX_MARKERS];
   SQLSMALLINT ncols;
   SQLHSTMT stmt = query_open(f, conn, st, values, param_ind, &ncols);

@@ -1,14 +1,15 @@
-// Per-call records of the SQL functions: what each call owns, and its release after a jump.
+// Per-call records of the SQL functions: what each call owns, released when the call ends or by
+// the jump that leaves it.
 #include <cstdlib>
 #include <cstring>
 
 #include "db/odbc_internal.h"
 #include "db/sql_internal.h"
-#include "driver/errors.h"
+#include "errors/jump.h"
+#include "errors/raise.h"
 
-static sql_call** calls;      // registered calls, in order of beginning
-static int call_count, call_cap;
-static uint64_t call_seq;
+static int calls_live;       // calls begun and not yet released
+static int first_cleanup;    // clean-up position of the first call in use
 
 static void release(sql_call* c) {
   for (int i = 0; i < c->held_count; i++) dw_release(c->held[i]);
@@ -27,52 +28,32 @@ static void release(sql_call* c) {
   std::free(c->texts);
   if (c->extra && c->extra_free) c->extra_free(c->extra);
   std::free(c);
+  calls_live--;
 }
 
-// Releases the calls from position k on (they are the latest).
-static void release_from(int k) {
-  // Latest first: a later call may hold values that an earlier one made.
-  while (call_count > k) release(calls[--call_count]);
-}
+// Registered as the call's clean-up: a jump that leaves the call releases it.
+static void release_abandoned(void* call) { release(static_cast<sql_call*>(call)); }
 
-sql_call* sql_call_begin(uintptr_t stack) {
-  // A call at the same or a deeper frame, or begun under a jump frame that no longer exists,
-  // was left by a jump: nothing can use it any more. Calls still running are at shallower
-  // frames (their handlers called this one through script code).
-  for (int i = 0; i < call_count; i++) {
-    if (calls[i]->stack <= stack || calls[i]->jump_depth > jump_depth) {
-      release_from(i);
-      break;
-    }
-  }
-  if (call_count == call_cap) {
-    int n = call_cap ? call_cap * 2 : 32;
-    calls = static_cast<sql_call**>(db_realloc(calls, sizeof(sql_call*) * n));
-    call_cap = n;
-  }
+sql_call* sql_call_begin() {
   auto* c = static_cast<sql_call*>(db_alloc(sizeof(sql_call)));
   std::memset(c, 0, sizeof *c);
   bind_list_init(&c->vars, false);
   bind_list_init(&c->nums, false);
-  c->stack = stack;
-  c->jump_depth = jump_depth;
-  c->seq = ++call_seq;
-  calls[call_count++] = c;
+  c->cleanup_at = cleanup_push(release_abandoned, c);
+  // Calls nest: the first of those in use began when none was.
+  if (!calls_live) first_cleanup = c->cleanup_at;
+  calls_live++;
   return c;
 }
 
-void sql_call_end(sql_call* c) {
-  for (int i = call_count - 1; i >= 0; i--) {
-    if (calls[i] == c) {
-      release_from(i);
-      return;
-    }
-  }
+// Whatever registered after c ran inside it, and is over.
+void sql_call_end(sql_call* c) { cleanup_run_from(c->cleanup_at); }
+
+void sql_calls_release_all() {
+  if (calls_live) cleanup_run_from(first_cleanup);
 }
 
-void sql_calls_release_all() { release_from(0); }
-
-int sql_calls_in_use() { return call_count; }
+int sql_calls_in_use() { return calls_live; }
 
 void call_list_add(sql_call* c, DW v, uint32_t first, uint32_t grow) {
   if (c->list_count == c->list_cap) {

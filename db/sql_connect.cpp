@@ -5,11 +5,11 @@
 
 #include "db/odbc_internal.h"
 #include "db/sql_internal.h"
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "eval/plugins.h"
 
 DW op_open_db(DW, NodeRec* r) {
-  sql_call* c = sql_call_begin(FRAME_ADDRESS());
+  sql_call* c = sql_call_begin();
   DW* args = rec_args(r);
   DW v[3];
   for (int i = 0; i < 3; i++) {
@@ -34,7 +34,7 @@ DW op_open_db(DW, NodeRec* r) {
 }
 
 DW op_close_db(DW, NodeRec* r) {
-  sql_call* c = sql_call_begin(FRAME_ADDRESS());
+  sql_call* c = sql_call_begin();
   DW* args = rec_args(r);
   DW conn = call_hold(c, eval_arg(args[0]));
   if (dw_type(conn) != T_CONN) raise_eval_error(1365, "データベース切断の引数不正");

@@ -1,7 +1,7 @@
 // execute: statements without a result, direct, prepared, or once per row of a values array.
 #include "db/odbc_internal.h"
 #include "db/sql_internal.h"
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "eval/plugins.h"
 
 static DW* array_elems(DW a, uint32_t* n) {
@@ -26,7 +26,7 @@ static void append_row(sql_call* c, DW row) {
 }
 
 DW op_execute(DW, NodeRec* r) {
-  sql_call* c = sql_call_begin(FRAME_ADDRESS());
+  sql_call* c = sql_call_begin();
   sql_prepare(c, r, false, nullptr, nullptr);
   sql_bind_variables(c->st, &c->vars);
   int64_t rows;

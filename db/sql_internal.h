@@ -37,15 +37,11 @@ struct sql_call {
   int text_count, text_cap;
   void* extra;                   // the caller's own state, freed with extra_free
   void (*extra_free)(void* extra);
-  // Registry.
-  uintptr_t stack;
-  int jump_depth;
-  uint64_t seq;
+  int cleanup_at;                // its clean-up's position on the jump stack's list
 };
 
-// Begins a call at the handler's frame address (FRAME_ADDRESS()), releasing calls that a jump
-// left behind.
-sql_call* sql_call_begin(uintptr_t stack);
+// Begins a call; a jump that leaves it releases it.
+sql_call* sql_call_begin();
 // Ends a call normally: releases it and every call begun after it.
 void sql_call_end(sql_call* c);
 // Releases every call still registered (end of a test).

@@ -5,7 +5,7 @@
 
 #include "db/odbc_internal.h"
 #include "db/sql_internal.h"
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "eval/plugins.h"
 
 static void prepare_query(sql_call* c, NodeRec* r) {
@@ -73,7 +73,7 @@ static int add_pair(row_sink* sink, int, select_output* out) {
 }
 
 DW op_record_hash(DW, NodeRec* r) {
-  sql_call* c = sql_call_begin(FRAME_ADDRESS());
+  sql_call* c = sql_call_begin();
   prepare_query(c, r);
   auto* k = static_cast<key_places*>(db_alloc(sizeof(key_places)));
   k->cap = 1024;
@@ -164,7 +164,7 @@ static int map_row(row_sink* sink, int, select_output* out) {
 }
 
 DW op_record_map(DW, NodeRec* r) {
-  sql_call* c = sql_call_begin(FRAME_ADDRESS());
+  sql_call* c = sql_call_begin();
   prepare_query(c, r);
   DW text = call_hold(c, eval_arg(rec_args(r)[2]));
   if (dw_type(text) != T_STRING) raise_eval_error(1295, "record_map関数の引数不正");

@@ -4,7 +4,7 @@
 
 #include "db/odbc_internal.h"
 #include "db/sql_internal.h"
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "eval/plugins.h"
 
 constexpr uint32_t ROWS_FIRST = 1024, ROWS_GROW = 4096;
@@ -47,7 +47,7 @@ static int add_row(row_sink* sink, int, select_output* out) {
 }
 
 DW op_select(DW, NodeRec* r) {
-  sql_call* c = sql_call_begin(FRAME_ADDRESS());
+  sql_call* c = sql_call_begin();
   prepare_query(c, r);
   select_output out{};
   run_rows(c, SELECT_ROWS, add_row, nullptr, &out);
@@ -59,7 +59,7 @@ DW op_select(DW, NodeRec* r) {
 static int skip_row(row_sink*, int, select_output*) { return 0; }
 
 DW op_select_exists(DW, NodeRec* r) {
-  sql_call* c = sql_call_begin(FRAME_ADDRESS());
+  sql_call* c = sql_call_begin();
   prepare_query(c, r);
   select_output out{};
   int n = run_rows(c, SELECT_ROWS, skip_row, nullptr, &out);
@@ -111,7 +111,7 @@ static int add_hash_row(row_sink* sink, int row, select_output* out) {
 static void free_plain(void* p) { std::free(p); }
 
 DW op_select_hash(DW, NodeRec* r) {
-  sql_call* c = sql_call_begin(FRAME_ADDRESS());
+  sql_call* c = sql_call_begin();
   prepare_query(c, r);
   auto* h = static_cast<hash_columns*>(db_alloc(sizeof(hash_columns)));
   c->extra = h;
@@ -147,7 +147,7 @@ static void release_targets(void* p) {
 }
 
 DW op_select_into(DW, NodeRec* r) {
-  sql_call* c = sql_call_begin(FRAME_ADDRESS());
+  sql_call* c = sql_call_begin();
   sql_prepare(c, r, true, nullptr, nullptr);
   if (c->st->numbered_count > 0) raise_eval_error(1275, "バインド不正");
   uint32_t argc = rec_argc(r);

@@ -7,8 +7,8 @@
 
 #include "db/odbc_internal.h"
 #include "db/sql_internal.h"
-#include "driver/errors.h"
-#include "driver/protocol.h"
+#include "errors/raise.h"
+#include "response/stream.h"
 #include "frontend/textconv.h"
 
 int db_kind_index(const char* name, size_t len) {

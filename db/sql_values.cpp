@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "db/sql_internal.h"
-#include "driver/protocol.h"
+#include "response/stream.h"
 
 size_t sql_float_text(double d, char* buf, size_t size) {
   int n = std::snprintf(buf, size, "%.10f", d);

@@ -12,6 +12,7 @@
 
 #include "driver/debughooks.h"
 #include "driver/errors.h"
+#include "driver/loader.h"
 #include "driver/moddigest.h"
 #include "frontend/tree.h"
 #include "platform/platform.h"
@@ -373,6 +374,7 @@ void apply_config_line(char* line) {
     var_add(raw, std::strlen(raw));
   } else if (std::strcmp(key, "INCLUDE") == 0) {
     char* name = trim(raw);
+    if (std::strlen(name) > MODULE_NAME_MAX) fatal_stop(MSG_FORMAT);  // refused, never cut
     if (module_last + 1 >= MODULE_LIMIT) fatal_stop(MSG_TOO_MANY_MODULES);
     module_add(name, std::strlen(name));
   } else if (std::strcmp(key, "CLIENT") == 0) {

@@ -263,7 +263,7 @@ DW read_keyed_key(Cursor* c) {
 void define_container(Cursor* c) {
   if (c->p >= c->end) bad_length(1560);
   char kind = *c->p++;
-  uint32_t n = static_cast<uint32_t>(read_number_field(c));
+  uint64_t count = read_number_field(c);
   Text nameText = read_text_field(c);
   bool global = kind == 'A' || kind == 'H' || kind == 'I';
   uint32_t number = 0;
@@ -278,10 +278,16 @@ void define_container(Cursor* c) {
     if (!ok || number == 0) raise_eval_error(1705, "Object名不正");
     if (temp_count >= TEMP_MAX) raise_eval_error(1710, "Objectバッファーのオーバーフロー");
   }
-  if (n > 0xFFFF - 10 && !(kind == 'a' || kind == 'A' || kind == 'i' || kind == 'I'))
-    bad_length(1565);
+  bool isArray = kind == 'a' || kind == 'A', isKeyed = kind == 'i' || kind == 'I';
+  if (count > 0xFFFF - 10 && !isArray && !isKeyed) bad_length(1565);
+  // The smallest element is one byte per field (a prefix with no digits, "N" or "0"): a value,
+  // or a pair of two fields. A count that the rest of the block cannot hold fails as reading its
+  // elements would, before anything is allocated.
+  uint64_t minElement = isArray ? 1 : 2;
+  if (count > static_cast<uint64_t>(c->end - c->p) / minElement) bad_length(isArray || isKeyed ? 1560 : 1520);
+  uint32_t n = static_cast<uint32_t>(count);
   DW container;
-  if (kind == 'a' || kind == 'A') {
+  if (isArray) {
     container = make_array(nullptr, 0, false);
     ArrRec* r = reinterpret_cast<ArrRec*>(dw_rec(container));
     void* p;
@@ -293,7 +299,7 @@ void define_container(Cursor* c) {
       static_cast<DW*>(area_ptr(r->elems))[i] = v;
       r->count = i + 1;
     }
-  } else if (kind == 'i' || kind == 'I') {
+  } else if (isKeyed) {
     DW h;
     KeyedRec* r = reinterpret_cast<KeyedRec*>(dw_new(T_KEYED, &h, 0));
     void* p;
@@ -336,11 +342,16 @@ void define_container(Cursor* c) {
 void add_request_module(const char* name, size_t len) {
   if (module_last + 1 >= MODULE_LIMIT)
     raise_eval_error(1735, "モジュール(.js、.jo)が多すぎます。125ファイル以下にしてください。");
-  char path[4096];
-  if (len >= sizeof path) len = sizeof path - 1;
-  for (size_t i = 0; i < len; i++) path[i] = name[i] == '\\' ? '/' : name[i];
-  path[len] = 0;
-  check_module_kind(module_add(path, len));
+  // A name longer than MODULE_NAME_MAX is refused below, never cut.
+  char path[MODULE_NAME_MAX + 2];
+  size_t n = len < sizeof path ? len : sizeof path - 1;
+  for (size_t i = 0; i < n; i++) path[i] = name[i] == '\\' ? '/' : name[i];
+  path[n] = 0;
+  bool confined = module_name_confined({path, n});
+  // A refused name is listed cut short, so that the error texts naming it stay short too.
+  int index = module_add(path, confined || n < 255 ? n : 255);
+  if (!confined) raise_parse_error(1170, "モジュール名不正 '%s'", module_name(index));
+  check_module_kind(index);
 }
 
 void read_call_text(Cursor* c, int code) {
@@ -354,8 +365,23 @@ void read_call_text(Cursor* c, int code) {
   }
 }
 
+// A plain file name: letters, digits, "-", "_" and ".", not starting with "." (so neither a
+// path nor a hidden file nor "." or "..").
+bool is_plain_file_name(const Text& t) {
+  if (t.len == 0 || t.text[0] == '.') return false;
+  for (size_t i = 0; i < t.len; i++) {
+    char ch = t.text[i];
+    bool ok = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') ||
+              ch == '-' || ch == '_' || ch == '.';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// The journal's file name is replaced within its directory; any other name is ignored, as the
+// command is when no journal path is configured.
 void replace_journal_name(const Text& t) {
-  if (!journal_path[0]) return;
+  if (!journal_path[0] || !is_plain_file_name(t)) return;
   char* slash = std::strrchr(journal_path, '/');
   if (!slash) return;
   size_t dirLen = static_cast<size_t>(slash - journal_path) + 1;

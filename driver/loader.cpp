@@ -28,23 +28,48 @@ void check_module_kind(int index) {
     raise_parse_error(1175, "モジュール名不正 '%.*s'", 255, name);
 }
 
-void module_path(int index, char* out, size_t cap) {
-  const char* name = module_name(index);
-  if (cmdline_mode || module_dir[0] == 0) {
-    std::snprintf(out, cap, "%s", name);
-    return;
-  }
+// The separator put between the module directory and a name ("" when there is none to add).
+static const char* module_dir_separator() {
   size_t n = std::strlen(module_dir);
-  const char* sep = n > 0 && module_dir[n - 1] == '/' ? "" : "/";
-  std::snprintf(out, cap, "%s%s%s", module_dir, sep, name);
+  return n == 0 || module_dir[n - 1] == '/' ? "" : "/";
+}
+
+bool module_name_confined(std::string_view name) {
+  if (name.empty() || name.front() == '/' || name.front() == '\\') return false;
+  if (name.find('\0') != std::string_view::npos) return false;
+  size_t room = MODULE_PATH_MAX - 1 - std::strlen(module_dir) - std::strlen(module_dir_separator());
+  if (name.size() > MODULE_NAME_MAX || name.size() > room) return false;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find_first_of("/\\", start);
+    if (end == std::string_view::npos) end = name.size();
+    if (name.substr(start, end - start) == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+// The file path of a module; false when it does not fit (it is never cut).
+static bool module_path(int index, char* out, size_t cap) {
+  const char* name = module_name(index);
+  int n = cmdline_mode || module_dir[0] == 0
+              ? std::snprintf(out, cap, "%s", name)
+              : std::snprintf(out, cap, "%s%s%s", module_dir, module_dir_separator(), name);
+  return n >= 0 && static_cast<size_t>(n) < cap;
 }
 
 void load_modules() {
   if (modules_loaded) return;
   modules_loaded = true;
   for (int i = 0; i <= module_last; i++) {
-    char path[4096];
-    module_path(i, path, sizeof path);
+    char path[MODULE_PATH_MAX];
+    const char* name = module_name(i);
+    // Outside command-line mode every name stays inside the module directory.
+    if (!module_path(i, path, sizeof path) || (!cmdline_mode && !module_name_confined(name))) {
+      parse_module = i;
+      parse_line = 0;
+      raise_parse_error(1170, "モジュール名不正 '%.*s'", 255, name);
+    }
     if (module_compiled[i]) {
       parse_module = i;
       parse_line = 0;

@@ -69,7 +69,7 @@ static int by_path(const void* a, const void* b) {
 char* module_dir_listing(const char* dir, size_t* len) {
   DigestList list{nullptr, 0, 0, false};
   dir_walk(dir, collect, &list);
-  std::qsort(list.items, list.count, sizeof(DigestEntry), by_path);
+  if (list.count > 1) std::qsort(list.items, list.count, sizeof(DigestEntry), by_path);  // no items: no array at all
   size_t total = 1;
   for (size_t i = 0; i < list.count; i++)
     total += std::strlen(list.items[i].path) + std::strlen(list.items[i].time) + std::strlen(list.items[i].size) + 3;

@@ -45,11 +45,9 @@ void read_cgi_body() {
     body_buf = static_cast<char*>(std::malloc(want + 512));
     if (!body_buf) fatal_stop("受信データの長さ不正(CONTENT_LENGTH)");
   }
+  // Bounded by bytes, not by reads: a pipe may hand a large body over in any number of pieces.
   size_t got = 0;
-  int reads = 0;
   while (got < want) {
-    if (reads == BODY_READ_LIMIT) fatal_stop("受信データの長さ不正(CONTENT_LENGTH)");
-    reads++;
     ssize_t n = body_read(0, body_buf + got, want - got);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;  // the input ended early: the body is what arrived
@@ -105,6 +103,35 @@ static DW parse_call(char* text, bool cmdline) {
   return call;
 }
 
+// What a handler of the outermost frame is called with.
+struct Handling {
+  void (*handler)(DW code);
+  DW code;
+};
+static void call_handler(void* h) {
+  auto* x = static_cast<Handling*>(h);
+  x->handler(x->code);
+}
+
+// Runs fn under frame 0 of the jump stack. What reaches it goes to handler, and again when the
+// handler's own record raises (1585): that error is reported in place of the first.
+static void run_outermost(void (*fn)(void*), void* arg, void (*handler)(DW code)) {
+  jump_depth = 0;
+  Handling h{handler, 0};
+  if (!jump_protect(JF_TRY, fn, arg, &h.code)) return;
+  do {
+    running = false;
+  } while (jump_protect(JF_TRY, call_handler, &h, &h.code));
+}
+
+// The top function's call; its completion record is written under the same frame.
+static void run_call(void* call) {
+  running = true;
+  eval_run_call(*static_cast<DW*>(call));
+  running = false;
+  write_completion_record();
+}
+
 // The request itself: the commands, authentication, loading, top-level code and the top function.
 static void run_request(bool cgi) {
   run_request_commands();
@@ -129,18 +156,7 @@ static void run_request(bool cgi) {
   run_top_level();
   DW call = parse_call(call_text, false);
   // Errors of the top function go to the run handler.
-  jump_depth = 0;
-  int fr = jump_push(JF_TRY);
-  if (JUMP_ARM(fr)) {
-    jump_depth = fr + 1;
-    running = false;
-    handle_run(jump_code);
-    return;
-  }
-  running = true;
-  eval_run_call(call);
-  running = false;
-  write_completion_record();
+  run_outermost(run_call, &call, handle_run);
 }
 
 // End of a CGI or argument-mode run. The journal is written before standard output is closed,
@@ -154,29 +170,48 @@ static int run_tail() {
   return 0;
 }
 
+static void run_command_line_call(void*) {
+  if (module_last < 0) return;
+  modules_from_files = true;
+  load_modules();
+  run_top_level();
+  static char text[TOP_FUNCTION_MAX + 1];
+  std::snprintf(text, sizeof text, "%.*s", top_function_len, top_function);
+  DW call = parse_call(text, true);
+  running = true;
+  eval_run_call(call);
+  running = false;
+}
+
 static int run_command_line() {
-  jump_depth = 0;
-  int fr = jump_push(JF_TRY);
-  if (JUMP_ARM(fr)) {
-    jump_depth = fr + 1;
-    running = false;
-    handle_command_line(jump_code);
-  } else if (module_last >= 0) {
-    modules_from_files = true;
-    load_modules();
-    run_top_level();
-    static char text[TOP_FUNCTION_MAX + 1];
-    std::snprintf(text, sizeof text, "%.*s", top_function_len, top_function);
-    DW call = parse_call(text, true);
-    running = true;
-    eval_run_call(call);
-    running = false;
-  }
+  run_outermost(run_command_line_call, nullptr, handle_command_line);
   if (journal_path[0]) journal_write();
   out_flush();
   odbc_disconnect_all();
   debug_close();
   return 0;
+}
+
+// Reads the request (the CGI body, or the argument as the body) and runs it.
+struct Intake {
+  bool cgi;
+  char** argv;
+};
+static void run_intake(void* arg) {
+  auto* in = static_cast<Intake*>(arg);
+  if (in->cgi) {
+    read_cgi_body();
+    out_text(CGI_HEADER);
+    out_flush();
+  } else {
+    body_len = std::strlen(in->argv[1]);
+    if (body_len + 4 > BODY_STATIC_SIZE) {
+      body_buf = static_cast<char*>(std::malloc(body_len + 512));
+      if (!body_buf) fatal_stop("受信データの長さ不正(CONTENT_LENGTH)");
+    }
+    std::memcpy(body_buf, in->argv[1], body_len + 1);
+  }
+  run_request(in->cgi);
 }
 
 int run_main(int argc, char** argv) {
@@ -185,28 +220,7 @@ int run_main(int argc, char** argv) {
     return 0;
   }
   if (cmdline_mode) return run_command_line();
-  bool cgi = argc <= 1;
-  jump_depth = 0;
-  int fr = jump_push(JF_TRY);
-  if (JUMP_ARM(fr)) {
-    // Also reached again when the handler's own record raises (1585): that error is reported
-    // in place of the first.
-    jump_depth = fr + 1;
-    handle_intake(jump_code);
-    return run_tail();
-  }
-  if (cgi) {
-    read_cgi_body();
-    out_text(CGI_HEADER);
-    out_flush();
-  } else {
-    body_len = std::strlen(argv[1]);
-    if (body_len + 4 > BODY_STATIC_SIZE) {
-      body_buf = static_cast<char*>(std::malloc(body_len + 512));
-      if (!body_buf) fatal_stop("受信データの長さ不正(CONTENT_LENGTH)");
-    }
-    std::memcpy(body_buf, argv[1], body_len + 1);
-  }
-  run_request(cgi);
+  Intake in{argc <= 1, argv};
+  run_outermost(run_intake, &in, handle_intake);
   return run_tail();
 }

@@ -9,11 +9,10 @@ extern size_t body_len;
 // The read used for the request body (tests replace it).
 extern ssize_t (*body_read)(int fd, void* buf, size_t len);
 
-constexpr int BODY_READ_LIMIT = 200;
 constexpr size_t BODY_STATIC_SIZE = 16384;
 
-// Reads CONTENT_LENGTH and the body (at most 200 reads); fatal stops on a malformed length or a
-// body still incomplete after the last read.
+// Reads CONTENT_LENGTH and the body, until that many bytes or the end of the input (a shorter
+// body is taken as it arrived); fatal stops on a malformed length.
 void read_cgi_body();
 // The whole process; returns the exit status.
 int run_main(int argc, char** argv);

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "eval/globals.h"
 #include "frontend/tree.h"
 #include "store/store.h"

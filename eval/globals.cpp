@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/errors.h"
+#include "errors/raise.h"
 
 static VarSlot initial_globals[512];
 VarSlot* global_table = initial_globals;

@@ -181,7 +181,8 @@ static inline __attribute__((always_inline)) DW add_num(NodeRec* r, Num* out) {
   DW v = add_operand(args[0], &acc);
   if (v != NUM_DONE) return add_rest(v, args, 1, n);
   for (uint32_t k = 1; k < n; k++) {
-    Num b;
+    // Set on every path that returns NUM_DONE; the initialiser only quiets -O3's flow analysis.
+    Num b{};
     DW w = add_operand(args[k], &b);
     if (w != NUM_DONE) return add_rest(add_values(num_value(acc), w), args, k + 1, n);
     if (!acc.isFloat && !b.isFloat) {

@@ -1,6 +1,6 @@
 // Entry points that the evaluator calls but that the built-in library (builtins/), the
-// regular-expression engine (regexp/) and the database layer (db/) define. eval/plugin_stubs.cpp
-// holds a weak stand-in for each that raises 2165 until the real definition is linked.
+// regular-expression engine (regexp/) and the database layer (db/) define; a program that leaves
+// one out does not link.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -12,7 +12,9 @@
 
 // Variables live across an arming are assigned before it and never changed after, or volatile:
 // their values survive the jump (C 7.13.2.1), which the clobber warning cannot tell.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wclobbered"
+#endif
 
 static constexpr DW NO_KEEP = 0xFFFFFFFF;
 

@@ -2,10 +2,7 @@
 // argument-count rules and errors, and console.log / console.error.
 #include <cstring>
 
-#include "driver/config.h"
-#include "driver/debughooks.h"
-#include "driver/journal.h"
-#include "driver/protocol.h"
+#include "errors/report.h"
 #include "eval/ops.h"
 #include "eval/plugins.h"
 
@@ -73,20 +70,7 @@ static DW console_call(int index, DW* args, int n) {
   TextBuf b;
   textbuf_init(&b, storage, sizeof storage);
   for (int i = 0; i < n; i++) append_value_text(args[i], true, &b);
-  if (b.len) {
-    char label = index == 0 ? 'L' : 'E';
-    const char* prefix = index == 0 ? "(L) " : "(E) ";
-    if (debug_link_open()) debug_log(label, b.data, b.len);
-    if (cmdline_mode) {
-      out_write(prefix, 4);
-      out_write(b.data, b.len);
-      out_write("\n", 1);
-      out_flush();
-    }
-    journal_append(prefix, 4);
-    journal_append(b.data, b.len);
-    journal_append("\n", 1);
-  }
+  if (b.len && reporter.console) reporter.console(index == 0 ? 'L' : 'E', b.data, b.len);
   textbuf_free(&b);
   return DW_UNDEFINED;
 }

@@ -425,6 +425,8 @@ static bool reduce_binary_left(Tokens* t, int n, int level) {
     if (prev < 0) return false;
     int right = operand_at(t, n, i, 1);
     if (right < 0) return false;
+    // What follows "." must be a name: "a.5" or "a.(b)" names no member (its value is no name index).
+    if (k == OP_MEMBER && dw_type(t->values[right]) != T_CONST) return false;
     if (k == OP_CALL && prev > 0 && t->kinds[prev - 1] == OP_NEW) {
       t->values[prev - 1] = node2(OP_NEW, t->values[prev], t->values[right], t->pos[i]);
       t->kinds[prev - 1] = 1;

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/errors.h"
+#include "errors/raise.h"
 
 static inline uint32_t get32(const uint8_t* p) {
   uint32_t v;

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "frontend/tree.h"
 
 const char* const reserved_names[NAME_RESERVED_COUNT] = {

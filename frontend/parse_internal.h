@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "frontend/parser.h"
 #include "frontend/tree.h"
 

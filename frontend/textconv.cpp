@@ -1,7 +1,7 @@
 // UTF-8 <-> UTF-16 conversion without surrogate pairs.
 #include "frontend/textconv.h"
 
-#include "driver/errors.h"
+#include "errors/raise.h"
 
 int MultiToWide(const char* src, int srclen, uint16_t* dst, int dstmax) {
   const auto* s = reinterpret_cast<const uint8_t*>(src);

@@ -7,106 +7,9 @@
 #include "store/store.h"
 
 // ---- opcodes (byte 3 of an operation node) ----
-// The evaluator's dispatch table covers 100..228; the parser produces 101..194 only (and never
-// 140, 146, 171, 172, 185, 190).
-enum Opcode : uint8_t {
-  OP_NONE = 100,
-  OP_POST_INC = 101,
-  OP_POST_DEC = 102,
-  OP_PRE_INC = 103,
-  OP_PRE_DEC = 104,
-  OP_TYPEOF = 105,
-  OP_INSTANCEOF = 106,   // x, name K
-  OP_NOT = 107,
-  OP_AND = 108,          // n-ary
-  OP_OR = 109,           // n-ary
-  OP_EQ = 110,
-  OP_STRICT_EQ = 111,
-  OP_NE = 112,
-  OP_STRICT_NE = 113,
-  OP_GE = 114,
-  OP_GT = 115,
-  OP_LE = 116,
-  OP_LT = 117,
-  OP_ADD = 118,          // n-ary
-  OP_SUB = 119,          // n-ary
-  OP_MUL = 120,          // n-ary
-  OP_DIV = 121,          // n-ary
-  OP_MOD = 122,          // n-ary
-  OP_ASSIGN = 123,       // target, value
-  OP_ADD_ASSIGN = 124,
-  OP_SUB_ASSIGN = 125,
-  OP_MUL_ASSIGN = 126,
-  OP_DIV_ASSIGN = 127,
-  OP_MOD_ASSIGN = 128,
-  OP_AND_ASSIGN = 129,
-  OP_OR_ASSIGN = 130,
-  OP_XOR_ASSIGN = 131,
-  OP_BIT_AND = 132,      // n-ary
-  OP_BIT_OR = 133,       // n-ary
-  OP_BIT_XOR = 134,      // n-ary
-  OP_BIT_NOT = 135,
-  OP_SHL = 136,
-  OP_SHR = 137,
-  OP_USHR = 138,
-  OP_COND = 139,         // c, a, b
-  OP_COLON = 140,        // token only
-  OP_VAR = 141,          // items: name or OP_ASSIGN(name, init)
-  OP_LET = 142,
-  OP_CONST = 143,
-  OP_INDEX = 144,        // a, i
-  OP_MEMBER = 145,       // a, name
-  OP_COMMA = 146,        // token only
-  OP_IF = 147,           // c, then [, else]
-  OP_WHILE = 148,        // c, body
-  OP_DO_WHILE = 149,     // body, c
-  OP_FOR = 150,          // word array [init..., c, update...], (ninit << 16) + nupdate, body
-  OP_FOR_OF = 151,       // name, e, body, kind (FOR_KIND_...)
-  OP_FOR_IN = 152,       // as OP_FOR_OF
-  OP_TRY = 153,          // try block, catch pair area (or 0) [, finally block]
-  OP_THROW = 154,        // e
-  OP_BLOCK = 155,        // statements (count escaped in word 3 when >= 255)
-  OP_BREAK = 156,
-  OP_CONTINUE = 157,
-  OP_RETURN = 158,       // [e]
-  OP_GROUP = 159,        // ( e1, e2, ... )
-  OP_CALL = 160,         // f, argument-list area
-  OP_POW = 161,
-  OP_SELECT = 162,
-  OP_SELECT_HASH = 163,
-  OP_SELECT_TO_FRONT = 164,
-  OP_SELECT_HASH_TO_FRONT = 165,
-  OP_EXECUTE = 166,
-  OP_OPEN_DB = 167,
-  OP_SELECT_EXISTS = 168,
-  OP_SEND_TO_FRONT = 169,
-  OP_SWITCH = 170,       // switch block area (see switch accessors)
-  OP_NUMBER = 171,
-  OP_STRING = 172,
-  OP_DECODE_URI = 173,
-  OP_DECODE_URI_COMPONENT = 174,
-  OP_ENCODE_URI = 175,
-  OP_ENCODE_URI_COMPONENT = 176,
-  OP_PARSE_FLOAT = 177,
-  OP_PARSE_INT = 178,
-  OP_EVAL = 179,
-  OP_CLOSE_DB = 180,
-  OP_SELECT_INTO = 181,
-  OP_REGEXP = 182,
-  OP_NEW = 183,          // K, argument-list area
-  OP_EXCEPTION = 184,
-  OP_DATE = 185,
-  OP_INTEGER = 186,
-  OP_FLOAT = 187,
-  OP_ERROR = 188,
-  OP_ARRAY = 189,
-  OP_HASH = 190,
-  OP_ALERT_TO_FRONT = 191,
-  OP_RECORD_MAP = 192,
-  OP_RECORD_HASH = 193,
-  OP_SQL_AGGREGATE = 194,
-  OP_LAST = 228,
-};
+// The list and its facts are in frontend/opcodes.h. The evaluator's dispatch table covers
+// 100..228; the parser produces 101..194 only (and never 140, 146, 171, 172, 185, 190).
+#include "frontend/opcodes.h"
 
 // Kind word of OP_FOR_OF / OP_FOR_IN (argument 4).
 enum : uint32_t { FOR_KIND_LET = 0, FOR_KIND_CONST = 1, FOR_KIND_VAR = 2 };
@@ -160,13 +63,23 @@ constexpr uint32_t make_position(uint32_t line, uint32_t column) {
 DW make_node(unsigned opcode, uint32_t count, const DW* args, uint32_t position);
 
 // ---- stop points ----
-// Opcodes that may be stop points: 101-104, 123-131, 139, 141-143, 147-154, 156-158, 160,
-// 162-167, 169-227. Other nodes always carry NODE_NO_STOP; stop-point nodes carry it only while
-// no_stop_mode is on (text parsed at run time: the main call, eval, record_map, debugger text).
+// Nodes of opcodes that are not stop points (op_is_stop_point) always carry NODE_NO_STOP;
+// stop-point nodes carry it only while no_stop_mode is on (text parsed at run time: the main
+// call, eval, record_map, debugger text).
 extern bool no_stop_mode;
-extern const uint8_t stop_point_opcodes[];   // zero-terminated
-extern uint8_t stop_point_table[128];        // 1 for a stop-point opcode, index (op - 100) & 127
-inline bool is_stop_point_opcode(unsigned op) { return stop_point_table[(op - 100) & 127] != 0; }
+// The stop-point opcodes as a zero-terminated byte string, for the debug front end.
+struct StopPointList {
+  uint8_t ops[OP_LAST - OP_FIRST + 2];
+  constexpr StopPointList() : ops() {
+    int n = 0;
+    for (unsigned op = OP_FIRST; op <= OP_LAST; op++)
+      if (op_is_stop_point(op)) ops[n++] = static_cast<uint8_t>(op);
+    ops[n] = 0;
+  }
+};
+inline constexpr StopPointList stop_point_list{};
+inline constexpr const uint8_t* stop_point_opcodes = stop_point_list.ops;
+inline bool is_stop_point_opcode(unsigned op) { return op_is_stop_point(op); }
 
 // ---- call argument lists ----
 // An area block of count + 1 words: the count, then the argument trees (one reference each).

@@ -2,14 +2,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "frontend/tree.h"
 #include "regexp/internal.h"
-
-// The RegExp object's entry points (object.cpp) replace the evaluator's weak stand-ins only when
-// their object file is linked; this reference links it wherever patterns are compiled.
-extern const char regexp_object_linked;
-__attribute__((used)) static const char* const link_object = &regexp_object_linked;
 
 namespace {
 

@@ -2,13 +2,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "eval/eval.h"
 #include "frontend/textconv.h"
 #include "frontend/tree.h"
 #include "regexp/internal.h"
-
-extern const char regexp_object_linked = 0;
 
 namespace {
 

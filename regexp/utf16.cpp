@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "frontend/textconv.h"
 #include "regexp/regexp.h"
 

@@ -15,3 +15,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
+
+# psqlODBC logs under its driver-wide CommLog and Debug settings whatever a connection string
+# says (its closing lines come after the connection's own setting ends), one file per process in
+# /tmp; Debian's odbcinst.ini turns CommLog on. Both are turned off in the PostgreSQL sections.
+ini=/etc/odbcinst.ini
+if [ -f "$ini" ] && [ -w "$ini" ]; then
+  awk '/^[ \t]*\[/ { pg = tolower($0) ~ /postgresql/ }
+       pg && /^[ \t]*(CommLog|Debug)[ \t]*=/ { sub(/=.*/, "=0") }
+       { print }' "$ini" >"$ini.new"
+  if cmp -s "$ini" "$ini.new"; then rm -f "$ini.new"; else cat "$ini.new" >"$ini" && rm -f "$ini.new"; fi
+fi

@@ -1,7 +1,7 @@
 // Value constructors (integers, floats, strings, arrays, objects) and the deep copy behind `new`.
 #include <cstring>
 
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "store/store.h"
 
 static void no_memory() { raise_eval_error(1400, "メモリ領域を取得できません"); }

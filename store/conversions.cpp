@@ -1,7 +1,7 @@
 // Conversions behind Integer(x) and Float(x).
 #include <cstdint>
 
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "store/store.h"
 
 int64_t trunc_to_int64(double d) {

@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "store/store_state.h"
 
 static uint8_t* dw_blocks_initial[DW_TABLE_STEP];

@@ -1,7 +1,7 @@
 // The name pool: one growable buffer holding the texts of names (text, zero byte, spare byte).
 #include <cstring>
 
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "store/store.h"
 
 char* name_pool;

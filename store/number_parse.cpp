@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "store/store.h"
 
 static inline bool is_digit(char c) { return c >= '0' && c <= '9'; }

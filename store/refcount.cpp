@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "store/store_state.h"
 
 // Counted handles: types 1-14. Index keys (0x0F......), 0xFF...... and constants never are.

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "store/store_state.h"
 
 SizedArea sized_areas[16] = {{0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1},

@@ -152,3 +152,12 @@ int64_t trunc_to_int64(double d);
 // Convenience accessors for string values.
 inline StrRec* str_rec(DW h) { return reinterpret_cast<StrRec*>(dw_rec(h)); }
 inline char* str_text(DW h) { return static_cast<char*>(area_ptr(str_rec(h)->text)); }
+
+// ---- error records (type 6) ----
+// An error value: the code text and the message. The code kind byte is 0 for an Integer code,
+// 1 for a String code and 9 for none (script-made exceptions); lengths above 65,535 bytes raise
+// 2360.
+DW make_error_value(uint8_t codeKind, const char* code, size_t codeLen, const char* msg, size_t msgLen);
+DW make_error_record(const char* code, size_t codeLen, const char* msg, size_t msgLen);
+const char* error_code_text(DW rec, size_t* len);
+const char* error_message_text(DW rec, size_t* len);

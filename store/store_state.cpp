@@ -1,7 +1,7 @@
 // The value store's phases, floors, allocation helpers and reset.
 #include <cstdlib>
 
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "store/store_state.h"
 
 bool store_run_phase = false;

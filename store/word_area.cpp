@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/errors.h"
+#include "errors/raise.h"
 #include "store/store_state.h"
 
 static uint8_t* word_blocks_initial[128];

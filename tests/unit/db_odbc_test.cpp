@@ -99,7 +99,9 @@ TEST(OdbcConnect, FailuresCarryDriverDiagnostics) {
   // The encode key decides the staging flag.
   db_connection open[3]{};   // registered: they must outlive the close-all
   int k = 0;
-  for (auto [key, staging] : {std::pair{"", 1u}, {";Encode = utf8 ", 0u}, {"; ENCODE=Sjis", 1u}}) {
+  for (auto kv : {std::pair{"", 1u}, {";Encode = utf8 ", 0u}, {"; ENCODE=Sjis", 1u}}) {
+    const char* key = kv.first;   // clang 14 cannot capture a structured binding in a lambda
+    unsigned staging = kv.second;
     db_connection& conn = open[k++];
     ASSERT_EQ(catch_error([&] { odbc_connect(&conn, LIBODBC, sqlite_conn(dir) + key); }), NO_JUMP);
     EXPECT_EQ(conn.staging, staging) << key;

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr DW NO_JUMP = 0xFFFFFFFF;
-
 struct Built {
   std::string text;    // the driver's text, UTF-8
   std::string kinds;   // marker kinds in order
