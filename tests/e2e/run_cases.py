@@ -433,8 +433,9 @@ def compile_modules(spec, tmp, bindir, variant):
     listed = [rename(n) if n in dict(compiled) else n for n in names]
     first = b"(" + listed[0] + b":0:0)"
     if variant == "after":
-        # Before the first node runs, errors name module 0: the extra module's name has the
-        # first one's length, so that only the name changes in those texts.
+        # Before the first node runs (and while the module list is read), errors name module 0:
+        # the extra module's name has the first one's length, so that only the name changes in
+        # those texts.
         pre = pre_module_name(listed)
         with open(os.path.join(mdir.encode(), pre), "wb") as f:
             f.write(PRE_SOURCE)
