@@ -12,8 +12,9 @@ export SCRIPTCGI_PG_CONN
 jobs=$(nproc)
 for variant in release asan; do
   dir=build/$variant
-  flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+  flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DSCRIPTCGI_TREE_SWITCH=ON)
   [ "$variant" = asan ] && flags+=(-DSCRIPTCGI_SANITIZE=ON)
+  command -v ccache >/dev/null && flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   cmake -S . -B "$dir" "${flags[@]}" >/dev/null
   cmake --build "$dir" -j "$jobs"
   echo "== tests: $variant build"
