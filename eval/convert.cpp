@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "eval/compare.h"
 #include "eval/ops.h"
 
 static constexpr const char* CONSTANT_NAMES[5] = {"undefined", "true", "false", "null", "NaN"};
@@ -100,16 +101,6 @@ DW strict_equal(DW a, DW b) {
   return eq ? DW_TRUE : DW_FALSE;
 }
 
-static bool numeric_test(double x, double y, CompareOp op) {
-  switch (op) {
-    case CMP_EQ: return x == y;
-    case CMP_NE: return !(x == y);
-    case CMP_LT: return x < y;
-    case CMP_LE: return x <= y;
-    case CMP_GT: return x > y;
-    default: return x >= y;
-  }
-}
 
 static bool text_test(int c, CompareOp op) {
   switch (op) {
@@ -154,17 +145,17 @@ static bool loose_test(DW a, DW b, CompareOp op) {
   if (na && nb) {
     if (ta == T_INT && tb == T_INT) {
       int32_t x = reinterpret_cast<IntRec*>(dw_rec(a))->value, y = reinterpret_cast<IntRec*>(dw_rec(b))->value;
-      return numeric_test(x, y, op);
+      return compare_holds<double>(x, y, op);
     }
-    return numeric_test(number_of(a), number_of(b), op);
+    return compare_holds<double>(number_of(a), number_of(b), op);
   }
   if (na && tb == T_STRING) {
     double y;
-    return string_number(b, &y) && numeric_test(number_of(a), y, op);
+    return string_number(b, &y) && compare_holds<double>(number_of(a), y, op);
   }
   if (ta == T_STRING && nb) {
     double x;
-    return string_number(a, &x) && numeric_test(x, number_of(b), op);
+    return string_number(a, &x) && compare_holds<double>(x, number_of(b), op);
   }
   if (ta == T_STRING && tb == T_STRING) return text_test(compare_bytes(a, b), op);
   return (a & NAME_MASK) == (b & NAME_MASK);

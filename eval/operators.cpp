@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "eval/compare.h"
 #include "eval/ops.h"
 
 // ---- typeof / instanceof ----
@@ -93,28 +94,6 @@ DW op_or(DW, NodeRec* r) {
 
 // ---- comparisons ----
 
-static inline bool numeric_holds(double x, double y, CompareOp op) {
-  switch (op) {
-    case CMP_EQ: return x == y;
-    case CMP_NE: return !(x == y);
-    case CMP_LT: return x < y;
-    case CMP_LE: return x <= y;
-    case CMP_GT: return x > y;
-    default: return x >= y;
-  }
-}
-
-static inline bool int_holds(int32_t x, int32_t y, CompareOp op) {
-  switch (op) {
-    case CMP_EQ: return x == y;
-    case CMP_NE: return x != y;
-    case CMP_LT: return x < y;
-    case CMP_LE: return x <= y;
-    case CMP_GT: return x > y;
-    default: return x >= y;
-  }
-}
-
 // A number operand: from a native result, or an Integer or Float value (not discarded).
 static inline bool as_num(DW v, const Num& n, Num* out) {
   if (v == NUM_DONE) {
@@ -151,7 +130,7 @@ static inline DW compare(NodeRec* r) {
   if (plain_leaf(t1) && plain_leaf(t2)) {
     DW a = dw_type(t1) == T_CONST ? lookup_variable(t1) : t1;
     DW b = dw_type(t2) == T_CONST ? lookup_variable(t2) : t2;
-    if (dw_type(a) == T_INT && dw_type(b) == T_INT) return int_holds(int_of(a), int_of(b), op) ? DW_TRUE : DW_FALSE;
+    if (dw_type(a) == T_INT && dw_type(b) == T_INT) return compare_holds(int_of(a), int_of(b), op) ? DW_TRUE : DW_FALSE;
     return loose_compare(a, b, op);
   }
   Num na, nb, x, y;
@@ -166,8 +145,8 @@ static inline DW compare(NodeRec* r) {
   }
   // Numbers on both sides need no value.
   if (as_num(a, na, &x) && as_num(b, nb, &y)) {
-    bool res = !x.isFloat && !y.isFloat ? int_holds(x.i, y.i, op)
-                                        : numeric_holds(x.isFloat ? x.d : x.i, y.isFloat ? y.d : y.i, op);
+    bool res = !x.isFloat && !y.isFloat ? compare_holds(x.i, y.i, op)
+                                        : compare_holds<double>(x.isFloat ? x.d : x.i, y.isFloat ? y.d : y.i, op);
     // Values read from variables or leaves are held elsewhere: only results may be temporaries.
     if (a != NUM_DONE && tree_runs_code(r->a1)) value_discard(a);
     if (b != NUM_DONE && b != a && tree_runs_code(r->a2)) value_discard(b);

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "eval/compare.h"
 #include "eval/compile_form.h"
 
 // Each operation must keep its own dispatch jump (threaded code): g++ would otherwise merge
@@ -35,32 +36,10 @@ inline bool truth(Cell c) {
   return std::isnan(d) || d != 0.0;
 }
 
-inline bool holds_int(unsigned op, int32_t x, int32_t y);
-inline bool holds_double(unsigned op, double x, double y);
-inline bool holds_int(unsigned op, int32_t x, int32_t y) {
-  switch (op) {
-    case CMP_EQ: return x == y;
-    case CMP_NE: return x != y;
-    case CMP_LT: return x < y;
-    case CMP_LE: return x <= y;
-    case CMP_GT: return x > y;
-    default: return x >= y;
-  }
-}
-inline bool holds_double(unsigned op, double x, double y) {
-  switch (op) {
-    case CMP_EQ: return x == y;
-    case CMP_NE: return !(x == y);
-    case CMP_LT: return x < y;
-    case CMP_LE: return x <= y;
-    case CMP_GT: return x > y;
-    default: return x >= y;
-  }
-}
-
 inline bool compare(unsigned op, Cell x, Cell y) {
-  return cell_is_int(x) && cell_is_int(y) ? holds_int(op, cell_int(x), cell_int(y))
-                                          : holds_double(op, as_double(x), as_double(y));
+  CompareOp c = static_cast<CompareOp>(op);
+  return cell_is_int(x) && cell_is_int(y) ? compare_holds(cell_int(x), cell_int(y), c)
+                                          : compare_holds(as_double(x), as_double(y), c);
 }
 
 // One step of the double fold of - * / % ** (a zero divisor was excluded before).
