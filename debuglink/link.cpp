@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "debuglink/link.h"
+#include "debuglink/socket_io.h"
 #include "driver/config.h"
 #include "driver/debughooks.h"
 #include "driver/journal.h"
@@ -24,42 +25,7 @@ static int link_fd = -1;
 sigjmp_buf exchange_env;
 bool exchange_active = false;
 
-static int sock_wait(void* ctx, bool write, int timeout_ms) {
-  pollfd p{*static_cast<int*>(ctx), static_cast<short>(write ? POLLOUT : POLLIN), 0};
-  for (;;) {
-    int r = poll(&p, 1, timeout_ms);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) return -1;
-    if (r == 0) return 0;
-    // A hung-up peer still reads as "ready": recv then reports the end.
-    if (write && (p.revents & (POLLERR | POLLHUP))) return -1;
-    return 1;
-  }
-}
-
-static long sock_recv(void* ctx, char* buf, size_t n) {
-  for (;;) {
-    ssize_t r = recv(*static_cast<int*>(ctx), buf, n, 0);
-    if (r < 0 && errno == EINTR) continue;
-    return r;
-  }
-}
-
-static long sock_send(void* ctx, const char* buf, size_t n) {
-  for (;;) {
-    // A front end that went away must not end the process with SIGPIPE.
-    ssize_t r = send(*static_cast<int*>(ctx), buf, n, MSG_NOSIGNAL);
-    if (r < 0 && errno == EINTR) continue;
-    return r;
-  }
-}
-
-static void sock_pause(void*, int ms) {
-  timespec t{ms / 1000, (ms % 1000) * 1000000L};
-  while (nanosleep(&t, &t) != 0 && errno == EINTR) {}
-}
-
-static LinkIo socket_io = {sock_wait, sock_recv, sock_send, sock_pause, &link_fd};
+static LinkIo socket_io = socket_link_io(&link_fd);
 
 bool link_up() { return link_fd >= 0; }
 bool debug_link_open() { return link_fd >= 0; }

@@ -13,39 +13,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "debuglink/wire.h"
+#include "debuglink/socket_io.h"
 
-namespace {
-int fd_wait(void* ctx, bool write, int timeout_ms) {
-  pollfd p{*static_cast<int*>(ctx), static_cast<short>(write ? POLLOUT : POLLIN), 0};
-  for (;;) {
-    int r = poll(&p, 1, timeout_ms);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) return -1;
-    if (r == 0) return 0;
-    if (write && (p.revents & (POLLERR | POLLHUP))) return -1;
-    return 1;
-  }
-}
-long fd_recv(void* ctx, char* buf, size_t n) {
-  for (;;) {
-    ssize_t r = recv(*static_cast<int*>(ctx), buf, n, 0);
-    if (r < 0 && errno == EINTR) continue;
-    return r;
-  }
-}
-long fd_send(void* ctx, const char* buf, size_t n) {
-  for (;;) {
-    ssize_t r = send(*static_cast<int*>(ctx), buf, n, MSG_NOSIGNAL);
-    if (r < 0 && errno == EINTR) continue;
-    return r;
-  }
-}
-void fd_pause(void*, int ms) {
-  timespec t{ms / 1000, (ms % 1000) * 1000000L};
-  nanosleep(&t, nullptr);
-}
-}  // namespace
 
 FrontLink::~FrontLink() {
   drop();
@@ -97,7 +66,7 @@ void FrontLink::drop() {
 
 bool FrontLink::send(const std::string& payload) {
   if (conn_fd_ < 0) return false;
-  LinkIo io{fd_wait, fd_recv, fd_send, fd_pause, &conn_fd_};
+  LinkIo io = socket_link_io(&conn_fd_);
   if (const char* failure = wire_send(&io, payload.data(), payload.size())) {
     error_ = failure;
     drop();
@@ -117,7 +86,7 @@ std::optional<std::string> FrontLink::receive(int timeout_ms) {
     timed_out_ = true;
     return std::nullopt;
   }
-  LinkIo io{fd_wait, fd_recv, fd_send, fd_pause, &conn_fd_};
+  LinkIo io = socket_link_io(&conn_fd_);
   LinkMessage m{nullptr, 0, 0};
   // Once a message has begun, its bytes follow at once; a program that stops mid-message is gone.
   const char* failure = wire_receive(&io, &m, 10000);
