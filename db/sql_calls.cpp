@@ -1,5 +1,6 @@
 // Per-call records of the SQL functions: what each call owns, released when the call ends or by
 // the jump that leaves it.
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -36,7 +37,9 @@ static void release_abandoned(void* call) { release(static_cast<sql_call*>(call)
 
 sql_call* sql_call_begin() {
   auto* c = static_cast<sql_call*>(db_alloc(sizeof(sql_call)));
-  std::memset(c, 0, sizeof *c);
+  // Everything before the bind lists is cleared; the lists set up their own headers, and
+  // their inline storage is written before it is read.
+  std::memset(c, 0, offsetof(sql_call, vars));
   bind_list_init(&c->vars, false);
   bind_list_init(&c->nums, false);
   c->cleanup_at = cleanup_push(release_abandoned, c);

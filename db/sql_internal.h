@@ -25,8 +25,6 @@ int db_kind_index(const char* name, size_t len);
 struct sql_call {
   db_connection* conn;
   sql_statement* st;
-  bind_value_list vars;          // variable and expression markers
-  bind_value_list nums;          // execute: numbered values of every row
   DW held[4];                    // argument values, one reference each
   int held_count;
   DW* list;                      // values made by the call (rows, pairs), discarded at the end
@@ -38,6 +36,9 @@ struct sql_call {
   void* extra;                   // the caller's own state, freed with extra_free
   void (*extra_free)(void* extra);
   int cleanup_at;                // its clean-up's position on the jump stack's list
+  // Last: their inline storage is large and needs no clearing (sql_call_begin).
+  bind_value_list vars;          // variable and expression markers
+  bind_value_list nums;          // execute: numbered values of every row
 };
 
 // Begins a call; a jump that leaves it releases it.

@@ -1,5 +1,7 @@
 // The dispatch tables of operation nodes, the evaluation of leaves, and the debugger's path
 // through eval_node.
+#include <array>
+
 #include "eval/debughooks.h"
 #include "eval/ops.h"
 #include "eval/plugins.h"
@@ -17,19 +19,18 @@ static constexpr OpHandler HANDLERS[] = {
 };
 static_assert(sizeof HANDLERS / sizeof HANDLERS[0] == OPCODE_COUNT);
 
-// Every value past the list (up to 255 above 100) is refused.
-struct TablesInit {
-  TablesInit() {
-    for (unsigned i = 0; i < 256; i++) {
-      bool listed = i < OPCODE_COUNT;
-      op_table[i] = listed ? HANDLERS[i] : op_refused;
-      restricted_op_table[i] = listed && op_debug_allowed(OP_FIRST + i) ? HANDLERS[i] : op_refused;
-    }
+// Every value past the list (up to 255 above 100) is refused. The tables are constants, so a
+// process start neither fills nor touches them.
+static constexpr std::array<OpHandler, 256> dispatch_table(bool restricted) {
+  std::array<OpHandler, 256> t{};
+  for (unsigned i = 0; i < 256; i++) {
+    bool listed = i < OPCODE_COUNT && (!restricted || op_debug_allowed(OP_FIRST + i));
+    t[i] = listed ? HANDLERS[i] : op_refused;
   }
-};
-OpHandler op_table[256];
-OpHandler restricted_op_table[256];
-static TablesInit tables_init;
+  return t;
+}
+constinit const std::array<OpHandler, 256> op_table = dispatch_table(false);
+constinit const std::array<OpHandler, 256> restricted_op_table = dispatch_table(true);
 
 DW eval_node_hooked(DW h, NodeRec* r) {
   unsigned i = static_cast<uint8_t>(r->op - 100);

@@ -2,6 +2,7 @@
 // dispatch table, calls of script functions, and the conversions and text forms shared with the
 // built-in library.
 #pragma once
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -94,9 +95,9 @@ inline void stack_check() {
 
 using OpHandler = DW (*)(DW node, NodeRec* r);
 // Indexed by (opcode - 100) & 0xFF: entries 0-128 are the opcodes 100-228; the rest raise 1860.
-extern OpHandler op_table[256];
+extern const std::array<OpHandler, 256> op_table;
 // The handlers allowed while the debugger evaluates an expression; the others raise 1860.
-extern OpHandler restricted_op_table[256];
+extern const std::array<OpHandler, 256> restricted_op_table;
 // Set by the debugger link while it is open: eval_node then calls the stop hook before each
 // operation node and uses the restricted table during a debugger evaluation.
 extern bool eval_hooks_on;

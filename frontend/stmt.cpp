@@ -31,7 +31,8 @@ static char* switch_body_end = nullptr;   // the cut closing brace while a switc
 
 static void ensure_name_marks(uint32_t name) {
   if (name < name_marks_cap) return;
-  uint32_t cap = name_marks_cap ? name_marks_cap : 4096;
+  // Small at first: the marks are cleared as they grow, and each page cleared is a page touched.
+  uint32_t cap = name_marks_cap ? name_marks_cap : 1024;
   while (cap <= name) cap *= 2;
   auto grow = [&](uint32_t* a) {
     auto* b = static_cast<uint32_t*>(std::realloc(a, sizeof(uint32_t) * cap));
