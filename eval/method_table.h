@@ -54,7 +54,7 @@ template <size_t N>
 constexpr bool method_rows_valid(const MethodRow (&rows)[N]) {
   if (N >= METHOD_SLOTS / 2) return false;
   for (size_t i = 0; i < N; i++) {
-    if (rows[i].name.empty() || !rows[i].run) return false;
+    if (rows[i].name.empty()) return false;
     if (rows[i].max != NO_MAX && rows[i].min > rows[i].max) return false;
     if (i && !(rows[i - 1].name < rows[i].name)) return false;
   }
