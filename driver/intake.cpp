@@ -12,6 +12,7 @@
 #include "driver/token.h"
 #include "eval/globals.h"
 #include "frontend/tree.h"
+#include "store/hex_codes.h"
 
 char call_text[TOP_FUNCTION_MAX + 1];
 size_t call_len = 0;
@@ -71,29 +72,6 @@ uint64_t read_number_field(Cursor* c) {
   uint64_t n;
   if (!read_digits(c, prefix - '0', &n)) bad_length(1505);
   return n;
-}
-
-int hex_value(char h) {
-  if (h >= '0' && h <= '9') return h - '0';
-  if (h >= 'a' && h <= 'f') return h - 'a' + 10;
-  if (h >= 'A' && h <= 'F') return h - 'A' + 10;
-  return -1;
-}
-
-// Decodes %XY sequences of text[0..len) in place; returns the new length.
-size_t percent_decode(char* text, size_t len) {
-  size_t w = 0;
-  for (size_t r = 0; r < len; r++) {
-    int hi, lo;
-    if (text[r] == '%' && r + 2 < len && (hi = hex_value(text[r + 1])) >= 0 &&
-        (lo = hex_value(text[r + 2])) >= 0) {
-      text[w++] = static_cast<char>(hi * 16 + lo);
-      r += 2;
-    } else {
-      text[w++] = text[r];
-    }
-  }
-  return w;
 }
 
 // A text field, decoded, copied over the start of its own field and terminated.

@@ -50,15 +50,6 @@ const char* next_unescaped_quote(const char* p, char q) {
 
 const char* next_unquoted_char(const char* p, char c) { return next_unquoted(const_cast<char*>(p), c); }
 
-int hex_digit_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-char hex_digit_char(int v) { return "0123456789ABCDEF"[v & 15]; }
-
 void path_to_slashes(char* path) {
   for (; *path; path++)
     if (*path == '\\') *path = '/';

@@ -1,8 +1,10 @@
 // Small text utilities kept beside the tokenizer: trimming, case, word tests, quote and
-// character search, hex digits, path separators, Base64, temporary references, time stamps.
+// character search, path separators, Base64, temporary references, time stamps.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+
+#include "store/hex_codes.h"
 
 // Strips spaces and tabs at both ends in place; returns the new length.
 size_t trim_blanks(char* text);
@@ -20,9 +22,6 @@ bool is_escaped(const char* start, const char* p);
 const char* next_unescaped_quote(const char* p, char q);
 // Next occurrence of c at or after p outside quoted strings and not escaped, or null.
 const char* next_unquoted_char(const char* p, char c);
-// '0'-'9', 'A'-'F', 'a'-'f' to 0-15, -1 otherwise; 0-15 to '0'-'9', 'A'-'F'.
-int hex_digit_value(char c);
-char hex_digit_char(int v);
 // Backslashes to slashes in place (the path separator here is '/').
 void path_to_slashes(char* path);
 // Standard-alphabet Base64 to bytes; stops at '=' or at the first byte outside the alphabet.
