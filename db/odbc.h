@@ -197,15 +197,8 @@ int64_t odbc_execute_batch(db_connection* conn, sql_statement* st, bind_value_li
 void odbc_select_cells(db_connection* conn, sql_statement* st, bind_value_list* values,
                        cell_consumer* consumer);
 
-// Binds one parameter (index from 0) from the value at value_index; wide texts are converted
-// into scratch at offset (capacity bytes in all). Returns the new scratch offset.
-size_t odbc_bind_parameter(db_connection* conn, SQLHSTMT stmt, bind_value_list* values,
-                           SQLLEN* indicators, int value_index, int param_index, char* scratch,
-                           size_t offset, size_t capacity);
-
-// Raises code with message when the last return code is a failure (not 0, 1).
-void odbc_require(int code, const char* message);
-// The same, with the handle's diagnostic records appended as "\nstatus=%s\n" pieces.
+// Raises code with message, the handle's diagnostic records appended as "\nstatus=%s\n" pieces,
+// when the last return code is a failure (not 0, 1).
 void odbc_fail_check(int code, const char* message, SQLSMALLINT handle_type, SQLHANDLE handle);
 
 // Character data from a driver: 0 for plain ASCII, -1 when it scores as UTF-8 (use it as it

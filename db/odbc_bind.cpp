@@ -107,10 +107,9 @@ char* scratch_for(odbc_frame* f, size_t need, size_t* capacity) {
   return f->scratch;
 }
 
-// Frame f (may be null) is released before an error is raised.
-static size_t bind_one(odbc_frame* f, db_connection* conn, SQLHSTMT stmt, bind_value_list* values,
-                       SQLLEN* indicators, int value_index, int param_index, char* scratch,
-                       size_t offset, size_t capacity) {
+size_t bind_marker(odbc_frame* f, db_connection* conn, SQLHSTMT stmt, bind_value_list* values,
+                   SQLLEN* indicators, int value_index, int param_index, char* scratch,
+                   size_t offset, size_t capacity) {
   SQLLEN* ind = &indicators[param_index];
   *ind = SQL_NTS;
   char* text = values->text + values->offset[value_index];
@@ -150,20 +149,6 @@ static size_t bind_one(odbc_frame* f, db_connection* conn, SQLHSTMT stmt, bind_v
                                              digits, text, static_cast<SQLLEN>(len + 4), ind);
   odbc_check(f, 3640, "SQLBindParameter Failed", SQL_HANDLE_STMT, stmt);
   return offset;
-}
-
-size_t odbc_bind_parameter(db_connection* conn, SQLHSTMT stmt, bind_value_list* values,
-                           SQLLEN* indicators, int value_index, int param_index, char* scratch,
-                           size_t offset, size_t capacity) {
-  return bind_one(nullptr, conn, stmt, values, indicators, value_index, param_index, scratch, offset,
-                  capacity);
-}
-
-size_t bind_marker(odbc_frame* f, db_connection* conn, SQLHSTMT stmt, bind_value_list* values,
-                   SQLLEN* indicators, int value_index, int param_index, char* scratch,
-                   size_t offset, size_t capacity) {
-  return bind_one(f, conn, stmt, values, indicators, value_index, param_index, scratch, offset,
-                  capacity);
 }
 
 SQLHSTMT stmt_alloc(odbc_frame* f, db_connection* conn, int code) {

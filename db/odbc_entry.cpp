@@ -38,11 +38,6 @@ void* db_realloc(void* p, size_t size) {
   return q;
 }
 
-void odbc_require(int code, const char* message) {
-  if (odbc_last_rc == SQL_SUCCESS || odbc_last_rc == SQL_SUCCESS_WITH_INFO) return;
-  raise_eval_error(code, "%s", message);
-}
-
 // The message, then one "\nstatus=%s\n" piece per diagnostic record of the handle (at most
 // five), as far as the buffer allows.
 void odbc_diag_build(const char* message, SQLSMALLINT handle_type, SQLHANDLE handle) {

@@ -76,7 +76,9 @@ void stmt_check_params(odbc_frame* f, SQLHSTMT stmt, sql_statement* st, int code
 size_t wide_need(const bind_value_list* values, const int* indexes, int n);
 // The process-wide scratch, or a private one in frame f when need reaches its size.
 char* scratch_for(odbc_frame* f, size_t need, size_t* capacity);
-// odbc_bind_parameter that releases frame f before raising.
+// Binds one parameter (index from 0) from the value at value_index; wide texts are converted
+// into scratch at offset (capacity bytes in all). Returns the new scratch offset; frame f is
+// released before any raise.
 size_t bind_marker(odbc_frame* f, db_connection* conn, SQLHSTMT stmt, bind_value_list* values,
                    SQLLEN* indicators, int value_index, int param_index, char* scratch,
                    size_t offset, size_t capacity);

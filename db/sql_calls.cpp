@@ -10,7 +10,6 @@
 #include "errors/raise.h"
 
 static int calls_live;       // calls begun and not yet released
-static int first_cleanup;    // clean-up position of the first call in use
 
 static void release(sql_call* c) {
   for (int i = 0; i < c->held_count; i++) dw_release(c->held[i]);
@@ -43,18 +42,12 @@ sql_call* sql_call_begin() {
   bind_list_init(&c->vars, false);
   bind_list_init(&c->nums, false);
   c->cleanup_at = cleanup_push(release_abandoned, c);
-  // Calls nest: the first of those in use began when none was.
-  if (!calls_live) first_cleanup = c->cleanup_at;
   calls_live++;
   return c;
 }
 
 // Whatever registered after c ran inside it, and is over.
 void sql_call_end(sql_call* c) { cleanup_run_from(c->cleanup_at); }
-
-void sql_calls_release_all() {
-  if (calls_live) cleanup_run_from(first_cleanup);
-}
 
 int sql_calls_in_use() { return calls_live; }
 

@@ -45,8 +45,7 @@ struct sql_call {
 sql_call* sql_call_begin();
 // Ends a call normally: releases it and every call begun after it.
 void sql_call_end(sql_call* c);
-// Releases every call still registered (end of a test).
-void sql_calls_release_all();
+// Calls still registered (tests).
 int sql_calls_in_use();
 
 // Takes a reference on a value for the rest of the call (so that script code run meanwhile

@@ -8,7 +8,7 @@
 #include "driver/config.h"
 #include "driver/debughooks.h"
 #include "driver/errors.h"
-#include "frontend/textutil.h"
+#include "store/byte_text.h"
 
 static LinkMessage module_text, module_tables_text;
 static unsigned char* image;

@@ -16,6 +16,7 @@
 #include "driver/moddigest.h"
 #include "frontend/tree.h"
 #include "platform/platform.h"
+#include "store/byte_text.h"
 
 char exe_dir[4096] = "./";
 char client_ip_text[CLIENT_TEXT_MAX + 1];
@@ -340,8 +341,7 @@ static void apply_module_dir(char* v) {
     expected = mark + 3;
   }
   copy_setting(module_dir, MODULE_DIR_MAX, v);
-  for (char* p = module_dir; *p; p++)
-    if (*p == '\\') *p = '/';
+  path_to_slashes(module_dir);
   if (expected) {
     char digest[65];
     module_dir_digest(module_dir, digest);

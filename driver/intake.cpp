@@ -12,6 +12,8 @@
 #include "driver/token.h"
 #include "eval/globals.h"
 #include "frontend/tree.h"
+#include "store/byte_text.h"
+#include "store/hex_codes.h"
 
 char call_text[TOP_FUNCTION_MAX + 1];
 size_t call_len = 0;
@@ -71,29 +73,6 @@ uint64_t read_number_field(Cursor* c) {
   uint64_t n;
   if (!read_digits(c, prefix - '0', &n)) bad_length(1505);
   return n;
-}
-
-int hex_value(char h) {
-  if (h >= '0' && h <= '9') return h - '0';
-  if (h >= 'a' && h <= 'f') return h - 'a' + 10;
-  if (h >= 'A' && h <= 'F') return h - 'A' + 10;
-  return -1;
-}
-
-// Decodes %XY sequences of text[0..len) in place; returns the new length.
-size_t percent_decode(char* text, size_t len) {
-  size_t w = 0;
-  for (size_t r = 0; r < len; r++) {
-    int hi, lo;
-    if (text[r] == '%' && r + 2 < len && (hi = hex_value(text[r + 1])) >= 0 &&
-        (lo = hex_value(text[r + 2])) >= 0) {
-      text[w++] = static_cast<char>(hi * 16 + lo);
-      r += 2;
-    } else {
-      text[w++] = text[r];
-    }
-  }
-  return w;
 }
 
 // A text field, decoded, copied over the start of its own field and terminated.
@@ -271,11 +250,10 @@ void define_container(Cursor* c) {
   if (global) {
     name = static_cast<uint32_t>(name_intern_text(nameText.text, nameText.len));
   } else {
-    bool ok = nameText.len == 8 && nameText.text[0] == '^' &&
-              (nameText.text[1] == 'A' || nameText.text[1] == 'H');
-    for (int i = 2; ok && i < 8; i++) ok = nameText.text[i] >= '0' && nameText.text[i] <= '9';
-    if (ok) number = static_cast<uint32_t>(std::strtoul(nameText.text + 2, nullptr, 10));
-    if (!ok || number == 0) raise_eval_error(1705, "Object名不正");
+    char refKind;
+    int32_t ref = temp_reference(nameText.text, nameText.len, &refKind);
+    if (ref <= 0) raise_eval_error(1705, "Object名不正");
+    number = static_cast<uint32_t>(ref);
     if (temp_count >= TEMP_MAX) raise_eval_error(1710, "Objectバッファーのオーバーフロー");
   }
   bool isArray = kind == 'a' || kind == 'A', isKeyed = kind == 'i' || kind == 'I';
@@ -345,8 +323,9 @@ void add_request_module(const char* name, size_t len) {
   // A name longer than MODULE_NAME_MAX is refused below, never cut.
   char path[MODULE_NAME_MAX + 2];
   size_t n = len < sizeof path ? len : sizeof path - 1;
-  for (size_t i = 0; i < n; i++) path[i] = name[i] == '\\' ? '/' : name[i];
+  std::memcpy(path, name, n);
   path[n] = 0;
+  path_to_slashes(path);
   bool confined = module_name_confined({path, n});
   // A refused name is listed cut short, so that the error texts naming it stay short too.
   int index = module_add(path, confined || n < 255 ? n : 255);

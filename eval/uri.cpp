@@ -3,13 +3,7 @@
 #include <cstring>
 
 #include "eval/ops.h"
-
-static int hex_value(uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
+#include "store/hex_codes.h"
 
 static DW decode(DW s, bool component) {
   const uint8_t* t = reinterpret_cast<const uint8_t*>(str_text(s));
@@ -22,7 +16,8 @@ static DW decode(DW s, bool component) {
       if (out) out[o++] = static_cast<char>(t[i]);
       continue;
     }
-    if (i + 2 >= len) {
+    int code = percent_byte(reinterpret_cast<const char*>(t), i, len);
+    if (code == PERCENT_SHORT) {
       // "%" whose two following positions reach the end: the scan stops.
       if (out) {
         std::memcpy(out + o, t + i, len - i);
@@ -30,9 +25,8 @@ static DW decode(DW s, bool component) {
       }
       break;
     }
-    int h = hex_value(t[i + 1]), l = hex_value(t[i + 2]);
-    if (h < 0 || l < 0) raise_eval_error(1510, "デコード文字不正");
-    uint8_t b = static_cast<uint8_t>(h * 16 + l);
+    if (code == PERCENT_BAD) raise_eval_error(1510, "デコード文字不正");
+    uint8_t b = static_cast<uint8_t>(code);
     bool keep = b == 0 || (!component && std::strchr(";,/?:@&=+$#", b) != nullptr);
     if (keep) {
       if (out) {
@@ -70,7 +64,6 @@ static DW encode(DW s, bool component) {
   if (!encoded) return s;
   size_t n = len + 2 * encoded;
   char* out = static_cast<char*>(store_alloc(n + 1));
-  static constexpr char HEX[] = "0123456789ABCDEF";
   size_t o = 0;
   for (size_t i = 0; i < len; i++) {
     uint8_t c = t[i];
@@ -80,8 +73,8 @@ static DW encode(DW s, bool component) {
       out[o++] = static_cast<char>(c);
     } else {
       out[o++] = '%';
-      out[o++] = HEX[c >> 4];
-      out[o++] = HEX[c & 15];
+      out[o++] = hex_digit_char(c >> 4);
+      out[o++] = hex_digit_char(c);
     }
   }
   DW res = make_string(out, o, 0);

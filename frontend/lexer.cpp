@@ -211,11 +211,17 @@ static constexpr StopTable slash_stops = make_stops('/', '/');
 static constexpr StopTable star_stops = make_stops('*', '*');
 
 // ---- quotes and brackets ----
-// Preceded by an odd number of backslashes (not looking before start).
-static inline bool escaped(const char* start, const char* p) {
-  int n = 0;
-  while (p - n > start && p[-1 - n] == '\\') n++;
+bool is_escaped(const char* start, const char* p) {
+  size_t n = 0;
+  while (p - n > start && p[-1 - static_cast<ptrdiff_t>(n)] == '\\') n++;
   return n & 1;
+}
+
+const char* next_unescaped_quote(const char* p, char q) {
+  const char* start = p;
+  for (const char* s = p; (s = std::strchr(s, q)); s++)
+    if (!is_escaped(start, s)) return s;
+  return nullptr;
 }
 
 char* closing_quote(char* p) {
@@ -224,7 +230,7 @@ char* closing_quote(char* p) {
   for (;;) {
     q = std::strchr(q, quote);
     if (!q) return nullptr;
-    if (!escaped(p, q)) return q;
+    if (!is_escaped(p, q)) return q;
     q++;
   }
 }
@@ -268,9 +274,11 @@ char* next_unquoted(char* p, char c) {
       p = e;
       continue;
     }
-    if (b == c && !escaped(start, p)) return p;
+    if (b == c && !is_escaped(start, p)) return p;
   }
 }
+
+const char* next_unquoted_char(const char* p, char c) { return next_unquoted(const_cast<char*>(p), c); }
 
 // ---- comment removal ----
 // Next position at or after q that is the end, a quote, or the two bytes c1 c2.

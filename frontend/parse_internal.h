@@ -2,6 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "errors/raise.h"
 #include "frontend/parser.h"
@@ -74,6 +75,16 @@ char* next_unquoted(char* p, char c);
 // Closing quote of the string whose opening quote is at p (the next same quote not preceded by
 // an odd number of backslashes), or null.
 char* closing_quote(char* p);
+// The byte at p is preceded by an odd number of backslashes (not looking before start).
+bool is_escaped(const char* start, const char* p);
+// Next occurrence at or after p of the quote character q that is not escaped, or null.
+const char* next_unescaped_quote(const char* p, char q);
+// next_unquoted for a constant text.
+const char* next_unquoted_char(const char* p, char c);
+// Text at p equals word and the next byte is not a letter, digit or underscore.
+inline bool word_at(const char* p, const char* word) { return keyword_at(p, word, std::strlen(word)); }
+// A letter or an underscore.
+inline bool ident_start(char c) { return is_ident_start(c); }
 
 // ---- storage helpers ----
 DW area_new_nonzero(size_t size, void** out);

@@ -353,11 +353,8 @@ static char* h_do(char* p, DW* out, char*, uint32_t pos) {
 
 // First ';' of a for header that is not escaped by a backslash (quotes are not considered).
 static char* header_semicolon(char* p) {
-  for (char* s = p; (s = std::strchr(s, ';')); s++) {
-    int n = 0;
-    while (s - n > p && s[-1 - n] == '\\') n++;
-    if (!(n & 1)) return s;
-  }
+  for (char* s = p; (s = std::strchr(s, ';')); s++)
+    if (!is_escaped(p, s)) return s;
   return nullptr;
 }
 

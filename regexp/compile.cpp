@@ -5,6 +5,7 @@
 #include "errors/raise.h"
 #include "frontend/tree.h"
 #include "regexp/internal.h"
+#include "store/hex_codes.h"
 
 namespace {
 
@@ -118,13 +119,6 @@ void literal(Alt* a, unsigned u) {
   a->pend++;
 }
 
-int hexval(uint16_t u) {
-  if (u >= '0' && u <= '9') return u - '0';
-  if (u >= 'a' && u <= 'f') return u - 'a' + 10;
-  if (u >= 'A' && u <= 'F') return u - 'A' + 10;
-  return -1;
-}
-
 // \xHH, \uHHHH or \u{HHHH} at t[i] (the letter); returns the unit or -1, *next after it.
 long hex_escape(const uint16_t* t, size_t i, size_t b, size_t* next) {
   int digits = t[i] == 'x' ? 2 : 4;
@@ -134,7 +128,7 @@ long hex_escape(const uint16_t* t, size_t i, size_t b, size_t* next) {
   long v = 0;
   for (int k = 0; k < digits; k++, j++) {
     if (j >= b) return -1;
-    int h = hexval(t[j]);
+    int h = hex_digit_value(t[j]);
     if (h < 0) return -1;
     v = v * 16 + h;
   }

@@ -5,16 +5,10 @@
 #include <limits>
 
 #include "errors/raise.h"
+#include "store/hex_codes.h"
 #include "store/store.h"
 
 static inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-static inline int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // 1405 with the rest of the line from where parsing stopped (at most 120 bytes, never cutting a
 // UTF-8 character in two).
@@ -75,7 +69,7 @@ int parse_number(const char** pp, double* dval, int64_t* ival, int sign) {
     uint64_t acc = 0;
     double facc = 0;
     bool overflow = false;
-    for (int v; (v = hex_value(*p)) >= 0; p++) {
+    for (int v; (v = hex_digit_value(*p)) >= 0; p++) {
       if (acc >> 60) overflow = true;
       acc = (acc << 4) | static_cast<unsigned>(v);
       facc = facc * 16 + v;

@@ -7,7 +7,8 @@
 
 #include "frontend/parse_internal.h"
 #include "frontend/textconv.h"
-#include "frontend/textutil.h"
+#include "store/byte_text.h"
+#include "store/hex_codes.h"
 #include "frontend_test_util.h"
 
 namespace {

@@ -1,5 +1,5 @@
-// Small text utilities kept beside the tokenizer: trimming, case, word tests, quote and
-// character search, hex digits, path separators, Base64, temporary references, time stamps.
+// Small helpers over byte texts: trimming, ASCII case, path separators, Base64, temporary
+// references, time stamps.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -10,19 +10,6 @@ size_t trim_blanks(char* text);
 void upper_in_place(char* text);
 // Compares n bytes, folding A-Z of a (only) to lower case; <0, 0, >0 like strncmp.
 int casefold_compare(const char* a, const char* b, size_t n);
-// Text at p equals word and the next byte is not a letter, digit or underscore.
-bool word_at(const char* p, const char* word);
-// A letter or an underscore.
-bool ident_start(char c);
-// The byte at p is preceded by an odd number of backslashes (not looking before start).
-bool is_escaped(const char* start, const char* p);
-// Next occurrence at or after p of the quote character q that is not escaped, or null.
-const char* next_unescaped_quote(const char* p, char q);
-// Next occurrence of c at or after p outside quoted strings and not escaped, or null.
-const char* next_unquoted_char(const char* p, char c);
-// '0'-'9', 'A'-'F', 'a'-'f' to 0-15, -1 otherwise; 0-15 to '0'-'9', 'A'-'F'.
-int hex_digit_value(char c);
-char hex_digit_char(int v);
 // Backslashes to slashes in place (the path separator here is '/').
 void path_to_slashes(char* path);
 // Standard-alphabet Base64 to bytes; stops at '=' or at the first byte outside the alphabet.

@@ -1,11 +1,9 @@
-// Small text utilities kept beside the tokenizer.
-#include "frontend/textutil.h"
+// Small helpers over byte texts.
+#include "store/byte_text.h"
 
-#include <cstdio>
 #include <cstring>
-#include <ctime>
 
-#include "frontend/parse_internal.h"
+#include "platform/platform.h"
 
 size_t trim_blanks(char* text) {
   size_t n = std::strlen(text), b = 0;
@@ -30,34 +28,6 @@ int casefold_compare(const char* a, const char* b, size_t n) {
   }
   return 0;
 }
-
-bool word_at(const char* p, const char* word) { return keyword_at(p, word, std::strlen(word)); }
-
-bool ident_start(char c) { return is_ident_start(c); }
-
-bool is_escaped(const char* start, const char* p) {
-  size_t n = 0;
-  while (p - n > start && p[-1 - static_cast<ptrdiff_t>(n)] == '\\') n++;
-  return n & 1;
-}
-
-const char* next_unescaped_quote(const char* p, char q) {
-  const char* start = p;
-  for (const char* s = p; (s = std::strchr(s, q)); s++)
-    if (!is_escaped(start, s)) return s;
-  return nullptr;
-}
-
-const char* next_unquoted_char(const char* p, char c) { return next_unquoted(const_cast<char*>(p), c); }
-
-int hex_digit_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-char hex_digit_char(int v) { return "0123456789ABCDEF"[v & 15]; }
 
 void path_to_slashes(char* path) {
   for (; *path; path++)
@@ -95,7 +65,7 @@ int32_t temp_reference(const char* text, size_t len, char* kind) {
   if (len != 8 || text[0] != '^' || (text[1] != 'A' && text[1] != 'H')) return -1;
   int32_t v = 0;
   for (int i = 2; i < 8; i++) {
-    if (!is_digit(text[i])) return -1;
+    if (text[i] < '0' || text[i] > '9') return -1;
     v = v * 10 + (text[i] - '0');
   }
   *kind = text[1];
@@ -104,10 +74,6 @@ int32_t temp_reference(const char* text, size_t len, char* kind) {
 
 const char* local_time_stamp() {
   static char buf[50];
-  time_t now = std::time(nullptr);
-  struct tm t;
-  localtime_r(&now, &t);
-  std::snprintf(buf, sizeof buf, "%d/%02d/%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
-                t.tm_min, t.tm_sec);
+  clock_local_text(buf, sizeof buf);
   return buf;
 }
