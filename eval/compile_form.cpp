@@ -1,7 +1,8 @@
 // Compiling functions and loops into their numeric form. Covered: variables, Integer and Float
 // literals, + - * / % ** of any length, & | ^ ~ << >> >>>, comparisons, ! && || and ?:, calls of
 // compiled functions by their global names; =, the compound assignments, ++ and -- on variables;
-// if/else, blocks, while, do, for, break, continue, return, var with a value. Anything else
+// if/else, blocks, while, do, for, break, continue, return, var with a value; object members
+// read (o.name) and, in loops, written (o.name = e, o.name op= e); Math's number functions. Anything else
 // leaves the function (or loop) to the tree. Comparisons and logical operators give true or
 // false, which only conditions and other logical operators may use: no variable ever holds one.
 #include <cstdlib>
@@ -71,7 +72,7 @@ bool emit(Builder& b, uint8_t op, int delta, uint8_t aux = 0, int cell = 0, int3
     pos = b.pendPos;
     b.pendMod = -1;
   }
-  b.code[b.f->n++] = Ins{op, aux, R_STACK, mod, static_cast<uint16_t>(cell), 0, imm, pos, k};
+  b.code[b.f->n++] = Ins{op, aux, R_STACK, mod, static_cast<uint16_t>(cell), 0, imm, pos, k, 0};
   return true;
 }
 
@@ -152,6 +153,88 @@ int global_of(Builder& b, DW name) {
 Kind expr(Builder& b, DW t);
 
 bool number(Builder& b, DW t) { return expr(b, t) == K_NUM; }
+
+// Emits a member operation on the object pushed last: an object cell loaded by the instruction
+// just before is folded into it.
+bool emit_obj(Builder& b, uint8_t op, int delta, uint8_t aux, int32_t imm, Cell k = 0) {
+  uint8_t right = R_STACK, mod = NO_NODE;
+  uint16_t rcell = 0;
+  uint32_t pos = 0;
+  if (b.f->n > 0 && b.fence != b.f->n && b.pendMod < 0 && b.code[b.f->n - 1].op == I_LOAD_OBJ) {
+    const Ins& last = b.code[b.f->n - 1];
+    right = R_CELL;
+    rcell = last.cell;
+    mod = last.mod;
+    pos = last.pos;
+    b.f->n--;
+    b.depth--;
+    delta++;
+  }
+  if (!emit(b, op, delta, aux, 0, imm, k)) return false;
+  Ins& in = b.code[b.f->n - 1];
+  in.right = right;
+  in.rcell = rcell;
+  if (right != R_STACK) {
+    in.mod = mod;
+    in.pos = pos;
+  }
+  return true;
+}
+
+inline bool is_member_read(const NodeRec* r) {
+  return r && r->op == OP_MEMBER && (r->a2 & NAME_MASK) != NAME_LENGTH;
+}
+
+bool object_expr(Builder& b, DW t);
+
+// o.name (its node entered already): the member as a number, an object or either.
+bool member_read(Builder& b, NodeRec* r, MemberWant want) {
+  return object_expr(b, r->a1) && emit_obj(b, I_MEMBER, 0, want, static_cast<int32_t>(r->a2 & NAME_MASK));
+}
+
+// a[i] of a variable (its node entered already) as a number or an object.
+bool index_value(Builder& b, NodeRec* r) {
+  if (!is_name(r->a1)) return false;
+  int c = cell_of(b, r->a1, false), g = c < 0 ? global_of(b, r->a1) : -1;
+  if (c < 0 && g < 0) return false;
+  return number(b, r->a2) && emit_right(b, I_INDEX_VALUE, 0, c < 0, c < 0 ? 0 : c, g);
+}
+
+// An expression whose value must be an object: a variable, a member or an element.
+bool object_expr(Builder& b, DW t) {
+  if (is_name(t)) {
+    int c = cell_of(b, t, false);
+    return c >= 0 && emit(b, I_LOAD_OBJ, 1, 0, c);
+  }
+  NodeRec* r = node_of(t);
+  if (!r) return false;
+  enter(b, r);
+  if (r->op == OP_GROUP && rec_argc(r) == 1) return object_expr(b, r->a1);
+  if (is_member_read(r)) return member_read(b, r, M_OBJECT);
+  if (r->op == OP_INDEX) return index_value(b, r);
+  return false;
+}
+
+// Math's abs, ceil, floor, trunc, round and pow on numbers (anything else is the tree's).
+bool math_call(Builder& b, NodeRec* r) {
+  NodeRec* m = node_of(r->a1);
+  if (!m || m->op != OP_MEMBER || dw_type(m->a1) != T_CONST || m->a1 != NAME_MATH) return false;
+  static constexpr struct { const char* name; uint8_t index, argc; } FUNCS[] = {
+      {"abs", 0, 1}, {"ceil", 1, 1}, {"floor", 2, 1}, {"trunc", 3, 1}, {"round", 4, 1}, {"pow", 6, 2}};
+  uint32_t name = m->a2 & NAME_MASK;
+  const char* text = name_text(name);
+  size_t len = name_length(name);
+  uint32_t n = arglist_count(r->a2);
+  const DW* args = arglist_args(r->a2);
+  for (const auto& fn : FUNCS) {
+    if (std::strlen(fn.name) != len || std::memcmp(fn.name, text, len) != 0) continue;
+    if (n != fn.argc) return false;
+    for (uint32_t i = 0; i < n; i++)
+      if (!number(b, args[i])) return false;
+    return emit(b, I_MATH, 1 - static_cast<int>(n), fn.index, 0, static_cast<int32_t>(n));
+  }
+  return false;
+}
 
 bool call(Builder& b, NodeRec* r, bool discard) {
   DW callee = r->a1;
@@ -269,7 +352,7 @@ Kind expr(Builder& b, DW t) {
       return k1;
     }
     case OP_CALL:
-      return call(b, r, false) ? K_NUM : K_NONE;
+      return math_call(b, r) || call(b, r, false) ? K_NUM : K_NONE;
     case OP_INDEX: {
       // a[i] of a variable: the index is evaluated after the (plain) read of a.
       if (!is_name(r->a1)) return K_NONE;
@@ -278,7 +361,8 @@ Kind expr(Builder& b, DW t) {
       return number(b, r->a2) && emit_right(b, I_INDEX, 0, c < 0, c < 0 ? 0 : c, g) ? K_NUM : K_NONE;
     }
     case OP_MEMBER: {
-      if (!is_name(r->a1) || (r->a2 & NAME_MASK) != NAME_LENGTH) return K_NONE;
+      if ((r->a2 & NAME_MASK) != NAME_LENGTH) return member_read(b, r, M_NUMBER) ? K_NUM : K_NONE;
+      if (!is_name(r->a1)) return K_NONE;
       int c = cell_of(b, r->a1, false), g = c < 0 ? global_of(b, r->a1) : -1;
       if (c < 0 && g < 0) return K_NONE;
       return emit(b, I_LENGTH, 1, c < 0, c < 0 ? 0 : c, g) ? K_NUM : K_NONE;
@@ -313,9 +397,67 @@ bool element_assign(Builder& b, NodeRec* r) {
   return emit_right(b, I_INDEX_STORE, literal ? -1 : -2, literal ? 1 : 0, c, literal ? static_cast<int32_t>(v) : 0);
 }
 
+// o.name = e and o.name op= e in a loop, as a statement. = evaluates e and then the target, as
+// do -= *= /= %= &= |= ^=; += reads the target first. A literal is stored itself; a number
+// computed goes in place into a member of the same type held by the object alone, else becomes a
+// new value. A missing member (which the tree would create) hands back.
+bool member_assign(Builder& b, NodeRec* r) {
+  NodeRec* t = node_of(r->a1);
+  if (!b.f->loop || !is_member_read(t) || r->argc != 2) return false;
+  int32_t name = static_cast<int32_t>(t->a2 & NAME_MASK);
+  DW v = r->a2;
+  b.stores++;
+  b.elementStore = true;
+  switch (r->op) {
+    case OP_ASSIGN: {
+      bool literal = dw_type(v) == T_INT || dw_type(v) == T_FLOAT;
+      if (literal) {
+        if (dw_type(v) == T_FLOAT && !cell_is_float(float_cell(float_of(v)))) return false;
+      } else if (is_name(v) || is_member_read(node_of(v)) || (node_of(v) && node_of(v)->op == OP_INDEX) ||
+                 !number(b, v)) {
+        return false;   // a value read from a place would be shared with the member
+      }
+      enter(b, t);
+      return object_expr(b, t->a1) && emit_obj(b, I_MEMBER_STORE, literal ? -1 : -2, literal, name, literal ? v : 0);
+    }
+    case OP_ADD_ASSIGN:
+      enter(b, t);
+      if (!object_expr(b, t->a1) || !number(b, v)) return false;
+      return emit(b, I_MEMBER_TO, -2, OP_ADD_ASSIGN, 0, name);
+    case OP_SUB_ASSIGN: case OP_MUL_ASSIGN: case OP_DIV_ASSIGN: case OP_MOD_ASSIGN:
+    case OP_AND_ASSIGN: case OP_OR_ASSIGN: case OP_XOR_ASSIGN:
+      if (!number(b, v)) return false;
+      enter(b, t);
+      return object_expr(b, t->a1) && emit_obj(b, I_MEMBER_TO, -2, static_cast<uint8_t>(r->op), name);
+    default:
+      return false;
+  }
+}
+
+// x = e where e reads a member or an element: the value itself is shared with the variable, as
+// the tree shares it (a loop writes the variable at once).
+bool value_store(Builder& b, DW v, int c, bool* done) {
+  NodeRec* r = node_of(v);
+  *done = false;
+  if (!r || !(is_member_read(r) || r->op == OP_INDEX)) return true;
+  *done = true;
+  enter(b, r);
+  if (!(is_member_read(r) ? member_read(b, r, M_VALUE) : index_value(b, r))) return false;
+  b.stores++;
+  if (b.f->loop) b.elementStore = true;
+  return emit(b, I_STORE_VALUE, -1, 0, c);
+}
+
 // An assignment or a step of a variable, as a statement (its value unused).
 bool assign(Builder& b, NodeRec* r) {
-  if (!is_name(r->a1)) return element_assign(b, r);
+  if (!is_name(r->a1)) return is_member_read(node_of(r->a1)) ? member_assign(b, r) : element_assign(b, r);
+  if (r->op == OP_ASSIGN && r->argc == 2) {
+    int c = cell_of(b, r->a1, true);
+    bool done;
+    if (c < 0) return false;
+    bool ok = value_store(b, r->a2, c, &done);
+    if (done || !ok) return ok;
+  }
   switch (r->op) {
     case OP_POST_INC: case OP_POST_DEC: case OP_PRE_INC: case OP_PRE_DEC: {
       int c = cell_of(b, r->a1, true);
@@ -539,9 +681,9 @@ bool stmt(Builder& b, DW t) {
       if (rec_argc(r) == 0) return emit(b, I_RETURN_UNDEFINED, 0);
       return number(b, r->a1) && emit(b, I_RETURN, -1);
     case OP_VAR: {
-      // var x = e in a function, where x is one of its names (a var without a value makes the
-      // variable undefined; in a loop, var may create a variable).
-      if (b.f->loop) return false;
+      // var x = e, where x is one of the function's names (a var without a value makes the
+      // variable undefined). In a loop the variable must be the one var writes (checked when the
+      // loop starts: var may create a variable, or write another than a read would see).
       uint32_t n = rec_argc(r);
       DW* items = rec_args(r);
       for (uint32_t i = 0; i < n; i++) {
@@ -549,8 +691,13 @@ bool stmt(Builder& b, DW t) {
         // The item itself is not entered: only its value is evaluated.
         if (!item || item->op != OP_ASSIGN || item->argc != 2 || !is_name(item->a1)) return false;
         int c = cell_of(b, item->a1, true);
+        if (c < 0) return false;
+        if (b.f->loop) b.f->declared[c] = true;
+        bool done;
+        if (!value_store(b, item->a2, c, &done)) return false;
+        if (done) continue;
         b.stores++;
-        if (c < 0 || !number(b, item->a2) || !emit_right(b, I_STORE, -1, 0, c)) return false;
+        if (!number(b, item->a2) || !emit_right(b, I_STORE, -1, 0, c)) return false;
       }
       return true;
     }

@@ -5,21 +5,25 @@
 
 namespace form {
 
-// A native number in one word: a Float is its double; an Integer, an array (its handle, which
-// only indexing and length read) and "no number" (a variable that holds something else, which
-// the code must not read) are signalling-NaN patterns, which arithmetic never produces (a Float
-// of such bits is left to the tree).
+// A native number in one word: a Float is its double; an Integer, an array or object (its
+// handle) and "no number" (a variable that holds something else, which the code must not read)
+// are signalling-NaN patterns, which arithmetic never produces (a Float of such bits is left to
+// the tree).
 using Cell = uint64_t;
 constexpr uint64_t TAG_MASK = 0xFFFF000000000000ull;
-constexpr uint64_t INT_BITS = 0x7FF5000000000000ull;
-constexpr Cell CELL_NONE = 0x7FF6000000000000ull;
-constexpr uint64_t ARRAY_BITS = 0x7FF7000000000000ull;
+constexpr uint64_t INT_BITS = 0x7FF4000000000000ull;
+constexpr Cell CELL_NONE = 0x7FF5000000000000ull;
+constexpr uint64_t ARRAY_BITS = 0x7FF6000000000000ull;
+constexpr uint64_t OBJECT_BITS = 0x7FF7000000000000ull;
 inline bool cell_is_int(Cell c) { return (c & TAG_MASK) == INT_BITS; }
-inline bool cell_is_number(Cell c) { return (c >> 48) - 0x7FF6u >= 2u; }
+inline bool cell_is_number(Cell c) { return (c >> 48) - 0x7FF5u >= 3u; }
 inline bool cell_is_float(Cell c) { return cell_is_number(c) && !cell_is_int(c); }
 inline bool cell_is_array(Cell c) { return (c & TAG_MASK) == ARRAY_BITS; }
+inline bool cell_is_object(Cell c) { return (c & TAG_MASK) == OBJECT_BITS; }
 inline DW cell_array(Cell c) { return static_cast<DW>(c); }
+inline DW cell_object(Cell c) { return static_cast<DW>(c); }
 inline Cell array_cell(DW h) { return ARRAY_BITS | h; }
+inline Cell object_cell(DW h) { return OBJECT_BITS | h; }
 inline int32_t cell_int(Cell c) { return static_cast<int32_t>(static_cast<uint32_t>(c)); }
 inline Cell int_cell(int32_t v) { return INT_BITS | static_cast<uint32_t>(v); }
 inline double cell_float(Cell c) { return __builtin_bit_cast(double, c); }
@@ -62,6 +66,14 @@ enum Op : uint8_t {
   I_INDEX_STORE,   // a loop's a[b] = pop for the array in cell, an element in range; aux 1: the
                    // value is the literal imm itself (stored as the tree stores it)
   I_POS,       // nothing but its position (a node entered that has no code of its own here)
+  I_LOAD_OBJ,  // push cell, which must hold an object
+  I_MEMBER,    // member imm of the object b: aux M_NUMBER a number, M_OBJECT an object, M_VALUE
+               // either (kept as the source of the next I_STORE_VALUE)
+  I_INDEX_VALUE,   // as I_INDEX, the element a number or an object, kept as the source
+  I_STORE_VALUE,   // b into cell; a loop writes the source itself into the variable at once
+  I_MEMBER_STORE,  // a loop's o.imm = pop (aux 1: the literal k itself) for the object b
+  I_MEMBER_TO,     // a loop's o.imm aux= pop for the object b (+= reads the member first)
+  I_MATH,      // Math function aux over its popped numbers
   I_COUNT
 };
 
@@ -74,8 +86,10 @@ struct Ins {
   uint16_t rcell;   // R_CELL: the cell of b
   int32_t imm;
   uint32_t pos;     // and that node's position (what the tree leaves in cur_position)
-  Cell k;           // I_CONST, R_CONST: the number
+  Cell k;           // I_CONST, R_CONST: the number; I_MEMBER_STORE: the literal
+  mutable uint32_t hint;   // member operations: the pair where the name was found last
 };
+enum MemberWant : uint8_t { M_NUMBER, M_OBJECT, M_VALUE };
 constexpr uint8_t NO_NODE = 0xFF;
 
 // Where each statement of a loop's code begins, and whether it keeps a snapshot.
@@ -107,6 +121,7 @@ struct Form {
   int nparams, ncells, nstack;
   uint32_t names[MAX_CELLS];
   bool written[MAX_CELLS];
+  bool declared[MAX_CELLS];   // a loop's var writes the variable
   Ins* code;
   int n;
   Mark* marks;
@@ -137,6 +152,7 @@ enum RunEnd : uint8_t { RUN_VALUE, RUN_UNDEFINED, RUN_ABANDON };
 // *last: the instruction that names the last node the tree would have entered (or null).
 RunEnd run_function(const Form* f, const Cell* args, Cell* result, const Ins** last);
 // Runs a loop form on cells: the stop, cells updated, *dirty the cells written.
-LoopStop run_loop(const Form* f, Cell* cells, uint64_t* dirty, const Ins** last);
+// Values that the code writes through (objects) go into slots at once.
+LoopStop run_loop(const Form* f, Cell* cells, DW* const* slots, uint64_t* dirty, const Ins** last);
 
 }  // namespace form
