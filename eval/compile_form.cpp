@@ -151,8 +151,14 @@ int global_of(Builder& b, DW name) {
 }
 
 Kind expr(Builder& b, DW t);
+int find_form(DW key, bool loop, bool* found);
 
 bool number(Builder& b, DW t) { return expr(b, t) == K_NUM; }
+
+inline bool is_member_read(const NodeRec* r) {
+  return r && r->op == OP_MEMBER && (r->a2 & NAME_MASK) != NAME_LENGTH;
+}
+bool call(Builder& b, NodeRec* r, bool discard, MemberWant want = M_NUMBER);
 
 // Emits a member operation on the object pushed last: an object cell loaded by the instruction
 // just before is folded into it.
@@ -179,10 +185,6 @@ bool emit_obj(Builder& b, uint8_t op, int delta, uint8_t aux, int32_t imm, Cell 
     in.pos = pos;
   }
   return true;
-}
-
-inline bool is_member_read(const NodeRec* r) {
-  return r && r->op == OP_MEMBER && (r->a2 & NAME_MASK) != NAME_LENGTH;
 }
 
 bool object_expr(Builder& b, DW t);
@@ -215,6 +217,90 @@ bool object_expr(Builder& b, DW t) {
   return false;
 }
 
+// Whether a literal's member needs no evaluation (the tree then uses the literal itself).
+bool plain_member(DW e, int depth);
+bool plain_literal(DW lit, int depth) {
+  if (depth > 8) return false;
+  const DW* pairs;
+  uint32_t n;
+  if (dw_type(lit) == T_OBJECT) {
+    auto* o = reinterpret_cast<const ObjRec*>(dw_rec(lit));
+    n = o->count;
+    pairs = n ? static_cast<const DW*>(area_ptr(o->pairs)) : nullptr;
+    for (uint32_t i = 0; i < n; i++)
+      if (!plain_member(pairs[2 * i + 1], depth)) return false;
+    return true;
+  }
+  return false;
+}
+bool plain_member(DW e, int depth) {
+  switch (dw_type(e)) {
+    case T_INT: case T_FLOAT: return true;
+    case T_STRING: return (str_rec(e)->flags & STR_TEMPLATE) == 0;
+    case T_OBJECT: return plain_literal(e, depth + 1);
+    default: return false;
+  }
+}
+
+// {name: e, ...}, a literal with members to evaluate: a new object. Members are constants (and
+// plain literals, which the tree shares), numbers computed and, in functions, variables.
+bool object_literal(Builder& b, DW lit) {
+  if (dw_type(lit) != T_OBJECT || plain_literal(lit, 0)) return false;
+  const auto* o = reinterpret_cast<const ObjRec*>(dw_rec(lit));
+  uint32_t n = o->count;
+  if (n == 0 || n > 16 || b.f->nplan + static_cast<int>(n) > MAX_PLAN) return false;
+  const DW* pairs = static_cast<const DW*>(area_ptr(o->pairs));
+  int start = b.f->nplan, pushed = 0;
+  for (uint32_t i = 0; i < n; i++) {
+    DW e = pairs[2 * i + 1];
+    NodeRec* r = node_of(e);
+    uint16_t entry;
+    if (plain_member(e, 0) || (dw_type(e) == T_CONST && !is_name(e))) {
+      entry = P_CONSTANT << 8;
+    } else if (is_name(e)) {
+      int c = b.f->loop ? -1 : cell_of(b, e, false);
+      if (c < 0 || c >= 32) return false;
+      if (c < b.f->nparams) b.f->sharedParams |= 1u << c;
+      entry = static_cast<uint16_t>(P_CELL << 8 | c);
+    } else if (r && !is_member_read(r) && r->op != OP_INDEX && r->op != OP_CALL && number(b, e)) {
+      entry = P_NUMBER << 8;
+      pushed++;
+    } else {
+      return false;
+    }
+    b.f->plan[b.f->nplan++] = entry;
+  }
+  if (!emit(b, I_OBJECT, 1 - pushed, static_cast<uint8_t>(n), 0, static_cast<int32_t>(lit))) return false;
+  b.code[b.f->n - 1].rcell = static_cast<uint16_t>(start);
+  return true;
+}
+
+// A value that becomes a variable's or a function's result as it is: a new object, or a call
+// whose result may be one.
+bool fresh_value(Builder& b, DW t) {
+  if (dw_type(t) == T_OBJECT) return object_literal(b, t);
+  NodeRec* r = node_of(t);
+  if (!r || r->op != OP_CALL) return false;
+  enter(b, r);
+  return call(b, r, false, M_VALUE);
+}
+
+// Whether a call node is one of Math's.
+bool math_call_node(const NodeRec* r) {
+  NodeRec* m = node_of(r->a1);
+  return m && m->op == OP_MEMBER && dw_type(m->a1) == T_CONST && m->a1 == NAME_MATH;
+}
+
+// Whether a call is of a compiled function whose result may be a new object.
+bool returns_object(const NodeRec* r) {
+  if (!is_name(r->a1)) return false;
+  int g = global_find_down(r->a1 & NAME_MASK);
+  if (g < 0 || dw_type(global_table[g].value) != T_FUNC) return false;
+  bool found;
+  int idx = find_form(func_body(global_table[g].value), false, &found);
+  return idx >= 0 && forms[idx].state == S_READY && forms[idx].returnsObject;
+}
+
 // Math's abs, ceil, floor, trunc, round and pow on numbers (anything else is the tree's).
 bool math_call(Builder& b, NodeRec* r) {
   NodeRec* m = node_of(r->a1);
@@ -236,7 +322,8 @@ bool math_call(Builder& b, NodeRec* r) {
   return false;
 }
 
-bool call(Builder& b, NodeRec* r, bool discard) {
+// A call of a compiled function; want M_VALUE: its result may be an object.
+bool call(Builder& b, NodeRec* r, bool discard, MemberWant want) {
   DW callee = r->a1;
   if (!is_name(callee) || callee == NAME_NUMBER || callee == NAME_STRING || callee == NAME_DATE) return false;
   uint32_t nm = callee & NAME_MASK;
@@ -252,13 +339,37 @@ bool call(Builder& b, NodeRec* r, bool discard) {
   uint32_t n = arglist_count(r->a2);
   const DW* args = arglist_args(r->a2);
   int np = forms[target].nparams;
-  if (static_cast<int>(n) < np) return false;
-  for (int i = 0; i < np; i++)
+  if (static_cast<int>(n) < np || np > 32) return false;
+  uint32_t fresh = 0;
+  uint64_t sourced = 0;
+  bool built = forms[target].state == S_READY;
+  for (int i = 0; i < np; i++) {
+    NodeRec* a = node_of(args[i]);
+    bool shared = built && (forms[target].sharedParams >> i & 1);
+    if (is_name(args[i])) {
+      // A variable: a number or an object (an object when the callee's literal shares it).
+      int c = cell_of(b, args[i], false);
+      if (c >= 0) {
+        if (!emit(b, shared ? I_LOAD_OBJ : I_LOAD_VALUE, 1, 0, c)) return false;
+        if (shared) fresh |= 1u << i;
+        continue;
+      }
+    } else if (a && (is_member_read(a) || a->op == OP_INDEX)) {
+      // A member or an element: its value itself is handed over, as the tree hands it.
+      enter(b, a);
+      if (!(is_member_read(a) ? member_read(b, a, M_VALUE) : index_value(b, a))) return false;
+      fresh |= 1u << i;
+      sourced |= uint64_t(1) << i;
+      continue;
+    } else if (a && ((a->op >= OP_ADD && a->op <= OP_MOD) || a->op == OP_POW)) {
+      fresh |= 1u << i;   // arithmetic makes a new number
+    }
     if (!number(b, args[i])) return false;
-  b.f->callees[b.f->ncallees++] = Callee{nm, fv, target};
+  }
+  b.f->callees[b.f->ncallees++] = Callee{nm, fv, target, want != M_VALUE, false, fresh};
   b.stores++;
   here(b);   // the arguments stay on the stack
-  return emit(b, I_CALL, (discard ? 0 : 1) - np, static_cast<uint8_t>(np), discard ? 1 : 0, target);
+  return emit(b, I_CALL, (discard ? 0 : 1) - np, static_cast<uint8_t>(np), discard ? 1 : 0, target, sourced);
 }
 
 // && and ||: true or false, each operand tested in turn.
@@ -439,6 +550,14 @@ bool member_assign(Builder& b, NodeRec* r) {
 bool value_store(Builder& b, DW v, int c, bool* done) {
   NodeRec* r = node_of(v);
   *done = false;
+  if (b.f->loop && (dw_type(v) == T_OBJECT || (r && r->op == OP_CALL && returns_object(r)))) {
+    // A new object (or a call that may give one) goes into the variable at once.
+    *done = true;
+    if (!fresh_value(b, v)) return false;
+    if (dw_type(v) == T_OBJECT) b.stores++;   // a call counts already (it writes nothing itself)
+    b.elementStore = true;
+    return emit(b, I_STORE_VALUE, -1, 0, c);
+  }
   if (!r || !(is_member_read(r) || r->op == OP_INDEX)) return true;
   *done = true;
   enter(b, r);
@@ -676,10 +795,20 @@ bool stmt(Builder& b, DW t) {
       return switch_stmt(b, r);
     case OP_BREAK: return jump_to_loop(b, true);
     case OP_CONTINUE: return jump_to_loop(b, false);
-    case OP_RETURN:
+    case OP_RETURN: {
       if (b.f->loop) return false;
       if (rec_argc(r) == 0) return emit(b, I_RETURN_UNDEFINED, 0);
-      return number(b, r->a1) && emit(b, I_RETURN, -1);
+      DW v = r->a1;
+      NodeRec* c = node_of(v);
+      if (dw_type(v) == T_OBJECT || (c && c->op == OP_CALL && !math_call_node(c))) {
+        // A new object or a call's result, given back as it is.
+        if (!fresh_value(b, v)) return false;
+        if (dw_type(v) == T_OBJECT) b.f->returnsLiteral = true;
+        else b.f->callees[b.f->ncallees - 1].returned = true;
+        return emit(b, I_RETURN, -1);
+      }
+      return number(b, v) && emit(b, I_RETURN, -1);
+    }
     case OP_VAR: {
       // var x = e, where x is one of the function's names (a var without a value makes the
       // variable undefined). In a loop the variable must be the one var writes (checked when the
@@ -764,6 +893,23 @@ int finish(Builder& b, int idx, bool ok) {
   return idx;
 }
 
+// Which forms may give a new object: their own literal, or a callee's result they return.
+void mark_object_results() {
+  bool changed = true;
+  while (changed) {
+    changed = false;
+    for (int i = 0; i < nforms; i++) {
+      Form& f = forms[i];
+      bool r = f.returnsLiteral;
+      for (int c = 0; !r && c < f.ncallees; c++) r = f.callees[c].returned && forms[f.callees[c].form].returnsObject;
+      if (r != f.returnsObject) {
+        f.returnsObject = r;
+        changed = true;
+      }
+    }
+  }
+}
+
 bool start_build(Builder& b, Form* f) {
   b.f = f;
   b.depth = 0;
@@ -806,7 +952,9 @@ int compile_function(DW func) {
   unsigned k = cache_slot(body);
   cache_key[k] = body;
   cache_val[k] = static_cast<int16_t>(idx + 1);
-  return finish(b, idx, ok);
+  int res = finish(b, idx, ok);
+  mark_object_results();
+  return res;
 }
 
 // A loop's code: the condition, each body statement and each update begin with a mark that
@@ -908,6 +1056,9 @@ bool callees_valid(int idx) {
       const Callee& c = f->callees[i];
       int g = global_find_down(c.name);
       if (g < 0 || global_table[g].value != c.func) return false;
+      // A new object where a number is wanted, or a shared argument the tree would not share.
+      const Form& t = forms[c.form];
+      if ((c.wantsNumber && t.returnsObject) || (t.sharedParams & ~c.freshArgs)) return false;
     }
     return true;
   });

@@ -55,7 +55,8 @@ enum Op : uint8_t {
   I_ARITH_TO,  // cell aux= b for -= *= /= %=
   I_BIT_TO,    // cell aux= b for &= |= ^=
   I_STEP,      // cell ++ / -- (imm = +1 or -1)
-  I_CALL,      // call form imm with aux arguments popped; push the result (cell: 1 = discarded)
+  I_CALL,      // call form imm with aux arguments popped; push the result (cell: 1 = discarded);
+               // k: the arguments that are values read from places (handed over themselves)
   I_SNAP,      // a loop statement that may write more than once begins: keep the cells
   I_RETURN,    // pop: the result
   I_RETURN_UNDEFINED,
@@ -74,6 +75,8 @@ enum Op : uint8_t {
   I_MEMBER_STORE,  // a loop's o.imm = pop (aux 1: the literal k itself) for the object b
   I_MEMBER_TO,     // a loop's o.imm aux= pop for the object b (+= reads the member first)
   I_MATH,      // Math function aux over its popped numbers
+  I_LOAD_VALUE,    // push cell, which must hold a number or an object
+  I_OBJECT,    // a new object of literal imm (aux members; rcell: where their plan begins)
   I_COUNT
 };
 
@@ -109,7 +112,16 @@ struct Callee {
   uint32_t name;   // the global name called
   DW func;         // the function value it held when the form was made
   int form;
+  bool wantsNumber;     // the result is used as a number or dropped: it must not be an object
+  bool returned;        // the caller returns the result as it is
+  uint32_t freshArgs;   // arguments that are new numbers or objects (a parameter that a literal
+                        // shares must be given one of these)
 };
+
+// How an object literal's member gets its value: the literal's own constant, a new number from
+// the stack, or a variable's value (shared, as the tree shares it).
+enum PlanKind : uint8_t { P_CONSTANT, P_NUMBER, P_CELL };
+constexpr int MAX_PLAN = 128;
 
 enum State : uint8_t { S_BUILDING, S_READY, S_NONE };
 
@@ -132,6 +144,11 @@ struct Form {
   int gslots[MAX_GLOBALS];
   int nglobals;
   uint32_t runs, abandoned;
+  uint32_t sharedParams;   // parameters that a literal's member shares
+  bool returnsLiteral;     // a return gives a new object
+  bool returnsObject;      // a return may give a new object (its own, or a callee's it returns)
+  uint16_t plan[MAX_PLAN]; // literal members: kind << 8 | cell
+  int nplan;
 };
 
 extern Form* forms;
@@ -150,7 +167,9 @@ bool callees_read(int f, DW* const* slots, int nslots);
 enum RunEnd : uint8_t { RUN_VALUE, RUN_UNDEFINED, RUN_ABANDON };
 // Runs function form f on its parameters' numbers.
 // *last: the instruction that names the last node the tree would have entered (or null).
-RunEnd run_function(const Form* f, const Cell* args, Cell* result, const Ins** last);
+// argsrc: the parameters' values when the tree called (null from compiled code, whose
+// arguments are new numbers or objects wherever a literal shares them).
+RunEnd run_function(const Form* f, const Cell* args, const DW* argsrc, Cell* result, const Ins** last);
 // Runs a loop form on cells: the stop, cells updated, *dirty the cells written.
 // Values that the code writes through (objects) go into slots at once.
 LoopStop run_loop(const Form* f, Cell* cells, DW* const* slots, uint64_t* dirty, const Ins** last);

@@ -178,15 +178,16 @@ constexpr ptrdiff_t STACK_MARGIN = 16 * 1024;
 // RUN_ABANDON; a loop returns RUN_VALUE when it ended and RUN_ABANDON when it handed back, with
 // *stop set in both cases. Dispatch is threaded: each operation jumps to the next one's code.
 template <bool LOOP>
-RunEnd exec(const Form* f, Cell* cells, DW* const* slots, Cell* result, uint64_t* dirty, LoopStop* stop,
-            const Ins** last) {
+RunEnd exec(const Form* f, Cell* cells, DW* const* slots, const DW* argsrc, Cell* result, uint64_t* dirty,
+            LoopStop* stop, const Ins** last) {
   static const void* const labels[I_COUNT] = {
       &&L_LOAD, &&L_CONST, &&L_ADD, &&L_ARITH2, &&L_ARITH, &&L_BIT, &&L_BIT_NOT, &&L_SHIFT,
       &&L_CMP, &&L_CMP_JFALSE, &&L_CMP_JTRUE, &&L_STRICT, &&L_NOT, &&L_JUMP, &&L_JFALSE, &&L_JTRUE,
       &&L_STORE, &&L_ADD_TO, &&L_ARITH_TO, &&L_BIT_TO, &&L_STEP, &&L_CALL, &&L_SNAP, &&L_RETURN,
       &&L_RETURN_UNDEFINED, &&L_END, &&L_GLOBAL, &&L_INDEX, &&L_LENGTH, &&L_INDEX_STORE, &&L_POS,
-      &&L_LOAD_OBJ, &&L_MEMBER, &&L_INDEX_VALUE, &&L_STORE_VALUE, &&L_MEMBER_STORE, &&L_MEMBER_TO, &&L_MATH};
-  static_assert(I_COUNT == 38, "one label per operation");
+      &&L_LOAD_OBJ, &&L_MEMBER, &&L_INDEX_VALUE, &&L_STORE_VALUE, &&L_MEMBER_STORE, &&L_MEMBER_TO, &&L_MATH,
+      &&L_LOAD_VALUE, &&L_OBJECT};
+  static_assert(I_COUNT == 40, "one label per operation");
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -197,6 +198,7 @@ RunEnd exec(const Form* f, Cell* cells, DW* const* slots, Cell* result, uint64_t
   if (LOOP) snap = static_cast<Cell*>(alloca(sizeof(Cell) * static_cast<size_t>(f->ncells + 1)));
   Cell y;
   DW source = 0;   // the value read last by I_MEMBER/I_INDEX_VALUE for I_STORE_VALUE
+  DW srcs[MAX_STACK];   // per stack entry: the value it was read from (valid where I_CALL's k says)
   // The instruction naming the last node the tree would have entered.
   const Ins* node = nullptr;
 #define DISPATCH                       \
@@ -352,10 +354,18 @@ L_CALL: {
   sp -= in->aux;
   Cell r;
   const Ins* calleeNode = nullptr;
-  RunEnd e = run_function(&forms[in->imm], sp, &r, &calleeNode);
+  DW argsrcs[32];
+  const DW* given = nullptr;
+  if (in->k) {
+    const DW* at = srcs + (sp - stack);
+    for (unsigned i = 0; i < in->aux; i++) argsrcs[i] = in->k >> i & 1 ? at[i] : 0;
+    given = argsrcs;
+  }
+  RunEnd e = run_function(&forms[in->imm], sp, given, &r, &calleeNode);
   if (e == RUN_ABANDON || (e == RUN_UNDEFINED && !in->cell)) goto hand_back;
   if (calleeNode) node = calleeNode;
   if (!in->cell) *sp++ = r;
+  source = cell_is_object(r) ? cell_object(r) : 0;   // a number result is new
   NEXT;
 }
 L_SNAP:
@@ -445,7 +455,7 @@ L_MEMBER: {
   } else if (in->aux == M_OBJECT) {
     goto hand_back;
   }
-  source = e;
+  source = srcs[sp - stack] = e;
   *sp++ = v;
   NEXT;
 }
@@ -462,7 +472,7 @@ L_INDEX_VALUE: {
     if (dw_type(e) != T_OBJECT) goto hand_back;
     v = object_cell(e);
   }
-  source = e;
+  source = srcs[sp - stack] = e;
   *sp++ = v;
   NEXT;
 }
@@ -473,6 +483,7 @@ L_STORE_VALUE: {
     // The variable shares the value at once, as the tree's write does; the cell is current.
     DW* slot = slots[in->cell];
     DW old = *slot;
+    if (!source) source = cell_is_int(v) ? int_value(cell_int(v)) : make_float(cell_float(v), 0);
     *slot = dw_ref(source);
     dw_release(old);
     *dirty &= ~(uint64_t(1) << in->cell);
@@ -528,6 +539,54 @@ L_MEMBER_TO: {
   NEXT;
 }
 #undef OBJECT
+L_LOAD_VALUE: {
+  Cell c = cells[in->cell];
+  if (__builtin_expect(!cell_is_number(c) && !cell_is_object(c), 0)) goto hand_back;
+  *sp++ = c;
+  NEXT;
+}
+L_OBJECT: {
+  // The members' values in the literal's order (a computed number becomes a new value), then the
+  // object, which takes a reference on each: as the tree builds it.
+  DW lit = static_cast<DW>(in->imm);
+  const auto* lo = reinterpret_cast<const ObjRec*>(dw_rec(lit));
+  const DW* names = static_cast<const DW*>(area_ptr(lo->pairs));
+  const uint16_t* plan = f->plan + in->rcell;
+  unsigned n = in->aux, pushed = 0;
+  for (unsigned i = 0; i < n; i++) {
+    pushed += (plan[i] >> 8) == P_NUMBER;
+    // Before anything is made: a variable that holds neither a number nor an object.
+    if ((plan[i] >> 8) == P_CELL && !cell_is_number(cells[plan[i] & 0xFF]) && !cell_is_object(cells[plan[i] & 0xFF]))
+      goto hand_back;
+  }
+  Cell* from = sp - pushed;
+  DW pairs[32];
+  for (unsigned i = 0; i < n; i++) {
+    pairs[2 * i] = names[2 * i];
+    DW v;
+    switch (plan[i] >> 8) {
+      case P_CONSTANT: v = names[2 * i + 1]; break;
+      case P_NUMBER: {
+        Cell x = *from++;
+        v = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
+        break;
+      }
+      default: {
+        unsigned c = plan[i] & 0xFF;
+        Cell x = cells[c];
+        if (cell_is_object(x)) v = cell_object(x);
+        else if (argsrc && static_cast<int>(c) < f->nparams && !f->written[c] && argsrc[c]) v = argsrc[c];
+        else v = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
+        break;
+      }
+    }
+    pairs[2 * i + 1] = v;
+  }
+  sp -= pushed;
+  source = make_object(pairs, n);
+  *sp++ = object_cell(source);
+  NEXT;
+}
 L_MATH: {
   int n = in->imm;
   sp -= n;
@@ -568,17 +627,17 @@ hand_back:
 
 }  // namespace
 
-RunEnd run_function(const Form* f, const Cell* args, Cell* result, const Ins** last) {
+RunEnd run_function(const Form* f, const Cell* args, const DW* argsrc, Cell* result, const Ins** last) {
   if (static_cast<char*>(__builtin_frame_address(0)) - STACK_MARGIN < stack_limit) return RUN_ABANDON;
   Cell* cells = static_cast<Cell*>(alloca(sizeof(Cell) * static_cast<size_t>(f->ncells + 1)));
   std::memcpy(cells, args, sizeof(Cell) * static_cast<size_t>(f->nparams));
   for (int c = f->nparams; c < f->ncells; c++) cells[c] = CELL_NONE;
-  return exec<false>(f, cells, nullptr, result, nullptr, nullptr, last);
+  return exec<false>(f, cells, nullptr, argsrc, result, nullptr, nullptr, last);
 }
 
 LoopStop run_loop(const Form* f, Cell* cells, DW* const* slots, uint64_t* dirty, const Ins** last) {
   LoopStop stop{LOOP_AT_CONDITION, 0};
-  exec<true>(f, cells, slots, nullptr, dirty, &stop, last);
+  exec<true>(f, cells, slots, nullptr, nullptr, dirty, &stop, last);
   return stop;
 }
 
@@ -700,7 +759,7 @@ bool func_compiled_run(int idx, const DW* args, DW* result) {
   }
   Cell r;
   const Ins* node = nullptr;
-  RunEnd e = run_function(f, cells, &r, &node);
+  RunEnd e = run_function(f, cells, args, &r, &node);
   if (e == RUN_ABANDON) {
     f->abandoned++;
     return false;
@@ -709,6 +768,7 @@ bool func_compiled_run(int idx, const DW* args, DW* result) {
   compiled_runs++;
   leave_position(node);
   if (e == RUN_UNDEFINED) *result = DW_UNDEFINED;
+  else if (cell_is_object(r)) *result = cell_object(r);
   else *result = cell_is_int(r) ? int_value(cell_int(r)) : make_float(cell_float(r), 0);
   return true;
 }

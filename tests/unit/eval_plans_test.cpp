@@ -298,6 +298,11 @@ struct FormGen {
           static const char* const places[] = {"o.p", "o.q", "objs[1].q", "objs[1].z.w", "o.s", "o.r"};
           static const char* const ops[] = {" = ", " = ", " += ", " -= ", " *= ", " %= ", " ^= ", " |= "};
           if (pick(4) == 0) return target() + " = " + places[pick(4)] + ";";
+          if (pick(5) == 0) {
+            // A new object for o: from a literal or from a function that builds one.
+            if (pick(2)) return "o = mk(" + e() + ", " + e() + ");";
+            return "o = {p: " + e() + ", q: " + literal() + ", r: 'x', z: {w: 1}};";
+          }
           return std::string(places[pick(static_cast<int>(std::size(places)))]) + ops[pick(8)] +
                  (pick(3) ? e() : literal()) + ";";
         }
@@ -379,6 +384,8 @@ TEST(EvalCompiled, GeneratedProgramsSameAsTheTree) {
     src += "var x = " + g.literal() + ", y = " + g.literal() + ", z = " + g.literal() + ";\n";
     src += "var arr = [3, 1.5, -2, 7, 2147483647, 0, 'x'];\n";
     src += "var o = {p: 3, q: 1.5, r: 'x'}, objs = [o, {q: 0.25, p: -2, z: {w: 5}}, 4];\n";
+    src += "function mk(a, b) { if (a > b) return {p: a, q: b + 0.5}; return {q: 1, p: mk2(b, a * 2)}; }\n"
+           "function mk2(a, b) { return {p: a - b, s: b}; }\n";
     g.counter = 100;
     for (int s = 0; s < 4; s++) src += "try { " + g.stmt(globals, globals, funcs, 2, false) + " } catch (e) { console.log(e.message); }\n";
     src += "console.log(x, y, z, arr, o.p, o.q, o.s, objs[1].q, objs[1].z.w);\n";
@@ -528,6 +535,24 @@ TEST(EvalCompiledMembers, SameAsTheTree) {
        " + Math.round(i * 0.5) + Math.trunc(i * 0.9) + Math.pow(i, 2) + Math.pow(2, i) + Math.pow(i, 0);"
        " u = u + Math.pow(i + 3.5, 0.5); } console.log(t, Math.floor(u * 1e6));",
        "61.87512399857\n", "", true, false},
+      {"calls that build and return small objects, sharing their arguments as the tree does",
+       "function point(x, y) { return {x: x, y: y}; } function add(a, b) { return point(a.x + b.x, a.y + b.y); }"
+       "function main(n) { var acc = point(0.5, 1e10), f = 2.5; for (var i = 0; i < n; i++) { var p = point(i * 0.5, f);"
+       " acc = add(acc, p); if (acc.x > 20) acc = point(acc.x - 20, acc.y); } return acc; }"
+       "var r = main(40); console.log(r.x, r.y); r = main(400); r = 0;",
+       "10.510000000100.0\n", "", true, true},
+      {"a literal with constants, a plain nested literal (one shared value, as on the tree) and computed members",
+       "function main() { var o = 0, t = 0.5; for (var i = 0; i < 10; i++) { o = {a: i * 1.5, s: 'k', z: {w: 1}, b: 2.5};"
+       " o.z.w = o.z.w * 2; t = t + o.a + o.z.w + o.b; } return t + o.z.w; } console.log(main(), main());",
+       "3163.03143773.0\n", "", true, true},
+      {"a new object where a number is wanted, or a number read as an object, is the tree's to raise",
+       "function mk(a) { if (a > 2) return 7; return {v: a}; }\nfunction main() { var o = 0, t = 0;"
+       " for (var i = 0; i < 5; i++) { o = mk(i); t = t + o.v; } return t; }\nconsole.log(main());",
+       "", "2035: EVAL ERROR 2035 (t.js:2:", false, false},
+      {"a loop that builds objects and drops them leaves the store as it found it",
+       "function mk(a) { return {v: a * 0.5, w: {u: 2}}; } function run(n) { var o = 0, s = 0.5;"
+       " for (var i = 0; i < n; i++) { o = mk(i); s = s + o.v; } return s; } console.log(run(10)); var k = run(5000);",
+       "23.0\n", "", true, true},
       {"Math.pow of a negative base and a fraction is NaN, which the tree computes",
        "var t = 0; for (var i = 0; i < 3; i++) t = t + Math.pow(i - 1, 0.5); console.log(t);", "", "", false, false},
   };
