@@ -591,7 +591,23 @@ bool assign(Builder& b, NodeRec* r) {
   if (c < 0) return false;
   b.stores++;
   switch (r->op) {
-    case OP_ASSIGN: return emit_right(b, I_STORE, -1, 0, c);
+    case OP_ASSIGN: {
+      // x = x + b: the variable's own addition (both read x first, add the same way).
+      int n = b.f->n;
+      if (n >= 2 && b.fence != n && b.fence != n - 1 && b.pendMod < 0 && b.code[n - 1].op == I_ADD &&
+          b.code[n - 1].right != R_STACK && b.code[n - 1].mod == NO_NODE && b.code[n - 2].op == I_LOAD &&
+          b.code[n - 2].cell == c) {
+        Ins add = b.code[n - 1];
+        b.code[n - 2].op = I_ADD_TO;
+        b.code[n - 2].right = add.right;
+        b.code[n - 2].rcell = add.rcell;
+        b.code[n - 2].k = add.k;
+        b.f->n--;
+        b.depth--;
+        return true;
+      }
+      return emit_right(b, I_STORE, -1, 0, c);
+    }
     case OP_ADD_ASSIGN: return emit_right(b, I_ADD_TO, -1, 0, c);
     case OP_SUB_ASSIGN: case OP_MUL_ASSIGN: case OP_DIV_ASSIGN: case OP_MOD_ASSIGN:
       return emit_right(b, I_ARITH_TO, -1, static_cast<uint8_t>(r->op), c);
@@ -737,7 +753,15 @@ bool switch_stmt(Builder& b, NodeRec* r) {
   if (!number(b, blk[0]) || !emit_right(b, I_STORE, -1, 0, temp)) return false;
   int caseJump[MAX_JUMPS];
   for (uint32_t p = 2; p < npairs; p++) {
-    if (!emit(b, I_LOAD, 1, 0, temp) || !number(b, table[2 * p]) || !emit_right(b, I_STRICT, -1, 0)) return false;
+    DW label = table[2 * p];
+    Cell k = dw_type(label) == T_INT ? int_cell(int_of(label)) : dw_type(label) == T_FLOAT ? float_cell(float_of(label)) : 0;
+    if (k && cell_is_number(k)) {
+      // A number literal: one comparison that jumps.
+      caseJump[p] = b.f->n;
+      if (!emit(b, I_CASE, 0, 0, temp, 0, k)) return false;
+      continue;
+    }
+    if (!emit(b, I_LOAD, 1, 0, temp) || !number(b, label) || !emit_right(b, I_STRICT, -1, 0)) return false;
     caseJump[p] = b.f->n;
     if (!emit(b, I_JTRUE, -1)) return false;
   }

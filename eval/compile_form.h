@@ -77,6 +77,7 @@ enum Op : uint8_t {
   I_MATH,      // Math function aux over its popped numbers
   I_LOAD_VALUE,    // push cell, which must hold a number or an object
   I_OBJECT,    // a new object of literal imm (aux members; rcell: where their plan begins)
+  I_CASE,      // cell === k (a number literal) jumps to imm
   I_COUNT
 };
 

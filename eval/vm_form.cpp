@@ -186,8 +186,8 @@ RunEnd exec(const Form* f, Cell* cells, DW* const* slots, const DW* argsrc, Cell
       &&L_STORE, &&L_ADD_TO, &&L_ARITH_TO, &&L_BIT_TO, &&L_STEP, &&L_CALL, &&L_SNAP, &&L_RETURN,
       &&L_RETURN_UNDEFINED, &&L_END, &&L_GLOBAL, &&L_INDEX, &&L_LENGTH, &&L_INDEX_STORE, &&L_POS,
       &&L_LOAD_OBJ, &&L_MEMBER, &&L_INDEX_VALUE, &&L_STORE_VALUE, &&L_MEMBER_STORE, &&L_MEMBER_TO, &&L_MATH,
-      &&L_LOAD_VALUE, &&L_OBJECT};
-  static_assert(I_COUNT == 40, "one label per operation");
+      &&L_LOAD_VALUE, &&L_OBJECT, &&L_CASE};
+  static_assert(I_COUNT == 41, "one label per operation");
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -585,6 +585,11 @@ L_OBJECT: {
   sp -= pushed;
   source = make_object(pairs, n);
   *sp++ = object_cell(source);
+  NEXT;
+}
+L_CASE: {
+  Cell x = cells[in->cell], k = in->k;
+  if (cell_is_int(x) == cell_is_int(k) && (cell_is_int(x) ? x == k : cell_float(x) == cell_float(k))) JUMP_TO(in->imm);
   NEXT;
 }
 L_MATH: {

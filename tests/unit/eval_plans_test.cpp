@@ -459,6 +459,9 @@ TEST(EvalCompiled, SameAsTheTree) {
        "function f(n) { var s = 0; for (var i = 0; i < n; i++) { switch (i % 5) { case 0: s += 1; case 1: s += 10; break;"
        " case 2.5: s = 0; break; case 3: continue; default: s *= 2; } s += 100; } return s; } console.log(f(12), f(1));",
        "6141111\n", ""},
+      {"x = x + e is the variable's own addition until x stops being a number",
+       "var x = 0, y = 0.5; for (var i = 0; i < 6; i++) { x = x + i; y = y + x; if (i == 3) x = 'a'; } console.log(x, y);",
+       "\"a45\"\"10.5a4a45\"\n", ""},
   };
   check_same_as_tree(cases, std::size(cases));
 }
