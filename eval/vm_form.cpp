@@ -8,6 +8,7 @@
 #include <alloca.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #include "eval/compare.h"
@@ -711,6 +712,47 @@ void write_cell(DW* slot, Cell c) {
   dw_release(old);
 }
 
+// Whether the loop's variables resolve as they did last time: the same call frame holding the
+// same local names, and no global added (globals are only ever appended).
+bool same_resolution(const Form* f) {
+  if (!f->resolved || f->rsBlock != (block_depth > 0) || f->rsBase != frame_base || f->rsTop != local_top ||
+      f->rsGlobals != global_top)
+    return false;
+  int low = frame_base < 1 ? 1 : frame_base;
+  for (int i = low; i <= local_top; i++)
+    if (local_stack[i].name != f->rsLocals[i - low]) return false;
+  for (int c = 0; c < f->ncells; c++) {
+    int32_t s = f->rsSlot[c];
+    if (s < 0 && global_table[-1 - s].name != f->rsGlobalName[c]) return false;
+  }
+  return true;
+}
+
+inline int32_t slot_index(const DW* s, const VarSlot* table) {
+  return static_cast<int32_t>(reinterpret_cast<const VarSlot*>(reinterpret_cast<const char*>(s) - offsetof(VarSlot, value)) - table);
+}
+
+void keep_resolution(Form* f, DW* const* slots) {
+  int low = frame_base < 1 ? 1 : frame_base;
+  if (local_top - low + 1 > 32) return;
+  for (int c = 0; c < f->ncells; c++) {
+    const DW* s = slots[c];
+    if (local_top >= low && s >= &local_stack[low].value && s <= &local_stack[local_top].value) {
+      f->rsSlot[c] = slot_index(s, local_stack);
+    } else {
+      int32_t g = slot_index(s, global_table);
+      f->rsSlot[c] = -1 - g;
+      f->rsGlobalName[c] = global_table[g].name;
+    }
+  }
+  for (int i = low; i <= local_top; i++) f->rsLocals[i - low] = local_stack[i].name;
+  f->rsBlock = block_depth > 0;
+  f->rsBase = frame_base;
+  f->rsTop = local_top;
+  f->rsGlobals = global_top;
+  f->resolved = true;
+}
+
 }  // namespace
 
 bool loop_compiled_run(DW cond, DW body, const DW* updates, uint32_t nupdates, LoopStop* stop) {
@@ -724,11 +766,21 @@ bool loop_compiled_run(DW cond, DW body, const DW* updates, uint32_t nupdates, L
   if (f->ncallees && !callees_valid(idx)) return false;
   DW* slots[MAX_CELLS];
   Cell cells[MAX_CELLS];
-  for (int c = 0; c < f->ncells; c++) {
-    slots[c] = resolve(f->names[c], f->written[c]);
-    if (!slots[c] || (f->declared[c] && declared_slot(f->names[c]) != slots[c])) return false;
-    cells[c] = cell_of_value(*slots[c]);
+  if (!same_resolution(f)) {
+    Form* w = &forms[idx];
+    w->resolved = false;
+    for (int c = 0; c < f->ncells; c++) {
+      slots[c] = resolve(f->names[c], f->written[c]);
+      if (!slots[c] || (f->declared[c] && declared_slot(f->names[c]) != slots[c])) return false;
+    }
+    keep_resolution(w, slots);
+  } else {
+    for (int c = 0; c < f->ncells; c++) {
+      int32_t s = f->rsSlot[c];
+      slots[c] = s > 0 ? &local_stack[s].value : &global_table[-1 - s].value;
+    }
   }
+  for (int c = 0; c < f->ncells; c++) cells[c] = cell_of_value(*slots[c]);
   if (f->ncallees && callees_read(idx, slots, f->ncells)) return false;
   uint64_t dirty = 0;
   const Ins* node = nullptr;

@@ -556,6 +556,13 @@ TEST(EvalCompiledMembers, SameAsTheTree) {
        "function mk(a) { return {v: a * 0.5, w: {u: 2}}; } function run(n) { var o = 0, s = 0.5;"
        " for (var i = 0; i < n; i++) { o = mk(i); s = s + o.v; } return s; } console.log(run(10)); var k = run(5000);",
        "23.0\n", "", true, true},
+      {"one loop run in frames of different depths and with a shadowing local resolves its names each time",
+       "var q = 100; function h(o, d) { var t = 0.5; for (var i = 0; i < 3; i++) { t = t + q + d; o.v = t - 0.5; } return t; }"
+       "function s(o, d) { var t = 0; if (d % 2) { let q = d * 1000; for (var i = 0; i < 2; i++) { t = t + q; o.v = t - 0.5; } }"
+       " else { t = h(o, d); } return t; }"
+       "function r(d, o) { if (d > 0) return r(d - 1, o) + h(o, d) + s(o, d); return 0; } var o = {v: 0};"
+       "console.log(r(5, o), o.v); var q2 = 1; console.log(r(2, o));",
+       "20166.59999.5\n2916.5\n", "", true, false},
       {"Math.pow of a negative base and a fraction is NaN, which the tree computes",
        "var t = 0; for (var i = 0; i < 3; i++) t = t + Math.pow(i - 1, 0.5); console.log(t);", "", "", false, false},
   };
