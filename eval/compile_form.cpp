@@ -783,6 +783,38 @@ bool switch_stmt(Builder& b, NodeRec* r) {
   return true;
 }
 
+// a.push(v) in a loop, as a statement, for an array variable: v is a literal (pushed itself), a
+// variable (its value itself, as the tree pushes it) or a number computed (a new value).
+bool push_call(Builder& b, NodeRec* r) {
+  NodeRec* m = node_of(r->a1);
+  if (!b.f->loop || !m || m->op != OP_MEMBER || !is_name(m->a1) || arglist_count(r->a2) != 1) return false;
+  uint32_t name = m->a2 & NAME_MASK;
+  if (name_length(name) != 4 || std::memcmp(name_text(name), "push", 4) != 0) return false;
+  DW v = arglist_args(r->a2)[0];
+  NodeRec* vr = node_of(v);
+  int arr = cell_of(b, m->a1, false);
+  if (arr < 0) return false;
+  uint8_t kind;
+  int vc = 0;
+  Cell k = 0;
+  if (dw_type(v) == T_INT || dw_type(v) == T_FLOAT) {
+    kind = 1;
+    k = v;
+  } else if (is_name(v)) {
+    kind = 2;
+    if ((vc = cell_of(b, v, false)) < 0) return false;
+  } else if (vr && !is_member_read(vr) && vr->op != OP_INDEX && vr->op != OP_CALL && number(b, v)) {
+    kind = 0;
+  } else {
+    return false;
+  }
+  b.stores++;
+  b.elementStore = true;
+  if (!emit(b, I_PUSH, kind == 0 ? -1 : 0, kind, arr, static_cast<int32_t>(name), k)) return false;
+  b.code[b.f->n - 1].rcell = static_cast<uint16_t>(vc);
+  return true;
+}
+
 bool stmt(Builder& b, DW t) {
   NodeRec* r = node_of(t);
   if (!r) return false;
@@ -859,7 +891,7 @@ bool stmt(Builder& b, DW t) {
     case OP_POST_INC: case OP_POST_DEC: case OP_PRE_INC: case OP_PRE_DEC:
       return assign(b, r);
     case OP_CALL:
-      return call(b, r, true);
+      return push_call(b, r) || call(b, r, true);
     default:
       return false;
   }

@@ -78,6 +78,8 @@ enum Op : uint8_t {
   I_LOAD_VALUE,    // push cell, which must hold a number or an object
   I_OBJECT,    // a new object of literal imm (aux members; rcell: where their plan begins)
   I_CASE,      // cell === k (a number literal) jumps to imm
+  I_PUSH,      // a loop's a.push(v) for the array in cell: aux 0 a number popped, 1 the literal k,
+               // 2 the variable in rcell (its value itself); imm the method's name
   I_COUNT
 };
 

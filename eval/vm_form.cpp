@@ -13,6 +13,7 @@
 
 #include "eval/compare.h"
 #include "eval/compile_form.h"
+#include "eval/plugins.h"
 
 // Each operation must keep its own dispatch jump (threaded code): g++ would otherwise merge
 // them into one shared indirect jump, which predicts badly.
@@ -173,6 +174,22 @@ inline bool math(unsigned index, const Cell* a, Cell* out) {
   }
 }
 
+// Writes a number into a variable's slot: in place when the slot alone holds a number of that
+// type, else as a record of the variable's own (so that the next write is in place).
+void write_variable(DW* slot, Cell c) {
+  if (cell_is_int(c)) {
+    variable_write_int(slot, cell_int(c));
+    return;
+  }
+  DW old = *slot;
+  if (dw_type(old) == T_FLOAT && (*dw_rec(old) >> 4) == 1) {
+    reinterpret_cast<FloatRec*>(dw_rec(old))->value = cell_float(c);
+    return;
+  }
+  *slot = make_float(cell_float(c), 1);
+  dw_release(old);
+}
+
 constexpr ptrdiff_t STACK_MARGIN = 16 * 1024;
 
 // The interpreter of both kinds of form. A function returns RUN_VALUE/RUN_UNDEFINED or
@@ -187,8 +204,8 @@ RunEnd exec(const Form* f, Cell* cells, DW* const* slots, const DW* argsrc, Cell
       &&L_STORE, &&L_ADD_TO, &&L_ARITH_TO, &&L_BIT_TO, &&L_STEP, &&L_CALL, &&L_SNAP, &&L_RETURN,
       &&L_RETURN_UNDEFINED, &&L_END, &&L_GLOBAL, &&L_INDEX, &&L_LENGTH, &&L_INDEX_STORE, &&L_POS,
       &&L_LOAD_OBJ, &&L_MEMBER, &&L_INDEX_VALUE, &&L_STORE_VALUE, &&L_MEMBER_STORE, &&L_MEMBER_TO, &&L_MATH,
-      &&L_LOAD_VALUE, &&L_OBJECT, &&L_CASE};
-  static_assert(I_COUNT == 41, "one label per operation");
+      &&L_LOAD_VALUE, &&L_OBJECT, &&L_CASE, &&L_PUSH};
+  static_assert(I_COUNT == 42, "one label per operation");
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -593,6 +610,31 @@ L_CASE: {
   if (cell_is_int(x) == cell_is_int(k) && (cell_is_int(x) ? x == k : cell_float(x) == cell_float(k))) JUMP_TO(in->imm);
   NEXT;
 }
+L_PUSH: {
+  Cell a = cells[in->cell];
+  if (!LOOP || !cell_is_array(a)) goto hand_back;
+  DW v;
+  if (in->aux == 1) {
+    v = static_cast<DW>(in->k);
+  } else if (in->aux == 2) {
+    // The variable's value itself: a number the code changed is written into it first.
+    unsigned c = in->rcell;
+    if (*dirty >> c & 1) {
+      write_variable(slots[c], cells[c]);
+      *dirty &= ~(uint64_t(1) << c);
+    }
+    v = *slots[c];
+  } else {
+    Cell x = *--sp;
+    v = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
+  }
+  dw_ref(v);
+  DW res = array_method(cell_array(a), static_cast<uint32_t>(in->imm), &v, 1);
+  if (res == v) dw_unref(v);
+  else dw_release(v);
+  value_discard(res);
+  NEXT;
+}
 L_MATH: {
   int n = in->imm;
   sp -= n;
@@ -696,22 +738,6 @@ DW* declared_slot(uint32_t name) {
   return nullptr;
 }
 
-// Writes a number into a variable's slot: in place when the slot alone holds a number of that
-// type, else as a record of the variable's own (so that the next write is in place).
-void write_cell(DW* slot, Cell c) {
-  if (cell_is_int(c)) {
-    variable_write_int(slot, cell_int(c));
-    return;
-  }
-  DW old = *slot;
-  if (dw_type(old) == T_FLOAT && (*dw_rec(old) >> 4) == 1) {
-    reinterpret_cast<FloatRec*>(dw_rec(old))->value = cell_float(c);
-    return;
-  }
-  *slot = make_float(cell_float(c), 1);
-  dw_release(old);
-}
-
 // Whether the loop's variables resolve as they did last time: the same call frame holding the
 // same local names, and no global added (globals are only ever appended).
 bool same_resolution(const Form* f) {
@@ -790,7 +816,7 @@ bool loop_compiled_run(DW cond, DW body, const DW* updates, uint32_t nupdates, L
     compiled_runs++;
   }
   for (int c = 0; c < f->ncells; c++)
-    if (dirty & (uint64_t(1) << c)) write_cell(slots[c], cells[c]);
+    if (dirty & (uint64_t(1) << c)) write_variable(slots[c], cells[c]);
   return true;
 }
 

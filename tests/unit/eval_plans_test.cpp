@@ -293,6 +293,12 @@ struct FormGen {
           std::string i = loopDepth > 0 && pick(2) ? vars.back() : std::to_string(pick(9));
           return "arr[" + i + "] = " + (pick(2) ? literal() : e()) + ";";
         }
+        if (pick(6) == 0) {
+          // The global array grows (a wrong push target raises).
+          static const char* const targets[] = {"arr", "arr", "o", "x"};
+          std::string v = pick(3) == 0 ? literal() : pick(2) ? target() : e();
+          return std::string(targets[pick(4)]) + ".push(" + v + ");";
+        }
         if (pick(4) == 0) {
           // A member written (a missing one is created by the tree), or read into a variable.
           static const char* const places[] = {"o.p", "o.q", "objs[1].q", "objs[1].z.w", "o.s", "o.r"};
@@ -563,6 +569,11 @@ TEST(EvalCompiledMembers, SameAsTheTree) {
        "function r(d, o) { if (d > 0) return r(d - 1, o) + h(o, d) + s(o, d); return 0; } var o = {v: 0};"
        "console.log(r(5, o), o.v); var q2 = 1; console.log(r(2, o));",
        "20166.59999.5\n2916.5\n", "", true, false},
+      {"push of a literal, of a variable the loop changes (its value itself) and of a number computed",
+       "function main() { var a = [], x = 12345.5, t = 0; for (var i = 0; i < 40; i++) { x = (x * 3.5 + 1.25) % 65536;"
+       " a.push(x); a.push(2.5); a.push(x * 2); } for (var k = 0; k < a.length; k++) t = t + a[k]; return t + a.length; }"
+       "console.log(main()); var s = 'ab'; for (var j = 0; j < 2; j++) s.push(j);",
+       "3604957.0914804828\n", "2820: EVAL ERROR 2820 (t.js:1:292)", true, true},
       {"Math.pow of a negative base and a fraction is NaN, which the tree computes",
        "var t = 0; for (var i = 0; i < 3; i++) t = t + Math.pow(i - 1, 0.5); console.log(t);", "", "", false, false},
   };
