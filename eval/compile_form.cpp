@@ -1,7 +1,8 @@
 // Compiling functions and loops into their numeric form. Covered: variables, Integer and Float
 // literals, + - * / % ** of any length, & | ^ ~ << >> >>>, comparisons, ! && || and ?:, calls of
 // compiled functions by their global names; =, the compound assignments, ++ and -- on variables;
-// if/else, blocks, while, do, for, break, continue, return, var with a value. Anything else
+// if/else, blocks, while, do, for, break, continue, return, var with a value; object members
+// read (o.name) and, in loops, written (o.name = e, o.name op= e); Math's number functions. Anything else
 // leaves the function (or loop) to the tree. Comparisons and logical operators give true or
 // false, which only conditions and other logical operators may use: no variable ever holds one.
 #include <cstdlib>
@@ -71,7 +72,7 @@ bool emit(Builder& b, uint8_t op, int delta, uint8_t aux = 0, int cell = 0, int3
     pos = b.pendPos;
     b.pendMod = -1;
   }
-  b.code[b.f->n++] = Ins{op, aux, R_STACK, mod, static_cast<uint16_t>(cell), 0, imm, pos, k};
+  b.code[b.f->n++] = Ins{op, aux, R_STACK, mod, static_cast<uint16_t>(cell), 0, imm, pos, k, 0};
   return true;
 }
 
@@ -150,10 +151,179 @@ int global_of(Builder& b, DW name) {
 }
 
 Kind expr(Builder& b, DW t);
+int find_form(DW key, bool loop, bool* found);
 
 bool number(Builder& b, DW t) { return expr(b, t) == K_NUM; }
 
-bool call(Builder& b, NodeRec* r, bool discard) {
+inline bool is_member_read(const NodeRec* r) {
+  return r && r->op == OP_MEMBER && (r->a2 & NAME_MASK) != NAME_LENGTH;
+}
+bool call(Builder& b, NodeRec* r, bool discard, MemberWant want = M_NUMBER);
+
+// Emits a member operation on the object pushed last: an object cell loaded by the instruction
+// just before is folded into it.
+bool emit_obj(Builder& b, uint8_t op, int delta, uint8_t aux, int32_t imm, Cell k = 0) {
+  uint8_t right = R_STACK, mod = NO_NODE;
+  uint16_t rcell = 0;
+  uint32_t pos = 0;
+  if (b.f->n > 0 && b.fence != b.f->n && b.pendMod < 0 && b.code[b.f->n - 1].op == I_LOAD_OBJ) {
+    const Ins& last = b.code[b.f->n - 1];
+    right = R_CELL;
+    rcell = last.cell;
+    mod = last.mod;
+    pos = last.pos;
+    b.f->n--;
+    b.depth--;
+    delta++;
+  }
+  if (!emit(b, op, delta, aux, 0, imm, k)) return false;
+  Ins& in = b.code[b.f->n - 1];
+  in.right = right;
+  in.rcell = rcell;
+  if (right != R_STACK) {
+    in.mod = mod;
+    in.pos = pos;
+  }
+  return true;
+}
+
+bool object_expr(Builder& b, DW t);
+
+// o.name (its node entered already): the member as a number, an object or either.
+bool member_read(Builder& b, NodeRec* r, MemberWant want) {
+  return object_expr(b, r->a1) && emit_obj(b, I_MEMBER, 0, want, static_cast<int32_t>(r->a2 & NAME_MASK));
+}
+
+// a[i] of a variable (its node entered already) as a number or an object.
+bool index_value(Builder& b, NodeRec* r) {
+  if (!is_name(r->a1)) return false;
+  int c = cell_of(b, r->a1, false), g = c < 0 ? global_of(b, r->a1) : -1;
+  if (c < 0 && g < 0) return false;
+  return number(b, r->a2) && emit_right(b, I_INDEX_VALUE, 0, c < 0, c < 0 ? 0 : c, g);
+}
+
+// An expression whose value must be an object: a variable, a member or an element.
+bool object_expr(Builder& b, DW t) {
+  if (is_name(t)) {
+    int c = cell_of(b, t, false);
+    return c >= 0 && emit(b, I_LOAD_OBJ, 1, 0, c);
+  }
+  NodeRec* r = node_of(t);
+  if (!r) return false;
+  enter(b, r);
+  if (r->op == OP_GROUP && rec_argc(r) == 1) return object_expr(b, r->a1);
+  if (is_member_read(r)) return member_read(b, r, M_OBJECT);
+  if (r->op == OP_INDEX) return index_value(b, r);
+  return false;
+}
+
+// Whether a literal's member needs no evaluation (the tree then uses the literal itself).
+bool plain_member(DW e, int depth);
+bool plain_literal(DW lit, int depth) {
+  if (depth > 8) return false;
+  const DW* pairs;
+  uint32_t n;
+  if (dw_type(lit) == T_OBJECT) {
+    auto* o = reinterpret_cast<const ObjRec*>(dw_rec(lit));
+    n = o->count;
+    pairs = n ? static_cast<const DW*>(area_ptr(o->pairs)) : nullptr;
+    for (uint32_t i = 0; i < n; i++)
+      if (!plain_member(pairs[2 * i + 1], depth)) return false;
+    return true;
+  }
+  return false;
+}
+bool plain_member(DW e, int depth) {
+  switch (dw_type(e)) {
+    case T_INT: case T_FLOAT: return true;
+    case T_STRING: return (str_rec(e)->flags & STR_TEMPLATE) == 0;
+    case T_OBJECT: return plain_literal(e, depth + 1);
+    default: return false;
+  }
+}
+
+// {name: e, ...}, a literal with members to evaluate: a new object. Members are constants (and
+// plain literals, which the tree shares), numbers computed and, in functions, variables.
+bool object_literal(Builder& b, DW lit) {
+  if (dw_type(lit) != T_OBJECT || plain_literal(lit, 0)) return false;
+  const auto* o = reinterpret_cast<const ObjRec*>(dw_rec(lit));
+  uint32_t n = o->count;
+  if (n == 0 || n > 16 || b.f->nplan + static_cast<int>(n) > MAX_PLAN) return false;
+  const DW* pairs = static_cast<const DW*>(area_ptr(o->pairs));
+  int start = b.f->nplan, pushed = 0;
+  for (uint32_t i = 0; i < n; i++) {
+    DW e = pairs[2 * i + 1];
+    NodeRec* r = node_of(e);
+    uint16_t entry;
+    if (plain_member(e, 0) || (dw_type(e) == T_CONST && !is_name(e))) {
+      entry = P_CONSTANT << 8;
+    } else if (is_name(e)) {
+      int c = b.f->loop ? -1 : cell_of(b, e, false);
+      if (c < 0 || c >= 32) return false;
+      if (c < b.f->nparams) b.f->sharedParams |= 1u << c;
+      entry = static_cast<uint16_t>(P_CELL << 8 | c);
+    } else if (r && !is_member_read(r) && r->op != OP_INDEX && r->op != OP_CALL && number(b, e)) {
+      entry = P_NUMBER << 8;
+      pushed++;
+    } else {
+      return false;
+    }
+    b.f->plan[b.f->nplan++] = entry;
+  }
+  if (!emit(b, I_OBJECT, 1 - pushed, static_cast<uint8_t>(n), 0, static_cast<int32_t>(lit))) return false;
+  b.code[b.f->n - 1].rcell = static_cast<uint16_t>(start);
+  return true;
+}
+
+// A value that becomes a variable's or a function's result as it is: a new object, or a call
+// whose result may be one.
+bool fresh_value(Builder& b, DW t) {
+  if (dw_type(t) == T_OBJECT) return object_literal(b, t);
+  NodeRec* r = node_of(t);
+  if (!r || r->op != OP_CALL) return false;
+  enter(b, r);
+  return call(b, r, false, M_VALUE);
+}
+
+// Whether a call node is one of Math's.
+bool math_call_node(const NodeRec* r) {
+  NodeRec* m = node_of(r->a1);
+  return m && m->op == OP_MEMBER && dw_type(m->a1) == T_CONST && m->a1 == NAME_MATH;
+}
+
+// Whether a call is of a compiled function whose result may be a new object.
+bool returns_object(const NodeRec* r) {
+  if (!is_name(r->a1)) return false;
+  int g = global_find_down(r->a1 & NAME_MASK);
+  if (g < 0 || dw_type(global_table[g].value) != T_FUNC) return false;
+  bool found;
+  int idx = find_form(func_body(global_table[g].value), false, &found);
+  return idx >= 0 && forms[idx].state == S_READY && forms[idx].returnsObject;
+}
+
+// Math's abs, ceil, floor, trunc, round and pow on numbers (anything else is the tree's).
+bool math_call(Builder& b, NodeRec* r) {
+  NodeRec* m = node_of(r->a1);
+  if (!m || m->op != OP_MEMBER || dw_type(m->a1) != T_CONST || m->a1 != NAME_MATH) return false;
+  static constexpr struct { const char* name; uint8_t index, argc; } FUNCS[] = {
+      {"abs", 0, 1}, {"ceil", 1, 1}, {"floor", 2, 1}, {"trunc", 3, 1}, {"round", 4, 1}, {"pow", 6, 2}};
+  uint32_t name = m->a2 & NAME_MASK;
+  const char* text = name_text(name);
+  size_t len = name_length(name);
+  uint32_t n = arglist_count(r->a2);
+  const DW* args = arglist_args(r->a2);
+  for (const auto& fn : FUNCS) {
+    if (std::strlen(fn.name) != len || std::memcmp(fn.name, text, len) != 0) continue;
+    if (n != fn.argc) return false;
+    for (uint32_t i = 0; i < n; i++)
+      if (!number(b, args[i])) return false;
+    return emit(b, I_MATH, 1 - static_cast<int>(n), fn.index, 0, static_cast<int32_t>(n));
+  }
+  return false;
+}
+
+// A call of a compiled function; want M_VALUE: its result may be an object.
+bool call(Builder& b, NodeRec* r, bool discard, MemberWant want) {
   DW callee = r->a1;
   if (!is_name(callee) || callee == NAME_NUMBER || callee == NAME_STRING || callee == NAME_DATE) return false;
   uint32_t nm = callee & NAME_MASK;
@@ -169,13 +339,37 @@ bool call(Builder& b, NodeRec* r, bool discard) {
   uint32_t n = arglist_count(r->a2);
   const DW* args = arglist_args(r->a2);
   int np = forms[target].nparams;
-  if (static_cast<int>(n) < np) return false;
-  for (int i = 0; i < np; i++)
+  if (static_cast<int>(n) < np || np > 32) return false;
+  uint32_t fresh = 0;
+  uint64_t sourced = 0;
+  bool built = forms[target].state == S_READY;
+  for (int i = 0; i < np; i++) {
+    NodeRec* a = node_of(args[i]);
+    bool shared = built && (forms[target].sharedParams >> i & 1);
+    if (is_name(args[i])) {
+      // A variable: a number or an object (an object when the callee's literal shares it).
+      int c = cell_of(b, args[i], false);
+      if (c >= 0) {
+        if (!emit(b, shared ? I_LOAD_OBJ : I_LOAD_VALUE, 1, 0, c)) return false;
+        if (shared) fresh |= 1u << i;
+        continue;
+      }
+    } else if (a && (is_member_read(a) || a->op == OP_INDEX)) {
+      // A member or an element: its value itself is handed over, as the tree hands it.
+      enter(b, a);
+      if (!(is_member_read(a) ? member_read(b, a, M_VALUE) : index_value(b, a))) return false;
+      fresh |= 1u << i;
+      sourced |= uint64_t(1) << i;
+      continue;
+    } else if (a && ((a->op >= OP_ADD && a->op <= OP_MOD) || a->op == OP_POW)) {
+      fresh |= 1u << i;   // arithmetic makes a new number
+    }
     if (!number(b, args[i])) return false;
-  b.f->callees[b.f->ncallees++] = Callee{nm, fv, target};
+  }
+  b.f->callees[b.f->ncallees++] = Callee{nm, fv, target, want != M_VALUE, false, fresh};
   b.stores++;
   here(b);   // the arguments stay on the stack
-  return emit(b, I_CALL, (discard ? 0 : 1) - np, static_cast<uint8_t>(np), discard ? 1 : 0, target);
+  return emit(b, I_CALL, (discard ? 0 : 1) - np, static_cast<uint8_t>(np), discard ? 1 : 0, target, sourced);
 }
 
 // && and ||: true or false, each operand tested in turn.
@@ -269,7 +463,7 @@ Kind expr(Builder& b, DW t) {
       return k1;
     }
     case OP_CALL:
-      return call(b, r, false) ? K_NUM : K_NONE;
+      return math_call(b, r) || call(b, r, false) ? K_NUM : K_NONE;
     case OP_INDEX: {
       // a[i] of a variable: the index is evaluated after the (plain) read of a.
       if (!is_name(r->a1)) return K_NONE;
@@ -278,7 +472,8 @@ Kind expr(Builder& b, DW t) {
       return number(b, r->a2) && emit_right(b, I_INDEX, 0, c < 0, c < 0 ? 0 : c, g) ? K_NUM : K_NONE;
     }
     case OP_MEMBER: {
-      if (!is_name(r->a1) || (r->a2 & NAME_MASK) != NAME_LENGTH) return K_NONE;
+      if ((r->a2 & NAME_MASK) != NAME_LENGTH) return member_read(b, r, M_NUMBER) ? K_NUM : K_NONE;
+      if (!is_name(r->a1)) return K_NONE;
       int c = cell_of(b, r->a1, false), g = c < 0 ? global_of(b, r->a1) : -1;
       if (c < 0 && g < 0) return K_NONE;
       return emit(b, I_LENGTH, 1, c < 0, c < 0 ? 0 : c, g) ? K_NUM : K_NONE;
@@ -313,9 +508,75 @@ bool element_assign(Builder& b, NodeRec* r) {
   return emit_right(b, I_INDEX_STORE, literal ? -1 : -2, literal ? 1 : 0, c, literal ? static_cast<int32_t>(v) : 0);
 }
 
+// o.name = e and o.name op= e in a loop, as a statement. = evaluates e and then the target, as
+// do -= *= /= %= &= |= ^=; += reads the target first. A literal is stored itself; a number
+// computed goes in place into a member of the same type held by the object alone, else becomes a
+// new value. A missing member (which the tree would create) hands back.
+bool member_assign(Builder& b, NodeRec* r) {
+  NodeRec* t = node_of(r->a1);
+  if (!b.f->loop || !is_member_read(t) || r->argc != 2) return false;
+  int32_t name = static_cast<int32_t>(t->a2 & NAME_MASK);
+  DW v = r->a2;
+  b.stores++;
+  b.elementStore = true;
+  switch (r->op) {
+    case OP_ASSIGN: {
+      bool literal = dw_type(v) == T_INT || dw_type(v) == T_FLOAT;
+      if (literal) {
+        if (dw_type(v) == T_FLOAT && !cell_is_float(float_cell(float_of(v)))) return false;
+      } else if (is_name(v) || is_member_read(node_of(v)) || (node_of(v) && node_of(v)->op == OP_INDEX) ||
+                 !number(b, v)) {
+        return false;   // a value read from a place would be shared with the member
+      }
+      enter(b, t);
+      return object_expr(b, t->a1) && emit_obj(b, I_MEMBER_STORE, literal ? -1 : -2, literal, name, literal ? v : 0);
+    }
+    case OP_ADD_ASSIGN:
+      enter(b, t);
+      if (!object_expr(b, t->a1) || !number(b, v)) return false;
+      return emit(b, I_MEMBER_TO, -2, OP_ADD_ASSIGN, 0, name);
+    case OP_SUB_ASSIGN: case OP_MUL_ASSIGN: case OP_DIV_ASSIGN: case OP_MOD_ASSIGN:
+    case OP_AND_ASSIGN: case OP_OR_ASSIGN: case OP_XOR_ASSIGN:
+      if (!number(b, v)) return false;
+      enter(b, t);
+      return object_expr(b, t->a1) && emit_obj(b, I_MEMBER_TO, -2, static_cast<uint8_t>(r->op), name);
+    default:
+      return false;
+  }
+}
+
+// x = e where e reads a member or an element: the value itself is shared with the variable, as
+// the tree shares it (a loop writes the variable at once).
+bool value_store(Builder& b, DW v, int c, bool* done) {
+  NodeRec* r = node_of(v);
+  *done = false;
+  if (b.f->loop && (dw_type(v) == T_OBJECT || (r && r->op == OP_CALL && returns_object(r)))) {
+    // A new object (or a call that may give one) goes into the variable at once.
+    *done = true;
+    if (!fresh_value(b, v)) return false;
+    if (dw_type(v) == T_OBJECT) b.stores++;   // a call counts already (it writes nothing itself)
+    b.elementStore = true;
+    return emit(b, I_STORE_VALUE, -1, 0, c);
+  }
+  if (!r || !(is_member_read(r) || r->op == OP_INDEX)) return true;
+  *done = true;
+  enter(b, r);
+  if (!(is_member_read(r) ? member_read(b, r, M_VALUE) : index_value(b, r))) return false;
+  b.stores++;
+  if (b.f->loop) b.elementStore = true;
+  return emit(b, I_STORE_VALUE, -1, 0, c);
+}
+
 // An assignment or a step of a variable, as a statement (its value unused).
 bool assign(Builder& b, NodeRec* r) {
-  if (!is_name(r->a1)) return element_assign(b, r);
+  if (!is_name(r->a1)) return is_member_read(node_of(r->a1)) ? member_assign(b, r) : element_assign(b, r);
+  if (r->op == OP_ASSIGN && r->argc == 2) {
+    int c = cell_of(b, r->a1, true);
+    bool done;
+    if (c < 0) return false;
+    bool ok = value_store(b, r->a2, c, &done);
+    if (done || !ok) return ok;
+  }
   switch (r->op) {
     case OP_POST_INC: case OP_POST_DEC: case OP_PRE_INC: case OP_PRE_DEC: {
       int c = cell_of(b, r->a1, true);
@@ -330,7 +591,23 @@ bool assign(Builder& b, NodeRec* r) {
   if (c < 0) return false;
   b.stores++;
   switch (r->op) {
-    case OP_ASSIGN: return emit_right(b, I_STORE, -1, 0, c);
+    case OP_ASSIGN: {
+      // x = x + b: the variable's own addition (both read x first, add the same way).
+      int n = b.f->n;
+      if (n >= 2 && b.fence != n && b.fence != n - 1 && b.pendMod < 0 && b.code[n - 1].op == I_ADD &&
+          b.code[n - 1].right != R_STACK && b.code[n - 1].mod == NO_NODE && b.code[n - 2].op == I_LOAD &&
+          b.code[n - 2].cell == c) {
+        Ins add = b.code[n - 1];
+        b.code[n - 2].op = I_ADD_TO;
+        b.code[n - 2].right = add.right;
+        b.code[n - 2].rcell = add.rcell;
+        b.code[n - 2].k = add.k;
+        b.f->n--;
+        b.depth--;
+        return true;
+      }
+      return emit_right(b, I_STORE, -1, 0, c);
+    }
     case OP_ADD_ASSIGN: return emit_right(b, I_ADD_TO, -1, 0, c);
     case OP_SUB_ASSIGN: case OP_MUL_ASSIGN: case OP_DIV_ASSIGN: case OP_MOD_ASSIGN:
       return emit_right(b, I_ARITH_TO, -1, static_cast<uint8_t>(r->op), c);
@@ -476,7 +753,15 @@ bool switch_stmt(Builder& b, NodeRec* r) {
   if (!number(b, blk[0]) || !emit_right(b, I_STORE, -1, 0, temp)) return false;
   int caseJump[MAX_JUMPS];
   for (uint32_t p = 2; p < npairs; p++) {
-    if (!emit(b, I_LOAD, 1, 0, temp) || !number(b, table[2 * p]) || !emit_right(b, I_STRICT, -1, 0)) return false;
+    DW label = table[2 * p];
+    Cell k = dw_type(label) == T_INT ? int_cell(int_of(label)) : dw_type(label) == T_FLOAT ? float_cell(float_of(label)) : 0;
+    if (k && cell_is_number(k)) {
+      // A number literal: one comparison that jumps.
+      caseJump[p] = b.f->n;
+      if (!emit(b, I_CASE, 0, 0, temp, 0, k)) return false;
+      continue;
+    }
+    if (!emit(b, I_LOAD, 1, 0, temp) || !number(b, label) || !emit_right(b, I_STRICT, -1, 0)) return false;
     caseJump[p] = b.f->n;
     if (!emit(b, I_JTRUE, -1)) return false;
   }
@@ -495,6 +780,38 @@ bool switch_stmt(Builder& b, NodeRec* r) {
   Labels& l = b.loops[b.nloops - 1];
   patch_all(b, l.breaks, l.nbreaks, end);
   b.nloops--;
+  return true;
+}
+
+// a.push(v) in a loop, as a statement, for an array variable: v is a literal (pushed itself), a
+// variable (its value itself, as the tree pushes it) or a number computed (a new value).
+bool push_call(Builder& b, NodeRec* r) {
+  NodeRec* m = node_of(r->a1);
+  if (!b.f->loop || !m || m->op != OP_MEMBER || !is_name(m->a1) || arglist_count(r->a2) != 1) return false;
+  uint32_t name = m->a2 & NAME_MASK;
+  if (name_length(name) != 4 || std::memcmp(name_text(name), "push", 4) != 0) return false;
+  DW v = arglist_args(r->a2)[0];
+  NodeRec* vr = node_of(v);
+  int arr = cell_of(b, m->a1, false);
+  if (arr < 0) return false;
+  uint8_t kind;
+  int vc = 0;
+  Cell k = 0;
+  if (dw_type(v) == T_INT || dw_type(v) == T_FLOAT) {
+    kind = 1;
+    k = v;
+  } else if (is_name(v)) {
+    kind = 2;
+    if ((vc = cell_of(b, v, false)) < 0) return false;
+  } else if (vr && !is_member_read(vr) && vr->op != OP_INDEX && vr->op != OP_CALL && number(b, v)) {
+    kind = 0;
+  } else {
+    return false;
+  }
+  b.stores++;
+  b.elementStore = true;
+  if (!emit(b, I_PUSH, kind == 0 ? -1 : 0, kind, arr, static_cast<int32_t>(name), k)) return false;
+  b.code[b.f->n - 1].rcell = static_cast<uint16_t>(vc);
   return true;
 }
 
@@ -534,14 +851,24 @@ bool stmt(Builder& b, DW t) {
       return switch_stmt(b, r);
     case OP_BREAK: return jump_to_loop(b, true);
     case OP_CONTINUE: return jump_to_loop(b, false);
-    case OP_RETURN:
+    case OP_RETURN: {
       if (b.f->loop) return false;
       if (rec_argc(r) == 0) return emit(b, I_RETURN_UNDEFINED, 0);
-      return number(b, r->a1) && emit(b, I_RETURN, -1);
+      DW v = r->a1;
+      NodeRec* c = node_of(v);
+      if (dw_type(v) == T_OBJECT || (c && c->op == OP_CALL && !math_call_node(c))) {
+        // A new object or a call's result, given back as it is.
+        if (!fresh_value(b, v)) return false;
+        if (dw_type(v) == T_OBJECT) b.f->returnsLiteral = true;
+        else b.f->callees[b.f->ncallees - 1].returned = true;
+        return emit(b, I_RETURN, -1);
+      }
+      return number(b, v) && emit(b, I_RETURN, -1);
+    }
     case OP_VAR: {
-      // var x = e in a function, where x is one of its names (a var without a value makes the
-      // variable undefined; in a loop, var may create a variable).
-      if (b.f->loop) return false;
+      // var x = e, where x is one of the function's names (a var without a value makes the
+      // variable undefined). In a loop the variable must be the one var writes (checked when the
+      // loop starts: var may create a variable, or write another than a read would see).
       uint32_t n = rec_argc(r);
       DW* items = rec_args(r);
       for (uint32_t i = 0; i < n; i++) {
@@ -549,8 +876,13 @@ bool stmt(Builder& b, DW t) {
         // The item itself is not entered: only its value is evaluated.
         if (!item || item->op != OP_ASSIGN || item->argc != 2 || !is_name(item->a1)) return false;
         int c = cell_of(b, item->a1, true);
+        if (c < 0) return false;
+        if (b.f->loop) b.f->declared[c] = true;
+        bool done;
+        if (!value_store(b, item->a2, c, &done)) return false;
+        if (done) continue;
         b.stores++;
-        if (c < 0 || !number(b, item->a2) || !emit_right(b, I_STORE, -1, 0, c)) return false;
+        if (!number(b, item->a2) || !emit_right(b, I_STORE, -1, 0, c)) return false;
       }
       return true;
     }
@@ -559,7 +891,7 @@ bool stmt(Builder& b, DW t) {
     case OP_POST_INC: case OP_POST_DEC: case OP_PRE_INC: case OP_PRE_DEC:
       return assign(b, r);
     case OP_CALL:
-      return call(b, r, true);
+      return push_call(b, r) || call(b, r, true);
     default:
       return false;
   }
@@ -617,6 +949,23 @@ int finish(Builder& b, int idx, bool ok) {
   return idx;
 }
 
+// Which forms may give a new object: their own literal, or a callee's result they return.
+void mark_object_results() {
+  bool changed = true;
+  while (changed) {
+    changed = false;
+    for (int i = 0; i < nforms; i++) {
+      Form& f = forms[i];
+      bool r = f.returnsLiteral;
+      for (int c = 0; !r && c < f.ncallees; c++) r = f.callees[c].returned && forms[f.callees[c].form].returnsObject;
+      if (r != f.returnsObject) {
+        f.returnsObject = r;
+        changed = true;
+      }
+    }
+  }
+}
+
 bool start_build(Builder& b, Form* f) {
   b.f = f;
   b.depth = 0;
@@ -659,7 +1008,9 @@ int compile_function(DW func) {
   unsigned k = cache_slot(body);
   cache_key[k] = body;
   cache_val[k] = static_cast<int16_t>(idx + 1);
-  return finish(b, idx, ok);
+  int res = finish(b, idx, ok);
+  mark_object_results();
+  return res;
 }
 
 // A loop's code: the condition, each body statement and each update begin with a mark that
@@ -761,6 +1112,9 @@ bool callees_valid(int idx) {
       const Callee& c = f->callees[i];
       int g = global_find_down(c.name);
       if (g < 0 || global_table[g].value != c.func) return false;
+      // A new object where a number is wanted, or a shared argument the tree would not share.
+      const Form& t = forms[c.form];
+      if ((c.wantsNumber && t.returnsObject) || (t.sharedParams & ~c.freshArgs)) return false;
     }
     return true;
   });

@@ -5,21 +5,25 @@
 
 namespace form {
 
-// A native number in one word: a Float is its double; an Integer, an array (its handle, which
-// only indexing and length read) and "no number" (a variable that holds something else, which
-// the code must not read) are signalling-NaN patterns, which arithmetic never produces (a Float
-// of such bits is left to the tree).
+// A native number in one word: a Float is its double; an Integer, an array or object (its
+// handle) and "no number" (a variable that holds something else, which the code must not read)
+// are signalling-NaN patterns, which arithmetic never produces (a Float of such bits is left to
+// the tree).
 using Cell = uint64_t;
 constexpr uint64_t TAG_MASK = 0xFFFF000000000000ull;
-constexpr uint64_t INT_BITS = 0x7FF5000000000000ull;
-constexpr Cell CELL_NONE = 0x7FF6000000000000ull;
-constexpr uint64_t ARRAY_BITS = 0x7FF7000000000000ull;
+constexpr uint64_t INT_BITS = 0x7FF4000000000000ull;
+constexpr Cell CELL_NONE = 0x7FF5000000000000ull;
+constexpr uint64_t ARRAY_BITS = 0x7FF6000000000000ull;
+constexpr uint64_t OBJECT_BITS = 0x7FF7000000000000ull;
 inline bool cell_is_int(Cell c) { return (c & TAG_MASK) == INT_BITS; }
-inline bool cell_is_number(Cell c) { return (c >> 48) - 0x7FF6u >= 2u; }
+inline bool cell_is_number(Cell c) { return (c >> 48) - 0x7FF5u >= 3u; }
 inline bool cell_is_float(Cell c) { return cell_is_number(c) && !cell_is_int(c); }
 inline bool cell_is_array(Cell c) { return (c & TAG_MASK) == ARRAY_BITS; }
+inline bool cell_is_object(Cell c) { return (c & TAG_MASK) == OBJECT_BITS; }
 inline DW cell_array(Cell c) { return static_cast<DW>(c); }
+inline DW cell_object(Cell c) { return static_cast<DW>(c); }
 inline Cell array_cell(DW h) { return ARRAY_BITS | h; }
+inline Cell object_cell(DW h) { return OBJECT_BITS | h; }
 inline int32_t cell_int(Cell c) { return static_cast<int32_t>(static_cast<uint32_t>(c)); }
 inline Cell int_cell(int32_t v) { return INT_BITS | static_cast<uint32_t>(v); }
 inline double cell_float(Cell c) { return __builtin_bit_cast(double, c); }
@@ -51,7 +55,8 @@ enum Op : uint8_t {
   I_ARITH_TO,  // cell aux= b for -= *= /= %=
   I_BIT_TO,    // cell aux= b for &= |= ^=
   I_STEP,      // cell ++ / -- (imm = +1 or -1)
-  I_CALL,      // call form imm with aux arguments popped; push the result (cell: 1 = discarded)
+  I_CALL,      // call form imm with aux arguments popped; push the result (cell: 1 = discarded);
+               // k: the arguments that are values read from places (handed over themselves)
   I_SNAP,      // a loop statement that may write more than once begins: keep the cells
   I_RETURN,    // pop: the result
   I_RETURN_UNDEFINED,
@@ -62,6 +67,19 @@ enum Op : uint8_t {
   I_INDEX_STORE,   // a loop's a[b] = pop for the array in cell, an element in range; aux 1: the
                    // value is the literal imm itself (stored as the tree stores it)
   I_POS,       // nothing but its position (a node entered that has no code of its own here)
+  I_LOAD_OBJ,  // push cell, which must hold an object
+  I_MEMBER,    // member imm of the object b: aux M_NUMBER a number, M_OBJECT an object, M_VALUE
+               // either (kept as the source of the next I_STORE_VALUE)
+  I_INDEX_VALUE,   // as I_INDEX, the element a number or an object, kept as the source
+  I_STORE_VALUE,   // b into cell; a loop writes the source itself into the variable at once
+  I_MEMBER_STORE,  // a loop's o.imm = pop (aux 1: the literal k itself) for the object b
+  I_MEMBER_TO,     // a loop's o.imm aux= pop for the object b (+= reads the member first)
+  I_MATH,      // Math function aux over its popped numbers
+  I_LOAD_VALUE,    // push cell, which must hold a number or an object
+  I_OBJECT,    // a new object of literal imm (aux members; rcell: where their plan begins)
+  I_CASE,      // cell === k (a number literal) jumps to imm
+  I_PUSH,      // a loop's a.push(v) for the array in cell: aux 0 a number popped, 1 the literal k,
+               // 2 the variable in rcell (its value itself); imm the method's name
   I_COUNT
 };
 
@@ -74,8 +92,10 @@ struct Ins {
   uint16_t rcell;   // R_CELL: the cell of b
   int32_t imm;
   uint32_t pos;     // and that node's position (what the tree leaves in cur_position)
-  Cell k;           // I_CONST, R_CONST: the number
+  Cell k;           // I_CONST, R_CONST: the number; I_MEMBER_STORE: the literal
+  mutable uint32_t hint;   // member operations: the pair where the name was found last
 };
+enum MemberWant : uint8_t { M_NUMBER, M_OBJECT, M_VALUE };
 constexpr uint8_t NO_NODE = 0xFF;
 
 // Where each statement of a loop's code begins, and whether it keeps a snapshot.
@@ -95,7 +115,16 @@ struct Callee {
   uint32_t name;   // the global name called
   DW func;         // the function value it held when the form was made
   int form;
+  bool wantsNumber;     // the result is used as a number or dropped: it must not be an object
+  bool returned;        // the caller returns the result as it is
+  uint32_t freshArgs;   // arguments that are new numbers or objects (a parameter that a literal
+                        // shares must be given one of these)
 };
+
+// How an object literal's member gets its value: the literal's own constant, a new number from
+// the stack, or a variable's value (shared, as the tree shares it).
+enum PlanKind : uint8_t { P_CONSTANT, P_NUMBER, P_CELL };
+constexpr int MAX_PLAN = 128;
 
 enum State : uint8_t { S_BUILDING, S_READY, S_NONE };
 
@@ -107,6 +136,7 @@ struct Form {
   int nparams, ncells, nstack;
   uint32_t names[MAX_CELLS];
   bool written[MAX_CELLS];
+  bool declared[MAX_CELLS];   // a loop's var writes the variable
   Ins* code;
   int n;
   Mark* marks;
@@ -117,6 +147,19 @@ struct Form {
   int gslots[MAX_GLOBALS];
   int nglobals;
   uint32_t runs, abandoned;
+  uint32_t sharedParams;   // parameters that a literal's member shares
+  bool returnsLiteral;     // a return gives a new object
+  bool returnsObject;      // a return may give a new object (its own, or a callee's it returns)
+  uint16_t plan[MAX_PLAN]; // literal members: kind << 8 | cell
+  int nplan;
+  // A loop's variables as last resolved, and what they were resolved against: the same frame,
+  // the same local names and as many globals resolve them the same way again.
+  bool resolved;
+  bool rsBlock;
+  int rsBase, rsTop, rsGlobals;
+  uint32_t rsLocals[32];
+  int32_t rsSlot[MAX_CELLS];   // > 0: a local's index; < 0: -1 - a global's index
+  uint32_t rsGlobalName[MAX_CELLS];
 };
 
 extern Form* forms;
@@ -135,8 +178,11 @@ bool callees_read(int f, DW* const* slots, int nslots);
 enum RunEnd : uint8_t { RUN_VALUE, RUN_UNDEFINED, RUN_ABANDON };
 // Runs function form f on its parameters' numbers.
 // *last: the instruction that names the last node the tree would have entered (or null).
-RunEnd run_function(const Form* f, const Cell* args, Cell* result, const Ins** last);
+// argsrc: the parameters' values when the tree called (null from compiled code, whose
+// arguments are new numbers or objects wherever a literal shares them).
+RunEnd run_function(const Form* f, const Cell* args, const DW* argsrc, Cell* result, const Ins** last);
 // Runs a loop form on cells: the stop, cells updated, *dirty the cells written.
-LoopStop run_loop(const Form* f, Cell* cells, uint64_t* dirty, const Ins** last);
+// Values that the code writes through (objects) go into slots at once.
+LoopStop run_loop(const Form* f, Cell* cells, DW* const* slots, uint64_t* dirty, const Ins** last);
 
 }  // namespace form

@@ -8,10 +8,12 @@
 #include <alloca.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #include "eval/compare.h"
 #include "eval/compile_form.h"
+#include "eval/plugins.h"
 
 // Each operation must keep its own dispatch jump (threaded code): g++ would otherwise merge
 // them into one shared indirect jump, which predicts badly.
@@ -87,13 +89,105 @@ inline int32_t bit(unsigned op, int32_t x, int32_t y) {
   return static_cast<int32_t>(a ^ b);
 }
 
-// A global's value as a cell: a number, an array, or none.
+// A global's value as a cell: a number, an array, an object, or none.
 inline Cell cell_of_global(DW v) {
   if (dw_type(v) == T_INT) return int_cell(int_of(v));
   if (dw_type(v) == T_ARRAY) return array_cell(v);
+  if (dw_type(v) == T_OBJECT) return object_cell(v);
   if (dw_type(v) != T_FLOAT) return CELL_NONE;
   Cell c = float_cell(float_of(v));
   return cell_is_float(c) ? c : CELL_NONE;
+}
+
+// The value slot of member imm of an object, found first where it was found last; null when the
+// object has no such member.
+inline DW* member_slot(DW obj, const Ins* in) {
+  const auto* o = reinterpret_cast<const ObjRec*>(dw_rec(obj));
+  uint32_t n = o->count, name = static_cast<uint32_t>(in->imm);
+  if (!n) return nullptr;
+  DW* pairs = static_cast<DW*>(area_ptr(o->pairs));
+  uint32_t h = in->hint;
+  if (h < n && (pairs[2 * h] & NAME_MASK) == name) return pairs + 2 * h + 1;
+  for (uint32_t i = 0; i < n; i++) {
+    if ((pairs[2 * i] & NAME_MASK) == name) {
+      in->hint = i;
+      return pairs + 2 * i + 1;
+    }
+  }
+  return nullptr;
+}
+
+// A stored value as a number cell, or CELL_NONE.
+inline Cell number_of_value(DW e) {
+  if (dw_type(e) == T_INT) return int_cell(int_of(e));
+  if (dw_type(e) != T_FLOAT) return CELL_NONE;
+  Cell v = float_cell(float_of(e));
+  return cell_is_float(v) ? v : CELL_NONE;
+}
+
+// Writes a number into a member or element: in place when that place alone holds a number of
+// the same type, else as a new value.
+inline void store_number(DW* slot, Cell x) {
+  DW old = *slot;
+  unsigned t = dw_type(old);
+  if (t == T_INT && cell_is_int(x) && (*dw_rec(old) >> 4) == 1) {
+    reinterpret_cast<IntRec*>(dw_rec(old))->value = cell_int(x);
+  } else if (t == T_FLOAT && !cell_is_int(x) && (*dw_rec(old) >> 4) == 1) {
+    reinterpret_cast<FloatRec*>(dw_rec(old))->value = cell_float(x);
+  } else {
+    DW v = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
+    dw_ref(v);
+    *slot = v;
+    dw_release(old);
+  }
+}
+
+// Math's functions over numbers as the library computes them; false where it gives NaN.
+inline bool math(unsigned index, const Cell* a, Cell* out) {
+  Cell x = a[0];
+  switch (index) {
+    case 0:
+      if (cell_is_int(x)) *out = int_cell(cell_int(x) >= 0 ? cell_int(x) : static_cast<int32_t>(0u - static_cast<uint32_t>(cell_int(x))));
+      else *out = float_cell(std::fabs(cell_float(x)));
+      return true;
+    case 1: case 2: case 3: case 4: {
+      if (cell_is_int(x)) {
+        *out = x;
+        return true;
+      }
+      double d = cell_float(x);
+      d = index == 1 ? std::ceil(d) : index == 2 ? std::floor(d) : index == 3 ? std::trunc(d) : std::round(d);
+      *out = int_cell(double_to_int32(d));
+      return true;
+    }
+    default: {   // pow
+      Cell y = a[1];
+      bool isFloat = !cell_is_int(x) || !cell_is_int(y);
+      double dx = as_double(x), dy = as_double(y);
+      if (dy == 0) *out = int_cell(1);
+      else if (dx == 0) *out = int_cell(0);
+      else if (dx < 0 && dy < 1) return false;
+      else if (!isFloat && dy >= 1) *out = int_cell(double_to_int32(std::pow(dx, dy)));
+      else *out = float_cell(std::pow(dx, dy));
+      return cell_is_number(*out);
+    }
+  }
+}
+
+// Writes a number into a variable's slot: in place when the slot alone holds a number of that
+// type, else as a record of the variable's own (so that the next write is in place).
+void write_variable(DW* slot, Cell c) {
+  if (cell_is_int(c)) {
+    variable_write_int(slot, cell_int(c));
+    return;
+  }
+  DW old = *slot;
+  if (dw_type(old) == T_FLOAT && (*dw_rec(old) >> 4) == 1) {
+    reinterpret_cast<FloatRec*>(dw_rec(old))->value = cell_float(c);
+    return;
+  }
+  *slot = make_float(cell_float(c), 1);
+  dw_release(old);
 }
 
 constexpr ptrdiff_t STACK_MARGIN = 16 * 1024;
@@ -102,12 +196,16 @@ constexpr ptrdiff_t STACK_MARGIN = 16 * 1024;
 // RUN_ABANDON; a loop returns RUN_VALUE when it ended and RUN_ABANDON when it handed back, with
 // *stop set in both cases. Dispatch is threaded: each operation jumps to the next one's code.
 template <bool LOOP>
-RunEnd exec(const Form* f, Cell* cells, Cell* result, uint64_t* dirty, LoopStop* stop, const Ins** last) {
+RunEnd exec(const Form* f, Cell* cells, DW* const* slots, const DW* argsrc, Cell* result, uint64_t* dirty,
+            LoopStop* stop, const Ins** last) {
   static const void* const labels[I_COUNT] = {
       &&L_LOAD, &&L_CONST, &&L_ADD, &&L_ARITH2, &&L_ARITH, &&L_BIT, &&L_BIT_NOT, &&L_SHIFT,
       &&L_CMP, &&L_CMP_JFALSE, &&L_CMP_JTRUE, &&L_STRICT, &&L_NOT, &&L_JUMP, &&L_JFALSE, &&L_JTRUE,
       &&L_STORE, &&L_ADD_TO, &&L_ARITH_TO, &&L_BIT_TO, &&L_STEP, &&L_CALL, &&L_SNAP, &&L_RETURN,
-      &&L_RETURN_UNDEFINED, &&L_END, &&L_GLOBAL, &&L_INDEX, &&L_LENGTH, &&L_INDEX_STORE, &&L_POS};
+      &&L_RETURN_UNDEFINED, &&L_END, &&L_GLOBAL, &&L_INDEX, &&L_LENGTH, &&L_INDEX_STORE, &&L_POS,
+      &&L_LOAD_OBJ, &&L_MEMBER, &&L_INDEX_VALUE, &&L_STORE_VALUE, &&L_MEMBER_STORE, &&L_MEMBER_TO, &&L_MATH,
+      &&L_LOAD_VALUE, &&L_OBJECT, &&L_CASE, &&L_PUSH};
+  static_assert(I_COUNT == 42, "one label per operation");
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -117,6 +215,8 @@ RunEnd exec(const Form* f, Cell* cells, Cell* result, uint64_t* dirty, LoopStop*
   uint64_t snapDirty = 0;
   if (LOOP) snap = static_cast<Cell*>(alloca(sizeof(Cell) * static_cast<size_t>(f->ncells + 1)));
   Cell y;
+  DW source = 0;   // the value read last by I_MEMBER/I_INDEX_VALUE for I_STORE_VALUE
+  DW srcs[MAX_STACK];   // per stack entry: the value it was read from (valid where I_CALL's k says)
   // The instruction naming the last node the tree would have entered.
   const Ins* node = nullptr;
 #define DISPATCH                       \
@@ -272,10 +372,18 @@ L_CALL: {
   sp -= in->aux;
   Cell r;
   const Ins* calleeNode = nullptr;
-  RunEnd e = run_function(&forms[in->imm], sp, &r, &calleeNode);
+  DW argsrcs[32];
+  const DW* given = nullptr;
+  if (in->k) {
+    const DW* at = srcs + (sp - stack);
+    for (unsigned i = 0; i < in->aux; i++) argsrcs[i] = in->k >> i & 1 ? at[i] : 0;
+    given = argsrcs;
+  }
+  RunEnd e = run_function(&forms[in->imm], sp, given, &r, &calleeNode);
   if (e == RUN_ABANDON || (e == RUN_UNDEFINED && !in->cell)) goto hand_back;
   if (calleeNode) node = calleeNode;
   if (!in->cell) *sp++ = r;
+  source = cell_is_object(r) ? cell_object(r) : 0;   // a number result is new
   NEXT;
 }
 L_SNAP:
@@ -343,6 +451,197 @@ L_INDEX_STORE: {
 }
 L_POS:
   NEXT;
+L_LOAD_OBJ: {
+  Cell c = cells[in->cell];
+  if (__builtin_expect(!cell_is_object(c), 0)) goto hand_back;
+  *sp++ = c;
+  NEXT;
+}
+// The object b of a member operation: from its cell or popped.
+#define OBJECT(o)                                          \
+  Cell o = in->right == R_CELL ? cells[in->rcell] : *--sp; \
+  if (__builtin_expect(!cell_is_object(o), 0)) goto hand_back;
+L_MEMBER: {
+  OBJECT(o);
+  DW* p = member_slot(cell_object(o), in);
+  if (!p) goto hand_back;
+  DW e = *p;
+  Cell v = number_of_value(e);
+  if (v == CELL_NONE) {
+    if (in->aux == M_NUMBER || dw_type(e) != T_OBJECT) goto hand_back;
+    v = object_cell(e);
+  } else if (in->aux == M_OBJECT) {
+    goto hand_back;
+  }
+  source = srcs[sp - stack] = e;
+  *sp++ = v;
+  NEXT;
+}
+L_INDEX_VALUE: {
+  Cell a = in->aux ? cell_of_global(global_table[in->imm].value) : cells[in->cell];
+  RIGHT();
+  if (!cell_is_array(a) || !cell_is_int(y) || cell_int(y) < 0) goto hand_back;
+  const auto* ar = reinterpret_cast<const ArrRec*>(dw_rec(cell_array(a)));
+  uint32_t u = static_cast<uint32_t>(cell_int(y));
+  if (u >= ar->count) goto hand_back;
+  DW e = static_cast<const DW*>(area_ptr(ar->elems))[u];
+  Cell v = number_of_value(e);
+  if (v == CELL_NONE) {
+    if (dw_type(e) != T_OBJECT) goto hand_back;
+    v = object_cell(e);
+  }
+  source = srcs[sp - stack] = e;
+  *sp++ = v;
+  NEXT;
+}
+L_STORE_VALUE: {
+  Cell v = *--sp;
+  cells[in->cell] = v;
+  if (LOOP) {
+    // The variable shares the value at once, as the tree's write does; the cell is current.
+    DW* slot = slots[in->cell];
+    DW old = *slot;
+    if (!source) source = cell_is_int(v) ? int_value(cell_int(v)) : make_float(cell_float(v), 0);
+    *slot = dw_ref(source);
+    dw_release(old);
+    *dirty &= ~(uint64_t(1) << in->cell);
+  }
+  NEXT;
+}
+L_MEMBER_STORE: {
+  OBJECT(o);
+  DW* p = member_slot(cell_object(o), in);
+  if (!p) goto hand_back;   // the tree creates the member
+  if (in->aux) {
+    DW v = static_cast<DW>(in->k);
+    DW old = *p;
+    *p = dw_ref(v);
+    dw_release(old);
+  } else {
+    store_number(p, *--sp);
+  }
+  NEXT;
+}
+L_MEMBER_TO: {
+  Cell o, x;
+  if (in->aux == OP_ADD_ASSIGN) {
+    x = *--sp;
+    o = *--sp;
+  } else if (in->right == R_CELL) {
+    o = cells[in->rcell];
+    x = *--sp;
+  } else {
+    o = *--sp;
+    x = *--sp;
+  }
+  if (!cell_is_object(o)) goto hand_back;
+  DW* p = member_slot(cell_object(o), in);
+  if (!p) goto hand_back;
+  Cell m = number_of_value(*p), r;
+  if (m == CELL_NONE) goto hand_back;
+  switch (in->aux) {
+    case OP_ADD_ASSIGN: r = add(m, x); break;
+    case OP_AND_ASSIGN: case OP_OR_ASSIGN: case OP_XOR_ASSIGN:
+      if (!cell_is_int(m) || !cell_is_int(x)) goto hand_back;
+      r = int_cell(bit(in->aux, cell_int(m), cell_int(x)));
+      break;
+    default: {
+      if (in->aux == OP_DIV_ASSIGN && as_double(x) == 0.0) goto hand_back;
+      double d = fold(in->aux, as_double(m), as_double(x));
+      r = cell_is_int(m) && cell_is_int(x) ? int_cell(double_to_int32(d)) : float_cell(d);
+      break;
+    }
+  }
+  if (!cell_is_number(r)) goto hand_back;
+  store_number(p, r);
+  NEXT;
+}
+#undef OBJECT
+L_LOAD_VALUE: {
+  Cell c = cells[in->cell];
+  if (__builtin_expect(!cell_is_number(c) && !cell_is_object(c), 0)) goto hand_back;
+  *sp++ = c;
+  NEXT;
+}
+L_OBJECT: {
+  // The members' values in the literal's order (a computed number becomes a new value), then the
+  // object, which takes a reference on each: as the tree builds it.
+  DW lit = static_cast<DW>(in->imm);
+  const auto* lo = reinterpret_cast<const ObjRec*>(dw_rec(lit));
+  const DW* names = static_cast<const DW*>(area_ptr(lo->pairs));
+  const uint16_t* plan = f->plan + in->rcell;
+  unsigned n = in->aux, pushed = 0;
+  for (unsigned i = 0; i < n; i++) {
+    pushed += (plan[i] >> 8) == P_NUMBER;
+    // Before anything is made: a variable that holds neither a number nor an object.
+    if ((plan[i] >> 8) == P_CELL && !cell_is_number(cells[plan[i] & 0xFF]) && !cell_is_object(cells[plan[i] & 0xFF]))
+      goto hand_back;
+  }
+  Cell* from = sp - pushed;
+  DW pairs[32];
+  for (unsigned i = 0; i < n; i++) {
+    pairs[2 * i] = names[2 * i];
+    DW v;
+    switch (plan[i] >> 8) {
+      case P_CONSTANT: v = names[2 * i + 1]; break;
+      case P_NUMBER: {
+        Cell x = *from++;
+        v = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
+        break;
+      }
+      default: {
+        unsigned c = plan[i] & 0xFF;
+        Cell x = cells[c];
+        if (cell_is_object(x)) v = cell_object(x);
+        else if (argsrc && static_cast<int>(c) < f->nparams && !f->written[c] && argsrc[c]) v = argsrc[c];
+        else v = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
+        break;
+      }
+    }
+    pairs[2 * i + 1] = v;
+  }
+  sp -= pushed;
+  source = make_object(pairs, n);
+  *sp++ = object_cell(source);
+  NEXT;
+}
+L_CASE: {
+  Cell x = cells[in->cell], k = in->k;
+  if (cell_is_int(x) == cell_is_int(k) && (cell_is_int(x) ? x == k : cell_float(x) == cell_float(k))) JUMP_TO(in->imm);
+  NEXT;
+}
+L_PUSH: {
+  Cell a = cells[in->cell];
+  if (!LOOP || !cell_is_array(a)) goto hand_back;
+  DW v;
+  if (in->aux == 1) {
+    v = static_cast<DW>(in->k);
+  } else if (in->aux == 2) {
+    // The variable's value itself: a number the code changed is written into it first.
+    unsigned c = in->rcell;
+    if (*dirty >> c & 1) {
+      write_variable(slots[c], cells[c]);
+      *dirty &= ~(uint64_t(1) << c);
+    }
+    v = *slots[c];
+  } else {
+    Cell x = *--sp;
+    v = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
+  }
+  dw_ref(v);
+  DW res = array_method(cell_array(a), static_cast<uint32_t>(in->imm), &v, 1);
+  if (res == v) dw_unref(v);
+  else dw_release(v);
+  value_discard(res);
+  NEXT;
+}
+L_MATH: {
+  int n = in->imm;
+  sp -= n;
+  if (!math(in->aux, sp, sp)) goto hand_back;
+  sp++;
+  NEXT;
+}
 L_RETURN:
   *result = sp[-1];
   *last = node;
@@ -376,17 +675,17 @@ hand_back:
 
 }  // namespace
 
-RunEnd run_function(const Form* f, const Cell* args, Cell* result, const Ins** last) {
+RunEnd run_function(const Form* f, const Cell* args, const DW* argsrc, Cell* result, const Ins** last) {
   if (static_cast<char*>(__builtin_frame_address(0)) - STACK_MARGIN < stack_limit) return RUN_ABANDON;
   Cell* cells = static_cast<Cell*>(alloca(sizeof(Cell) * static_cast<size_t>(f->ncells + 1)));
   std::memcpy(cells, args, sizeof(Cell) * static_cast<size_t>(f->nparams));
   for (int c = f->nparams; c < f->ncells; c++) cells[c] = CELL_NONE;
-  return exec<false>(f, cells, result, nullptr, nullptr, last);
+  return exec<false>(f, cells, nullptr, argsrc, result, nullptr, nullptr, last);
 }
 
-LoopStop run_loop(const Form* f, Cell* cells, uint64_t* dirty, const Ins** last) {
+LoopStop run_loop(const Form* f, Cell* cells, DW* const* slots, uint64_t* dirty, const Ins** last) {
   LoopStop stop{LOOP_AT_CONDITION, 0};
-  exec<true>(f, cells, nullptr, dirty, &stop, last);
+  exec<true>(f, cells, slots, nullptr, nullptr, dirty, &stop, last);
   return stop;
 }
 
@@ -428,20 +727,56 @@ DW* resolve(uint32_t name, bool writable) {
 
 inline Cell cell_of_value(DW v) { return cell_of_global(v); }
 
-// Writes a number into a variable's slot: in place when the slot alone holds a number of that
-// type, else as a record of the variable's own (so that the next write is in place).
-void write_cell(DW* slot, Cell c) {
-  if (cell_is_int(c)) {
-    variable_write_int(slot, cell_int(c));
-    return;
+// The slot var writes for a name (the first of the running call's, or the global), or null.
+DW* declared_slot(uint32_t name) {
+  if (frame_base < 1) {
+    int s = global_find_up(name);
+    return s >= 0 ? &global_table[s].value : nullptr;
   }
-  DW old = *slot;
-  if (dw_type(old) == T_FLOAT && (*dw_rec(old) >> 4) == 1) {
-    reinterpret_cast<FloatRec*>(dw_rec(old))->value = cell_float(c);
-    return;
+  for (int k = frame_base; k <= local_top; k++)
+    if ((local_stack[k].name & NAME_MASK) == name) return &local_stack[k].value;
+  return nullptr;
+}
+
+// Whether the loop's variables resolve as they did last time: the same call frame holding the
+// same local names, and no global added (globals are only ever appended).
+bool same_resolution(const Form* f) {
+  if (!f->resolved || f->rsBlock != (block_depth > 0) || f->rsBase != frame_base || f->rsTop != local_top ||
+      f->rsGlobals != global_top)
+    return false;
+  int low = frame_base < 1 ? 1 : frame_base;
+  for (int i = low; i <= local_top; i++)
+    if (local_stack[i].name != f->rsLocals[i - low]) return false;
+  for (int c = 0; c < f->ncells; c++) {
+    int32_t s = f->rsSlot[c];
+    if (s < 0 && global_table[-1 - s].name != f->rsGlobalName[c]) return false;
   }
-  *slot = make_float(cell_float(c), 1);
-  dw_release(old);
+  return true;
+}
+
+inline int32_t slot_index(const DW* s, const VarSlot* table) {
+  return static_cast<int32_t>(reinterpret_cast<const VarSlot*>(reinterpret_cast<const char*>(s) - offsetof(VarSlot, value)) - table);
+}
+
+void keep_resolution(Form* f, DW* const* slots) {
+  int low = frame_base < 1 ? 1 : frame_base;
+  if (local_top - low + 1 > 32) return;
+  for (int c = 0; c < f->ncells; c++) {
+    const DW* s = slots[c];
+    if (local_top >= low && s >= &local_stack[low].value && s <= &local_stack[local_top].value) {
+      f->rsSlot[c] = slot_index(s, local_stack);
+    } else {
+      int32_t g = slot_index(s, global_table);
+      f->rsSlot[c] = -1 - g;
+      f->rsGlobalName[c] = global_table[g].name;
+    }
+  }
+  for (int i = low; i <= local_top; i++) f->rsLocals[i - low] = local_stack[i].name;
+  f->rsBlock = block_depth > 0;
+  f->rsBase = frame_base;
+  f->rsTop = local_top;
+  f->rsGlobals = global_top;
+  f->resolved = true;
 }
 
 }  // namespace
@@ -457,21 +792,31 @@ bool loop_compiled_run(DW cond, DW body, const DW* updates, uint32_t nupdates, L
   if (f->ncallees && !callees_valid(idx)) return false;
   DW* slots[MAX_CELLS];
   Cell cells[MAX_CELLS];
-  for (int c = 0; c < f->ncells; c++) {
-    slots[c] = resolve(f->names[c], f->written[c]);
-    if (!slots[c]) return false;
-    cells[c] = cell_of_value(*slots[c]);
+  if (!same_resolution(f)) {
+    Form* w = &forms[idx];
+    w->resolved = false;
+    for (int c = 0; c < f->ncells; c++) {
+      slots[c] = resolve(f->names[c], f->written[c]);
+      if (!slots[c] || (f->declared[c] && declared_slot(f->names[c]) != slots[c])) return false;
+    }
+    keep_resolution(w, slots);
+  } else {
+    for (int c = 0; c < f->ncells; c++) {
+      int32_t s = f->rsSlot[c];
+      slots[c] = s > 0 ? &local_stack[s].value : &global_table[-1 - s].value;
+    }
   }
+  for (int c = 0; c < f->ncells; c++) cells[c] = cell_of_value(*slots[c]);
   if (f->ncallees && callees_read(idx, slots, f->ncells)) return false;
   uint64_t dirty = 0;
   const Ins* node = nullptr;
-  *stop = run_loop(f, cells, &dirty, &node);
+  *stop = run_loop(f, cells, slots, &dirty, &node);
   if (stop->where == LOOP_DONE) {
     leave_position(node);
     compiled_runs++;
   }
   for (int c = 0; c < f->ncells; c++)
-    if (dirty & (uint64_t(1) << c)) write_cell(slots[c], cells[c]);
+    if (dirty & (uint64_t(1) << c)) write_variable(slots[c], cells[c]);
   return true;
 }
 
@@ -497,7 +842,7 @@ bool func_compiled_run(int idx, const DW* args, DW* result) {
   }
   Cell r;
   const Ins* node = nullptr;
-  RunEnd e = run_function(f, cells, &r, &node);
+  RunEnd e = run_function(f, cells, args, &r, &node);
   if (e == RUN_ABANDON) {
     f->abandoned++;
     return false;
@@ -506,6 +851,7 @@ bool func_compiled_run(int idx, const DW* args, DW* result) {
   compiled_runs++;
   leave_position(node);
   if (e == RUN_UNDEFINED) *result = DW_UNDEFINED;
+  else if (cell_is_object(r)) *result = cell_object(r);
   else *result = cell_is_int(r) ? int_value(cell_int(r)) : make_float(cell_float(r), 0);
   return true;
 }
