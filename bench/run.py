@@ -160,7 +160,7 @@ def main():
         f.write('function hello(){ sendToFront("greeting", "hello"); }\n')
     body = b"M11210" + b"18hello.js" + b"P17hello()"
     env = dict(os.environ, CONTENT_LENGTH=str(len(body)), REMOTE_ADDR="127.0.0.1")
-    timer = os.path.join(args.bin, "bench", "spawn_time")
+    timer = os.path.abspath(os.path.join(args.bin, "bench", "spawn_time"))
     if os.path.exists(timer):
         # Spawned from C, the two programs in turn: no interpreter between the runs and the clock.
         with open(os.path.join(work, "request.body"), "wb") as f:
