@@ -12,8 +12,8 @@
 // evaluated arguments and their count, already checked against the row.
 using MethodFn = DW (*)(DW recv, DW* args, int n);
 
-// The maximum of a row without one. An argument list holds at most 255 arguments, but the
-// check skips this value anyway so that no count can meet it by accident.
+// The maximum of a row without one. An argument list holds at most 255 arguments; the count
+// check still reads this value as "none", never as a limit.
 inline constexpr uint8_t NO_MAX = 255;
 
 struct MethodRow {
