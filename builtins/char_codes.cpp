@@ -55,12 +55,9 @@ static DW from_codes(DW* args, int n, bool point) {
 static DW from_char_code(DW, DW* args, int n) { return from_codes(args, n, false); }
 static DW from_code_point(DW, DW* args, int n) { return from_codes(args, n, true); }
 
-namespace {
 constexpr MethodRow ROWS[] = {
     {"fromCharCode",  1, NO_MAX, from_char_code},
     {"fromCodePoint", 1, NO_MAX, from_code_point},
 };
-static_assert(method_rows_valid(ROWS));
-}  // namespace
 
 constexpr MethodTable string_statics = method_table(ROWS, 2095, "STRINGのメソッド名不正", 2097, 2098);

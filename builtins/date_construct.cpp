@@ -106,13 +106,10 @@ static DW date_utc(DW, DW* args, int n) {
   return millis_value(secs, ms);
 }
 
-namespace {
 constexpr MethodRow ROWS[] = {
     {"UTC",   1, 7, date_utc},
     {"now",   0, 0, date_now},
     {"parse", 1, 1, date_parse_static},
 };
-static_assert(method_rows_valid(ROWS));
-}  // namespace
 
 constexpr MethodTable date_statics = method_table(ROWS, 2085, "DATEのメソッド名不正", 2090, 2093);

@@ -91,7 +91,6 @@ static DW m_extreme(DW* args, int n, bool largest) {
 static DW m_min(DW, DW* args, int n) { return m_extreme(args, n, false); }
 static DW m_max(DW, DW* args, int n) { return m_extreme(args, n, true); }
 
-namespace {
 constexpr MethodRow ROWS[] = {
     {"abs",    1, 1, m_abs},
     {"ceil",   1, 1, m_rounding<ceil_of>},
@@ -103,7 +102,5 @@ constexpr MethodRow ROWS[] = {
     {"round",  1, 1, m_rounding<round_of>},
     {"trunc",  1, 1, m_rounding<trunc_of>},
 };
-static_assert(method_rows_valid(ROWS));
-}  // namespace
 
 constexpr MethodTable math_methods = method_table(ROWS, 2115, "Mathのメソッド名不正", 2120, 2120);

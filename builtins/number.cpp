@@ -115,14 +115,11 @@ static DW n_parse_int(DW, DW* args, int n) { return parse_int_value(args[0], n >
 static DW n_parse_float(DW, DW* args, int) { return parse_float_value(args[0]); }
 static DW n_is_integer(DW, DW* args, int) { return is_integer_value(args[0]); }
 
-namespace {
 constexpr MethodRow ROWS[] = {
     {"isInteger",  1, 1, n_is_integer},
     {"parseFloat", 1, 1, n_parse_float},
     {"parseInt",   1, 2, n_parse_int},
 };
-static_assert(method_rows_valid(ROWS));
-}  // namespace
 
 constexpr MethodTable number_methods = method_table(ROWS, 2125, "NUMBERのメソッド名不正", 2130, 2135);
 

@@ -174,7 +174,6 @@ static DW object_keys(DW, DW* args, int) {
 
 // ---- the method tables ----
 
-namespace {
 constexpr MethodRow ROWS[] = {
     {"clear",    0, 0, o_clear},
     {"delete",   1, 1, o_delete},
@@ -185,13 +184,10 @@ constexpr MethodRow ROWS[] = {
     {"set",      2, 2, o_set},
     {"toString", 0, 0, o_to_string},
 };
-static_assert(method_rows_valid(ROWS));
 
 constexpr MethodRow STATIC_ROWS[] = {
     {"keys", 1, 1, object_keys},
 };
-static_assert(method_rows_valid(STATIC_ROWS));
-}  // namespace
 
 constexpr MethodTable object_methods = method_table(ROWS, 2347, "HASHのメソッド名不正", 2450, 2455);
 constexpr MethodTable object_statics = method_table(STATIC_ROWS, 2100, "OBJECTのメソッド名不正", 2105, 2110);

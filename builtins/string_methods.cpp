@@ -3,8 +3,6 @@
 #include "eval/method_table.h"
 #include "eval/plugins.h"
 
-namespace {
-
 constexpr MethodRow ROWS[] = {
     {"charAt",        0, 1, str_char_at},
     {"charCodeAt",    0, 1, str_char_code_at},
@@ -35,9 +33,6 @@ constexpr MethodRow ROWS[] = {
     {"trimRight",     0, 0, str_trim_end},
     {"trimStart",     0, 0, str_trim_start},
 };
-static_assert(method_rows_valid(ROWS));
-
-}  // namespace
 
 constexpr MethodTable string_methods = method_table(ROWS, 2820, "Stringのメソッド名不正", 2825, 2830);
 

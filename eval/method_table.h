@@ -12,8 +12,8 @@
 // evaluated arguments and their count, already checked against the row.
 using MethodFn = DW (*)(DW recv, DW* args, int n);
 
-// The maximum of a row without one. An argument list holds at most 255 arguments, but the
-// check skips this value anyway so that no count can meet it by accident.
+// The maximum of a row without one. An argument list holds at most 255 arguments; the count
+// check still reads this value as "none", never as a limit.
 inline constexpr uint8_t NO_MAX = 255;
 
 struct MethodRow {
@@ -49,7 +49,7 @@ struct MethodTable {
 };
 
 // Rows sorted strictly by name (so that no name appears twice and a reader finds them), each
-// count rule well formed: checked by static_assert beside every table.
+// count rule well formed: method_table refuses other rows at compile time.
 template <size_t N>
 constexpr bool method_rows_valid(const MethodRow (&rows)[N]) {
   if (N >= METHOD_SLOTS / 2) return false;
@@ -64,6 +64,7 @@ constexpr bool method_rows_valid(const MethodRow (&rows)[N]) {
 template <size_t N>
 constexpr MethodTable method_table(const MethodRow (&rows)[N], int unknownCode, const char* unknownText,
                                    int fewCode, int manyCode, const char* countText = "引数の個数不正") {
+  if (!method_rows_valid(rows)) throw "method rows: unsorted, repeated or with a malformed count rule";
   MethodTable t{rows, static_cast<uint16_t>(N), static_cast<int16_t>(unknownCode), unknownText,
                 static_cast<int16_t>(fewCode), static_cast<int16_t>(manyCode), countText, 0, {}};
   for (uint32_t k = 0; k < 100000; k++) {
@@ -80,7 +81,8 @@ constexpr MethodTable method_table(const MethodRow (&rows)[N], int unknownCode, 
     for (int s = 0; s < METHOD_SLOTS; s++) t.slot[s] = slot[s];
     return t;
   }
-  throw "no multiplier separates these names";   // not a constant: the table does not compile
+  throw "no multiplier separates these names";
+  // (a throw is no constant expression: a table that reaches one does not compile)
 }
 
 // The row of name, null when the table has none.

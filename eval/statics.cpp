@@ -18,15 +18,12 @@ static DW console_write(char kind, DW* args, int n) {
 static DW console_log(DW, DW* args, int n) { return console_write('L', args, n); }
 static DW console_error(DW, DW* args, int n) { return console_write('E', args, n); }
 
-namespace {
 constexpr MethodRow CONSOLE_ROWS[] = {
     {"error", 0, NO_MAX, console_error},
     {"log",   0, NO_MAX, console_log},
 };
-static_assert(method_rows_valid(CONSOLE_ROWS));
 // Any count is accepted, so the count codes are never raised.
 constexpr MethodTable CONSOLE = method_table(CONSOLE_ROWS, 2140, "メソッド名不正", 0, 0);
-}  // namespace
 
 bool is_static_object(uint32_t name) {
   return name == NAME_MATH || name == NAME_CONSOLE || name == NAME_OBJECT || name == NAME_NUMBER ||

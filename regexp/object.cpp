@@ -142,14 +142,11 @@ static DW rx_test_method(DW re, DW* args, int) {
 
 static DW rx_to_string_method(DW re, DW*, int) { return regexp_to_string(re); }
 
-namespace {
 constexpr MethodRow ROWS[] = {
     {"exec",     1, 1, rx_exec_method},
     {"test",     1, 1, rx_test_method},
     {"toString", 0, 0, rx_to_string_method},
 };
-static_assert(method_rows_valid(ROWS));
-}  // namespace
 
 constexpr MethodTable regexp_methods = method_table(ROWS, 5070, "正規表現のメソッド名不正", 5075, 5075);
 
