@@ -77,7 +77,7 @@ OP_HANDLER(op_member);
 OP_HANDLER(op_index);
 DW op_member_of(DW a, uint32_t name);   // a.name for an already evaluated a
 
-// conversions.cpp
+// conversion_functions.cpp
 OP_HANDLER(op_number);
 OP_HANDLER(op_string);
 OP_HANDLER(op_integer);

@@ -4,7 +4,7 @@
 
 #include "errors/raise.h"
 #include "eval/eval.h"
-#include "frontend/textconv.h"
+#include "store/utf16_text.h"
 #include "frontend/tree.h"
 #include "regexp/internal.h"
 

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "store/names.h"   // the name pool and the name table
+
 using DW = uint32_t;
 
 // Type codes (bits 24-27 of a handle).
@@ -125,12 +127,6 @@ uint8_t* store_install_word_blocks(unsigned nblocks, const uint32_t* used, unsig
 // Allocation that raises 1400 when the system has no memory (never returns null).
 void* store_alloc(size_t size);
 void* store_alloc_zeroed(size_t size);
-
-// ---- name pool ----
-extern char* name_pool;
-extern uint32_t name_pool_used, name_pool_cap;
-uint32_t name_pool_add(const char* text, size_t len);
-void name_pool_reset();   // empties the pool (the buffer is kept)
 
 // ---- constructors and conversions ----
 DW make_int(int32_t v, unsigned count);

@@ -1,4 +1,4 @@
-// Conversions shared by the operators: truth value, numeric value, float text, the strict and the
+// Coercions shared by the operators: truth value, numeric value, float text, the strict and the
 // loose comparison, and the texts of the constants.
 #include <cmath>
 #include <cstdio>
