@@ -72,8 +72,7 @@ DW keyed_keys(DW k);
 // A new Array of the Integers 0 .. count - 1.
 DW index_array(uint32_t count);
 
-// Method handlers: receiver, argument values, count.
-using ArrayHandler = DW (*)(DW recv, DW* args, int n);
+// Method operations (MethodFn): receiver, argument values, count.
 DW array_sort(DW recv, DW* args, int n);                // array_sort.cpp
 DW array_splice(DW recv, DW* args, int n);              // array_edit.cpp
 DW array_copy_within(DW recv, DW* args, int n);
@@ -81,7 +80,7 @@ DW array_fill(DW recv, DW* args, int n);
 DW array_unshift(DW recv, DW* args, int n);
 DW array_shift(DW recv, DW* args, int n);
 DW array_reverse(DW recv, DW* args, int n);
-// Keyed-array forms (array_keyed.cpp), in the order of the method table.
+// Keyed-array forms (array_keyed.cpp).
 DW keyed_concat(DW recv, DW* args, int n);
 DW keyed_keys_method(DW recv, DW* args, int n);
 DW keyed_index_of(DW recv, DW* args, int n);

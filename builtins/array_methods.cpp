@@ -1,6 +1,4 @@
 // Array method table and dispatch, and the Array methods that read or append.
-#include <cstring>
-
 #include "builtins/array_common.h"
 #include "eval/plugins.h"
 
@@ -138,64 +136,47 @@ static DW a_includes(DW recv, DW* args, int n) {
 }
 
 // ---- the method table ----
+// Arrays and Keyed arrays share the rows; each operation picks the form for its receiver.
 
 namespace {
-struct ArrayMethod {
-  char name[12];
-  uint8_t min;        // fewest arguments
-  int8_t max;         // most arguments, -1: no limit
-  bool exact;         // min is the exact count
-  ArrayHandler array;
-  ArrayHandler keyed; // null: not available for keyed arrays
+
+template <MethodFn ForArray, MethodFn ForKeyed>
+DW either(DW recv, DW* args, int n) {
+  return dw_type(recv) == T_KEYED ? ForKeyed(recv, args, n) : ForArray(recv, args, n);
+}
+
+// A method that Keyed arrays do not have: found, counted, then refused.
+template <MethodFn ForArray>
+DW array_only(DW recv, DW* args, int n) {
+  if (dw_type(recv) == T_KEYED) raise_eval_error(2565, "Arrayのメソッド名不正");
+  return ForArray(recv, args, n);
+}
+
+constexpr MethodRow ROWS[] = {
+    {"concat",      1, NO_MAX, either<a_concat, keyed_concat>},
+    {"copyWithin",  1, 3, array_only<array_copy_within>},
+    {"fill",        1, 3, array_only<array_fill>},
+    {"includes",    1, 2, array_only<a_includes>},
+    {"indexOf",     1, 2, either<a_index_of, keyed_index_of>},
+    {"join",        0, 1, either<a_join, keyed_join>},
+    {"keys",        0, 0, either<a_keys, keyed_keys_method>},
+    {"lastIndexOf", 1, 2, either<a_last_index_of, keyed_last_index_of>},
+    {"pop",         0, 0, either<a_pop, keyed_pop>},
+    {"push",        1, NO_MAX, either<a_push, keyed_push>},
+    {"reverse",     0, 0, array_only<array_reverse>},
+    {"shift",       0, 0, either<array_shift, keyed_shift>},
+    {"slice",       0, 2, array_only<a_slice>},
+    {"sort",        0, 1, array_only<array_sort>},
+    {"splice",      1, NO_MAX, array_only<array_splice>},
+    {"toString",    0, 0, either<a_to_string, keyed_to_string>},
+    {"unshift",     1, NO_MAX, either<array_unshift, keyed_unshift>},
 };
+
 }  // namespace
 
-static constexpr ArrayMethod METHODS[] = {
-    {"concat", 1, -1, false, a_concat, keyed_concat},
-    {"keys", 0, 0, true, a_keys, keyed_keys_method},
-    {"reverse", 0, 0, true, array_reverse, nullptr},
-    {"indexOf", 1, 2, false, a_index_of, keyed_index_of},
-    {"lastIndexOf", 1, 2, false, a_last_index_of, keyed_last_index_of},
-    {"join", 0, 1, false, a_join, keyed_join},
-    {"pop", 0, 0, true, a_pop, keyed_pop},
-    {"push", 1, -1, false, a_push, keyed_push},
-    {"slice", 0, 2, false, a_slice, nullptr},
-    {"toString", 0, 0, true, a_to_string, keyed_to_string},
-    {"shift", 0, 0, true, array_shift, keyed_shift},
-    {"unshift", 1, -1, false, array_unshift, keyed_unshift},
-    {"copyWithin", 1, 3, false, array_copy_within, nullptr},
-    {"fill", 1, 3, false, array_fill, nullptr},
-    {"includes", 1, 2, false, a_includes, nullptr},
-    {"sort", 0, 1, false, array_sort, nullptr},
-    {"splice", 1, -1, false, array_splice, nullptr},
-};
+constexpr MethodTable array_methods = method_table(ROWS, 2570, "Arrayのメソッド名不正", 2575, 2580);
+constexpr MethodTable keyed_methods = method_table(ROWS, 2552, "Arrayのメソッド名不正", 2555, 2560);
 
-static const ArrayMethod* find_method(uint32_t name) {
-  const char* text = name_text(name);
-  size_t len = name_length(name);
-  if (len == 0 || len >= sizeof METHODS[0].name) return nullptr;
-  for (const ArrayMethod& m : METHODS)
-    if (m.name[0] == text[0] && m.name[len] == 0 && std::memcmp(m.name, text, len) == 0) return &m;
-  return nullptr;
-}
+DW array_method(DW recv, uint32_t name, DW* args, int n) { return method_invoke(array_methods, name, recv, args, n); }
 
-// Argument-count check: tooFew for fewer (or a wrong exact count), tooMany for more.
-static void check_count(const ArrayMethod& m, int n, int tooFew, int tooMany) {
-  if (m.exact ? n != m.min : n < m.min) raise_eval_error(tooFew, "引数の個数不正");
-  if (m.max >= 0 && n > m.max) raise_eval_error(tooMany, "引数の個数不正");
-}
-
-DW array_method(DW recv, uint32_t name, DW* args, int n) {
-  const ArrayMethod* m = find_method(name & NAME_MASK);
-  if (!m) raise_eval_error(2570, "Arrayのメソッド名不正");
-  check_count(*m, n, 2575, 2580);
-  return m->array(recv, args, n);
-}
-
-DW keyed_method(DW recv, uint32_t name, DW* args, int n) {
-  const ArrayMethod* m = find_method(name & NAME_MASK);
-  if (!m) raise_eval_error(2552, "Arrayのメソッド名不正");
-  check_count(*m, n, 2555, 2560);
-  if (!m->keyed) raise_eval_error(2565, "Arrayのメソッド名不正");
-  return m->keyed(recv, args, n);
-}
+DW keyed_method(DW recv, uint32_t name, DW* args, int n) { return method_invoke(keyed_methods, name, recv, args, n); }

@@ -28,9 +28,8 @@ static void put_code(TextBuf* b, uint32_t c) {
   textbuf_append(b, t, n);
 }
 
-// index 0: fromCharCode (codes up to 0xFFFF), 1: fromCodePoint (up to 0x10FFFF).
-DW string_function(int index, DW* args, int n) {
-  bool point = index == 1;
+// fromCharCode (codes up to 0xFFFF) and fromCodePoint (point: up to 0x10FFFF).
+static DW from_codes(DW* args, int n, bool point) {
   uint32_t limit = point ? 0x10FFFF : 0xFFFF;
   // Every code is checked before anything is written.
   for (int i = 0; i < n; i++) {
@@ -52,3 +51,13 @@ DW string_function(int index, DW* args, int n) {
   textbuf_free(&b);
   return s;
 }
+
+static DW from_char_code(DW, DW* args, int n) { return from_codes(args, n, false); }
+static DW from_code_point(DW, DW* args, int n) { return from_codes(args, n, true); }
+
+constexpr MethodRow ROWS[] = {
+    {"fromCharCode",  1, NO_MAX, from_char_code},
+    {"fromCodePoint", 1, NO_MAX, from_code_point},
+};
+
+constexpr MethodTable string_statics = method_table(ROWS, 2095, "STRINGのメソッド名不正", 2097, 2098);

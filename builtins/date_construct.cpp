@@ -79,27 +79,37 @@ DW op_date(DW, NodeRec* r) {
   return date_new(secs, ms, absolute);
 }
 
-DW date_function(int index, DW* args, int n) {
+// Date.now(): whole seconds.
+static DW date_now(DW, DW*, int) {
   int64_t secs;
   int ms;
-  int err = 0;
-  switch (index) {
-    case 0:   // now: whole seconds
-      date_clock(&secs, &ms);
-      return make_float(static_cast<double>(secs) * 1000, 0);
-    case 1: {  // parse
-      if (dw_type(args[0]) != T_STRING) date_raise(DATE_ERR_PARSE_ARGUMENT);
-      bool zoned;
-      err = date_parse_text(str_text(args[0]), str_rec(args[0])->len, &secs, &ms, &zoned);
-      break;
-    }
-    default: {  // UTC
-      DateFields f;
-      err = fields_from_values(args, n, &f);
-      if (!err) err = date_utc_to_time(f, &secs, &ms);
-      break;
-    }
-  }
+  date_clock(&secs, &ms);
+  return make_float(static_cast<double>(secs) * 1000, 0);
+}
+
+static DW date_parse_static(DW, DW* args, int) {
+  if (dw_type(args[0]) != T_STRING) date_raise(DATE_ERR_PARSE_ARGUMENT);
+  int64_t secs;
+  int ms;
+  bool zoned;
+  if (int err = date_parse_text(str_text(args[0]), str_rec(args[0])->len, &secs, &ms, &zoned)) date_raise(err);
+  return millis_value(secs, ms);
+}
+
+static DW date_utc(DW, DW* args, int n) {
+  DateFields f;
+  int64_t secs;
+  int ms;
+  int err = fields_from_values(args, n, &f);
+  if (!err) err = date_utc_to_time(f, &secs, &ms);
   if (err) date_raise(err);
   return millis_value(secs, ms);
 }
+
+constexpr MethodRow ROWS[] = {
+    {"UTC",   1, 7, date_utc},
+    {"now",   0, 0, date_now},
+    {"parse", 1, 1, date_parse_static},
+};
+
+constexpr MethodTable date_statics = method_table(ROWS, 2085, "DATEのメソッド名不正", 2090, 2093);

@@ -17,55 +17,26 @@ enum DateOp : uint8_t {
   TO_DATE_STRING, TO_ISO_STRING, TO_STRING, TO_TIME_STRING, TO_UTC_STRING,
 };
 
-struct DateMethod {
+// A setter's rule: its name (for the message), the first field it replaces (0 year ...
+// 6 milliseconds) and the error for an argument of the wrong type.
+struct Setter {
   const char* name;
-  int8_t min, max;   // argument counts
-  DateOp op;
-  int8_t field;      // setters: the first field replaced (0 year ... 6 milliseconds)
-  int16_t code;      // setters: the error for an argument of the wrong type
+  int8_t field;
+  int16_t code;
 };
 
-constexpr DateMethod METHODS[] = {
-    {"getDate", 0, 0, GET_DATE, 0, 0},
-    {"getDay", 0, 0, GET_DAY, 0, 0},
-    {"getFullYear", 0, 0, GET_FULL_YEAR, 0, 0},
-    {"getHours", 0, 0, GET_HOURS, 0, 0},
-    {"getMilliseconds", 0, 0, GET_MILLISECONDS, 0, 0},
-    {"getMinutes", 0, 0, GET_MINUTES, 0, 0},
-    {"getMonth", 0, 0, GET_MONTH, 0, 0},
-    {"getSeconds", 0, 0, GET_SECONDS, 0, 0},
-    {"getTime", 0, 0, GET_TIME, 0, 0},
-    {"getTimezoneOffset", 0, 0, GET_TIMEZONE_OFFSET, 0, 0},
-    {"getUTCDate", 0, 0, GET_UTC_DATE, 0, 0},
-    {"getUTCDay", 0, 0, GET_UTC_DAY, 0, 0},
-    {"getUTCFullYear", 0, 0, GET_UTC_FULL_YEAR, 0, 0},
-    {"getUTCHours", 0, 0, GET_UTC_HOURS, 0, 0},
-    {"getUTCMinutes", 0, 0, GET_UTC_MINUTES, 0, 0},
-    {"getUTCMonth", 0, 0, GET_UTC_MONTH, 0, 0},
-    {"getUTCSeconds", 0, 0, GET_UTC_SECONDS, 0, 0},
-    {"getUTCMilliseconds", 0, 0, GET_UTC_MILLISECONDS, 0, 0},
-    {"setDate", 1, 1, SET_DATE, 2, 5545},
-    {"setFullYear", 1, 3, SET_FULL_YEAR, 0, 5535},
-    {"setHours", 1, 4, SET_HOURS, 3, 5550},
-    {"setMinutes", 1, 3, SET_MINUTES, 4, 5555},
-    {"setMonth", 1, 2, SET_MONTH, 1, 5540},
-    {"setSeconds", 1, 2, SET_SECONDS, 5, 5560},
-    {"setMilliseconds", 1, 1, SET_MILLISECONDS, 6, 5565},
-    {"setTime", 1, 1, SET_TIME, 0, 5570},
-    {"toDateString", 0, 0, TO_DATE_STRING, 0, 0},
-    {"toISOString", 0, 0, TO_ISO_STRING, 0, 0},
-    {"toJSON", 0, 0, TO_ISO_STRING, 0, 0},
-    {"toString", 0, 0, TO_STRING, 0, 0},
-    {"toTimeString", 0, 0, TO_TIME_STRING, 0, 0},
-    {"toUTCString", 0, 0, TO_UTC_STRING, 0, 0},
-};
-
-const DateMethod* find_method(uint32_t name) {
-  const char* text = name_text(name);
-  size_t len = name_length(name);
-  for (const DateMethod& m : METHODS)
-    if (std::strlen(m.name) == len && std::memcmp(m.name, text, len) == 0) return &m;
-  return nullptr;
+constexpr Setter setter_of(DateOp op) {
+  switch (op) {
+    case SET_FULL_YEAR: return {"setFullYear", 0, 5535};
+    case SET_MONTH: return {"setMonth", 1, 5540};
+    case SET_DATE: return {"setDate", 2, 5545};
+    case SET_HOURS: return {"setHours", 3, 5550};
+    case SET_MINUTES: return {"setMinutes", 4, 5555};
+    case SET_SECONDS: return {"setSeconds", 5, 5560};
+    case SET_MILLISECONDS: return {"setMilliseconds", 6, 5565};
+    case SET_TIME: return {"setTime", 0, 5570};
+    default: return {"", 0, 0};
+  }
 }
 
 DW millis_value(int64_t secs, int ms) { return make_float(static_cast<double>(secs) * 1000 + ms, 0); }
@@ -81,15 +52,16 @@ DateParts parts_of(const uint8_t* rec, bool utc) {
 
 // Replaces the fields from m->field on with the Integer arguments, then recomputes the time
 // value from the local fields and every field from the time value.
-DW set_fields(uint8_t* rec, const DateMethod* m, const DW* args, int n) {
+DW set_fields(uint8_t* rec, DateOp op, const DW* args, int n) {
+  const Setter m = setter_of(op);
   for (int i = 0; i < n; i++)
-    if (dw_type(args[i]) != T_INT) raise_eval_error(m->code, "Dateのメソッド %s 引数不正", m->name);
+    if (dw_type(args[i]) != T_INT) raise_eval_error(m.code, "Dateのメソッド %s 引数不正", m.name);
   DateFields f;
   date_record_fields(rec, &f);
   int* slot[7] = {&f.year, &f.month, &f.day, &f.hours, &f.minutes, &f.seconds, &f.ms};
-  for (int i = 0; i < n; i++) *slot[m->field + i] = reinterpret_cast<IntRec*>(dw_rec(args[i]))->value;
-  if (m->op == SET_MILLISECONDS && (f.ms < 0 || f.ms > 999))
-    raise_eval_error(m->code, "Dateのメソッド %s 引数不正", m->name);
+  for (int i = 0; i < n; i++) *slot[m.field + i] = reinterpret_cast<IntRec*>(dw_rec(args[i]))->value;
+  if (op == SET_MILLISECONDS && (f.ms < 0 || f.ms > 999))
+    raise_eval_error(m.code, "Dateのメソッド %s 引数不正", m.name);
   int64_t secs;
   int ms;
   if (int e = date_local_to_time(f, &secs, &ms)) date_raise(e);
@@ -98,13 +70,14 @@ DW set_fields(uint8_t* rec, const DateMethod* m, const DW* args, int n) {
 }
 
 // setTime: milliseconds since 1970-01-01 UTC; the milliseconds part is dropped.
-DW set_time(uint8_t* rec, const DateMethod* m, DW arg) {
+DW set_time(uint8_t* rec, DW arg) {
+  const Setter m = setter_of(SET_TIME);
   double d;
   unsigned t = dw_type(arg);
   if (t == T_INT) d = reinterpret_cast<IntRec*>(dw_rec(arg))->value;
   else if (t == T_FLOAT) d = reinterpret_cast<FloatRec*>(dw_rec(arg))->value;
   else d = NAN;
-  if (!std::isfinite(d)) raise_eval_error(m->code, "Dateのメソッド %s 引数不正", m->name);
+  if (!std::isfinite(d)) raise_eval_error(m.code, "Dateのメソッド %s 引数不正", m.name);
   int64_t secs;
   if (int e = date_time_from_millis(d, &secs)) date_raise(e);
   if (int e = date_store(rec, secs, 0, true)) date_raise(e);
@@ -158,15 +131,11 @@ DW text_form(const uint8_t* rec, DateOp op) {
   return text_value(buf, n);
 }
 
-}  // namespace
-
-DW date_method(DW recv, uint32_t name, DW* args, int n) {
-  const DateMethod* m = find_method(name);
-  if (!m) raise_eval_error(5575, "DATEのメソッド名不正");
-  if (n < m->min || (m->min == m->max && n != m->min)) raise_eval_error(5580, "DATEのメソッドで引数不正");
-  if (n > m->max) raise_eval_error(5585, "DATEのメソッドで引数不正");
+// One operation on the record; Op is a constant in every instance, so each folds to its case.
+template <DateOp Op>
+DW date_op(DW recv, DW* args, int n) {
   uint8_t* rec = dw_rec(recv);
-  switch (m->op) {
+  switch (Op) {
     case GET_DATE: return int_value(rec[3] & 0x1F);
     case GET_DAY: return int_value(rec[3] >> 5);
     case GET_FULL_YEAR: return int_value(year_of(rec));
@@ -185,10 +154,52 @@ DW date_method(DW recv, uint32_t name, DW* args, int n) {
     case GET_UTC_MINUTES: return int_value(parts_of(rec, true).minutes);
     case GET_UTC_MONTH: return int_value(parts_of(rec, true).month);
     case GET_UTC_SECONDS: return int_value(parts_of(rec, true).seconds);
-    case SET_TIME: return set_time(rec, m, args[0]);
+    case SET_TIME: return set_time(rec, args[0]);
     case SET_FULL_YEAR: case SET_MONTH: case SET_DATE: case SET_HOURS: case SET_MINUTES: case SET_SECONDS:
     case SET_MILLISECONDS:
-      return set_fields(rec, m, args, n);
-    default: return text_form(rec, m->op);
+      return set_fields(rec, Op, args, n);
+    default: return text_form(rec, Op);
   }
 }
+
+constexpr MethodRow ROWS[] = {
+    {"getDate",            0, 0, date_op<GET_DATE>},
+    {"getDay",             0, 0, date_op<GET_DAY>},
+    {"getFullYear",        0, 0, date_op<GET_FULL_YEAR>},
+    {"getHours",           0, 0, date_op<GET_HOURS>},
+    {"getMilliseconds",    0, 0, date_op<GET_MILLISECONDS>},
+    {"getMinutes",         0, 0, date_op<GET_MINUTES>},
+    {"getMonth",           0, 0, date_op<GET_MONTH>},
+    {"getSeconds",         0, 0, date_op<GET_SECONDS>},
+    {"getTime",            0, 0, date_op<GET_TIME>},
+    {"getTimezoneOffset",  0, 0, date_op<GET_TIMEZONE_OFFSET>},
+    {"getUTCDate",         0, 0, date_op<GET_UTC_DATE>},
+    {"getUTCDay",          0, 0, date_op<GET_UTC_DAY>},
+    {"getUTCFullYear",     0, 0, date_op<GET_UTC_FULL_YEAR>},
+    {"getUTCHours",        0, 0, date_op<GET_UTC_HOURS>},
+    {"getUTCMilliseconds", 0, 0, date_op<GET_UTC_MILLISECONDS>},
+    {"getUTCMinutes",      0, 0, date_op<GET_UTC_MINUTES>},
+    {"getUTCMonth",        0, 0, date_op<GET_UTC_MONTH>},
+    {"getUTCSeconds",      0, 0, date_op<GET_UTC_SECONDS>},
+    {"setDate",            1, 1, date_op<SET_DATE>},
+    {"setFullYear",        1, 3, date_op<SET_FULL_YEAR>},
+    {"setHours",           1, 4, date_op<SET_HOURS>},
+    {"setMilliseconds",    1, 1, date_op<SET_MILLISECONDS>},
+    {"setMinutes",         1, 3, date_op<SET_MINUTES>},
+    {"setMonth",           1, 2, date_op<SET_MONTH>},
+    {"setSeconds",         1, 2, date_op<SET_SECONDS>},
+    {"setTime",            1, 1, date_op<SET_TIME>},
+    {"toDateString",       0, 0, date_op<TO_DATE_STRING>},
+    {"toISOString",        0, 0, date_op<TO_ISO_STRING>},
+    {"toJSON",             0, 0, date_op<TO_ISO_STRING>},
+    {"toString",           0, 0, date_op<TO_STRING>},
+    {"toTimeString",       0, 0, date_op<TO_TIME_STRING>},
+    {"toUTCString",        0, 0, date_op<TO_UTC_STRING>},
+};
+
+}  // namespace
+
+constexpr MethodTable date_methods =
+    method_table(ROWS, 5575, "DATEのメソッド名不正", 5580, 5585, "DATEのメソッドで引数不正");
+
+DW date_method(DW recv, uint32_t name, DW* args, int n) { return method_invoke(date_methods, name, recv, args, n); }

@@ -8,7 +8,8 @@
 
 static bool random_seeded;
 
-static DW m_abs(DW x) {
+static DW m_abs(DW, DW* args, int) {
+  DW x = args[0];
   switch (dw_type(x)) {
     case T_INT: {
       int32_t v = int_arg(x);
@@ -22,24 +23,21 @@ static DW m_abs(DW x) {
 }
 
 // ceil, floor, trunc, round: a Float gives the rounded value as an Integer (low 32 bits).
-static DW m_rounding(int index, DW x) {
+template <double (*Round)(double)>
+static DW m_rounding(DW, DW* args, int) {
+  DW x = args[0];
   switch (dw_type(x)) {
     case T_INT: return x;
-    case T_FLOAT: {
-      double d = float_arg(x);
-      switch (index) {
-        case 1: d = std::ceil(d); break;
-        case 2: d = std::floor(d); break;
-        case 3: d = std::trunc(d); break;
-        default: d = std::round(d); break;   // halves away from zero
-      }
-      return int_value(double_to_int32(d));
-    }
+    case T_FLOAT: return int_value(double_to_int32(Round(float_arg(x))));
     default: return x == DW_NULL ? int_value(0) : DW_NAN;
   }
 }
+static double ceil_of(double d) { return std::ceil(d); }
+static double floor_of(double d) { return std::floor(d); }
+static double trunc_of(double d) { return std::trunc(d); }
+static double round_of(double d) { return std::round(d); }   // halves away from zero
 
-static DW m_random() {
+static DW m_random(DW, DW*, int) {
   if (!random_seeded) {
     rng_seed(static_cast<uint32_t>(clock_now()));
     random_seeded = true;
@@ -62,7 +60,7 @@ static bool number_of(DW v, double* out, bool* isFloat) {
   return false;
 }
 
-static DW m_pow(DW* args) {
+static DW m_pow(DW, DW* args, int) {
   double x, y;
   bool isFloat = false;
   if (!number_of(args[0], &x, &isFloat) || !number_of(args[1], &y, &isFloat)) return DW_NAN;
@@ -90,13 +88,19 @@ static DW m_extreme(DW* args, int n, bool largest) {
   return best;
 }
 
-DW math_function(int index, DW* args, int n) {
-  switch (index) {
-    case 0: return m_abs(args[0]);
-    case 1: case 2: case 3: case 4: return m_rounding(index, args[0]);
-    case 5: return m_random();
-    case 6: return m_pow(args);
-    case 7: return m_extreme(args, n, false);
-    default: return m_extreme(args, n, true);
-  }
-}
+static DW m_min(DW, DW* args, int n) { return m_extreme(args, n, false); }
+static DW m_max(DW, DW* args, int n) { return m_extreme(args, n, true); }
+
+constexpr MethodRow ROWS[] = {
+    {"abs",    1, 1, m_abs},
+    {"ceil",   1, 1, m_rounding<ceil_of>},
+    {"floor",  1, 1, m_rounding<floor_of>},
+    {"max",    1, NO_MAX, m_max},
+    {"min",    1, NO_MAX, m_min},
+    {"pow",    2, 2, m_pow},
+    {"random", 0, 0, m_random},
+    {"round",  1, 1, m_rounding<round_of>},
+    {"trunc",  1, 1, m_rounding<trunc_of>},
+};
+
+constexpr MethodTable math_methods = method_table(ROWS, 2115, "Mathのメソッド名不正", 2120, 2120);

@@ -111,13 +111,17 @@ DW is_integer_value(DW v) {
   return DW_TRUE;
 }
 
-DW number_function(int index, DW* args, int n) {
-  switch (index) {
-    case 0: return parse_int_value(args[0], n > 1 ? &args[1] : nullptr);
-    case 1: return parse_float_value(args[0]);
-    default: return is_integer_value(args[0]);
-  }
-}
+static DW n_parse_int(DW, DW* args, int n) { return parse_int_value(args[0], n > 1 ? &args[1] : nullptr); }
+static DW n_parse_float(DW, DW* args, int) { return parse_float_value(args[0]); }
+static DW n_is_integer(DW, DW* args, int) { return is_integer_value(args[0]); }
+
+constexpr MethodRow ROWS[] = {
+    {"isInteger",  1, 1, n_is_integer},
+    {"parseFloat", 1, 1, n_parse_float},
+    {"parseInt",   1, 2, n_parse_int},
+};
+
+constexpr MethodTable number_methods = method_table(ROWS, 2125, "NUMBERのメソッド名不正", 2130, 2135);
 
 // The global functions evaluate their own argument trees; each value is held while the next
 // one is evaluated.

@@ -160,37 +160,9 @@ static DW o_for_each(DW obj, DW* args, int n) {
   return DW_UNDEFINED;
 }
 
-// ---- dispatch ----
-
-namespace {
-struct ObjectMethod {
-  char name[9];
-  uint8_t min;
-  uint8_t max;
-  DW (*run)(DW obj, DW* args, int n);
-};
-}  // namespace
-
-static constexpr ObjectMethod METHODS[] = {
-    {"keys", 0, 0, o_keys},     {"toString", 0, 0, o_to_string}, {"clear", 0, 0, o_clear},
-    {"delete", 1, 1, o_delete}, {"get", 1, 1, o_get},            {"has", 1, 1, o_has},
-    {"set", 2, 2, o_set},       {"forEach", 1, 2, o_for_each},
-};
-
-DW object_method(DW recv, uint32_t name, DW* args, int n) {
-  name &= NAME_MASK;
-  const char* text = name_text(name);
-  size_t len = name_length(name);
-  for (const ObjectMethod& m : METHODS) {
-    if (len >= sizeof m.name || m.name[len] != 0 || std::memcmp(m.name, text, len) != 0) continue;
-    if (n < m.min || (m.min == m.max && n != m.min)) raise_eval_error(2450, "引数の個数不正");
-    if (n > m.max) raise_eval_error(2455, "引数の個数不正");
-    return m.run(recv, args, n);
-  }
-  raise_eval_error(2347, "HASHのメソッド名不正");
-}
-
-DW object_function(int, DW* args, int) {
+// Object.keys(x): the indexes of an Array, the keys of a Keyed array, the member names of an
+// Object.
+static DW object_keys(DW, DW* args, int) {
   DW x = args[0];
   switch (dw_type(x)) {
     case T_ARRAY: return index_array(arr_rec(x)->count);
@@ -198,4 +170,28 @@ DW object_function(int, DW* args, int) {
     case T_OBJECT: return member_names(x);
     default: raise_eval_error(2420, "Object.keysの引数不正");
   }
+}
+
+// ---- the method tables ----
+
+constexpr MethodRow ROWS[] = {
+    {"clear",    0, 0, o_clear},
+    {"delete",   1, 1, o_delete},
+    {"forEach",  1, 2, o_for_each},
+    {"get",      1, 1, o_get},
+    {"has",      1, 1, o_has},
+    {"keys",     0, 0, o_keys},
+    {"set",      2, 2, o_set},
+    {"toString", 0, 0, o_to_string},
+};
+
+constexpr MethodRow STATIC_ROWS[] = {
+    {"keys", 1, 1, object_keys},
+};
+
+constexpr MethodTable object_methods = method_table(ROWS, 2347, "HASHのメソッド名不正", 2450, 2455);
+constexpr MethodTable object_statics = method_table(STATIC_ROWS, 2100, "OBJECTのメソッド名不正", 2105, 2110);
+
+DW object_method(DW recv, uint32_t name, DW* args, int n) {
+  return method_invoke(object_methods, name & NAME_MASK, recv, args, n);
 }

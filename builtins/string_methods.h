@@ -6,16 +6,14 @@
 #include <cstdint>
 
 #include "eval/eval.h"
+#include "eval/method_table.h"
 
 // ---- the method table ----
-
-// A method's operation: receiver, evaluated arguments and their count (already checked).
-using StringOp = DW (*)(DW s, DW* args, int n);
 
 // Row of a method name in the table (name index), -1 when the name is not a String method.
 int string_method_row(uint32_t name);
 
-// The operations, one per concern (string_extract.cpp, string_search.cpp, string_build.cpp,
+// The operations (MethodFn), one per concern (string_extract.cpp, string_search.cpp, string_build.cpp,
 // string_patterns.cpp).
 DW str_char_at(DW s, DW* a, int n);
 DW str_char_code_at(DW s, DW* a, int n);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "eval/eval.h"
+#include "eval/method_table.h"
 
 // ---- methods by receiver type ----
 // recv: the receiver; name: the method's name index; args/n: the evaluated arguments (the
@@ -25,19 +26,21 @@ DW regexp_property(DW re, uint32_t name);
 // returns the full length (as snprintf does).
 size_t regexp_text(DW re, char* buf, size_t size);
 
-// ---- the static objects ----
-// index: the method's row in the evaluator's table for that object (names and argument counts
-// are checked before the call):
-//   Math:   0 abs, 1 ceil, 2 floor, 3 trunc, 4 round, 5 random, 6 pow, 7 min, 8 max
-//   Object: 0 keys
-//   Number: 0 parseInt, 1 parseFloat, 2 isInteger
-//   Date:   0 now, 1 parse, 2 UTC
-//   String: 0 fromCharCode, 1 fromCodePoint
-DW math_function(int index, DW* args, int n);
-DW object_function(int index, DW* args, int n);
-DW number_function(int index, DW* args, int n);
-DW date_function(int index, DW* args, int n);
-DW string_function(int index, DW* args, int n);
+// ---- method tables (eval/method_table.h), each beside its operations ----
+// The dispatchers above go through the first six; call_static_method picks a static object's
+// table by the object's name.
+extern const MethodTable string_methods;   // builtins/string_methods.cpp
+extern const MethodTable array_methods;    // builtins/array_methods.cpp (rows shared with
+extern const MethodTable keyed_methods;    //   keyed_methods, which has its own error codes)
+extern const MethodTable date_methods;     // builtins/date_methods.cpp
+extern const MethodTable object_methods;   // builtins/object_methods.cpp
+extern const MethodTable regexp_methods;   // regexp/object.cpp
+// The static objects: Math, Number, Object, Date and String (console is the evaluator's own).
+extern const MethodTable math_methods;     // builtins/math.cpp
+extern const MethodTable number_methods;   // builtins/number.cpp
+extern const MethodTable object_statics;   // builtins/object_methods.cpp
+extern const MethodTable date_statics;     // builtins/date_construct.cpp
+extern const MethodTable string_statics;   // builtins/char_codes.cpp
 
 // ---- operation handlers defined elsewhere ----
 DW op_parse_float(DW node, NodeRec* r);            // 177 parseFloat

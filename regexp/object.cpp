@@ -4,9 +4,11 @@
 
 #include "errors/raise.h"
 #include "eval/eval.h"
-#include "store/utf16_text.h"
+#include "eval/method_table.h"
+#include "eval/plugins.h"
 #include "frontend/tree.h"
 #include "regexp/internal.h"
+#include "store/utf16_text.h"
 
 namespace {
 
@@ -128,22 +130,28 @@ bool regexp_test(DW re, DW subject) {
   return exec_search(re, subject, &s16, &ms) >= 0;
 }
 
+static DW rx_exec_method(DW re, DW* args, int) {
+  if (dw_type(args[0]) != T_STRING) raise_eval_error(5042, "引数不正(非文字列)");
+  return regexp_exec(re, args[0]);
+}
+
+static DW rx_test_method(DW re, DW* args, int) {
+  if (dw_type(args[0]) != T_STRING) raise_eval_error(5045, "引数不正(非文字列)");
+  return regexp_test(re, args[0]) ? DW_TRUE : DW_FALSE;
+}
+
+static DW rx_to_string_method(DW re, DW*, int) { return regexp_to_string(re); }
+
+constexpr MethodRow ROWS[] = {
+    {"exec",     1, 1, rx_exec_method},
+    {"test",     1, 1, rx_test_method},
+    {"toString", 0, 0, rx_to_string_method},
+};
+
+constexpr MethodTable regexp_methods = method_table(ROWS, 5070, "正規表現のメソッド名不正", 5075, 5075);
+
 DW regexp_method(DW re, uint32_t name, DW* args, int count) {
-  if (name_is(name, "exec")) {
-    if (count != 1) raise_eval_error(5075, "引数の個数不正");
-    if (dw_type(args[0]) != T_STRING) raise_eval_error(5042, "引数不正(非文字列)");
-    return regexp_exec(re, args[0]);
-  }
-  if (name_is(name, "test")) {
-    if (count != 1) raise_eval_error(5075, "引数の個数不正");
-    if (dw_type(args[0]) != T_STRING) raise_eval_error(5045, "引数不正(非文字列)");
-    return regexp_test(re, args[0]) ? DW_TRUE : DW_FALSE;
-  }
-  if (name_is(name, "toString")) {
-    if (count != 0) raise_eval_error(5075, "引数の個数不正");
-    return regexp_to_string(re);
-  }
-  raise_eval_error(5070, "正規表現のメソッド名不正");
+  return method_invoke(regexp_methods, name, re, args, count);
 }
 
 DW regexp_property(DW re, uint32_t name) {
