@@ -28,7 +28,6 @@ constexpr uint8_t NODE_NO_STOP = 0x80;
 constexpr uint8_t NODE_COUNT_ESCAPE = 255;
 constexpr uint32_t POSITION_MASK = 0x7FFFFFFF;
 
-inline NodeRec* node_rec(DW h) { return reinterpret_cast<NodeRec*>(dw_rec(h)); }
 inline bool is_node(DW h) { return dw_type(h) == T_NODE; }
 inline unsigned node_op(DW h) { return node_rec(h)->op; }
 inline unsigned node_module(DW h) { return node_rec(h)->modflags & 0x7F; }
@@ -92,7 +91,6 @@ inline DW* arglist_args(DW list) { return static_cast<DW*>(area_ptr(list)) + 1; 
 // area handle of the name array (parameters, then local names; 0 when both counts are 0),
 // 16-bit line of the keyword, 16-bit line of the closing brace. A parameter entry is a name or
 // OP_ASSIGN(name, default tree).
-inline FuncRec* func_rec(DW h) { return reinterpret_cast<FuncRec*>(dw_rec(h)); }
 inline unsigned func_module(DW h) { return func_rec(h)->module & 0x7F; }
 inline unsigned func_param_count(DW h) { return func_rec(h)->nparams; }
 inline unsigned func_local_count(DW h) { return func_rec(h)->nlocals; }

@@ -67,6 +67,15 @@ constexpr unsigned AREA_BLOCK_HEADER = 8;   // 16-bit handed-out count, free cou
 
 // ---- handles ----
 inline uint8_t* dw_rec(DW h) { return dw_blocks[(h >> 8) & 0xFFF] + ((h & 0xFF) << 4); }
+// Typed views of a handle's record (the layouts above); the caller knows the type.
+inline IntRec* int_rec(DW h) { return reinterpret_cast<IntRec*>(dw_rec(h)); }
+inline FloatRec* float_rec(DW h) { return reinterpret_cast<FloatRec*>(dw_rec(h)); }
+inline StrRec* str_rec(DW h) { return reinterpret_cast<StrRec*>(dw_rec(h)); }
+inline ArrRec* arr_rec(DW h) { return reinterpret_cast<ArrRec*>(dw_rec(h)); }
+inline KeyedRec* keyed_rec(DW h) { return reinterpret_cast<KeyedRec*>(dw_rec(h)); }
+inline ObjRec* obj_rec(DW h) { return reinterpret_cast<ObjRec*>(dw_rec(h)); }
+inline NodeRec* node_rec(DW h) { return reinterpret_cast<NodeRec*>(dw_rec(h)); }
+inline FuncRec* func_rec(DW h) { return reinterpret_cast<FuncRec*>(dw_rec(h)); }
 // Storage of an area handle or of an area-resident value (type bits are ignored).
 inline void* area_ptr(DW h) {
   unsigned a = (h >> 20) & 0xF;
@@ -80,6 +89,8 @@ inline uint8_t* dw_header(DW h) {
 }
 
 uint8_t* dw_new(unsigned type, DW* out, unsigned count);  // zeroed record
+// A new zeroed keyed-array record; *out gets its handle.
+inline KeyedRec* keyed_rec_new(DW* out, unsigned count) { return reinterpret_cast<KeyedRec*>(dw_new(T_KEYED, out, count)); }
 DW area_new(size_t size, void** out);                      // zeroed only in the load phase
 
 // Reference counting (inline: on every hot path). Only types 1-14 are counted; a count of 15
@@ -145,8 +156,7 @@ int parse_number(const char** p, double* dval, int64_t* ival, int sign);
 // processor's conversion does). Take the low 32 bits for an Integer.
 int64_t trunc_to_int64(double d);
 
-// Convenience accessors for string values.
-inline StrRec* str_rec(DW h) { return reinterpret_cast<StrRec*>(dw_rec(h)); }
+// The text of a string value.
 inline char* str_text(DW h) { return static_cast<char*>(area_ptr(str_rec(h)->text)); }
 
 // ---- error records (type 6) ----
