@@ -75,7 +75,7 @@ DW copy_one_level(DW v) {
       uint32_t count = keyed_rec(v)->count;
       DW list = copy_pairs(count ? keyed_pairs(v) : nullptr, count, count + 10);
       DW c;
-      KeyedRec* r = reinterpret_cast<KeyedRec*>(dw_new(T_KEYED, &c, 0));
+      KeyedRec* r = keyed_rec_new(&c, 0);
       r->pairs = list;
       r->count = count;
       r->cap = count + 10;

@@ -5,16 +5,13 @@
 
 #include "eval/eval.h"
 
-inline ArrRec* arr_rec(DW a) { return reinterpret_cast<ArrRec*>(dw_rec(a)); }
-inline KeyedRec* keyed_rec(DW k) { return reinterpret_cast<KeyedRec*>(dw_rec(k)); }
-inline ObjRec* obj_rec(DW o) { return reinterpret_cast<ObjRec*>(dw_rec(o)); }
 // The element list of an array and the pair list (key, value, key, value, ...) of a keyed array
 // or an object. Area handle 0 is a valid list: read these only when the capacity is not 0.
 inline DW* arr_elems(DW a) { return static_cast<DW*>(area_ptr(arr_rec(a)->elems)); }
 inline DW* keyed_pairs(DW k) { return static_cast<DW*>(area_ptr(keyed_rec(k)->pairs)); }
 inline DW* obj_pairs(DW o) { return static_cast<DW*>(area_ptr(obj_rec(o)->pairs)); }
-inline int32_t int_arg(DW v) { return reinterpret_cast<IntRec*>(dw_rec(v))->value; }
-inline double float_arg(DW v) { return reinterpret_cast<FloatRec*>(dw_rec(v))->value; }
+inline int32_t int_arg(DW v) { return int_rec(v)->value; }
+inline double float_arg(DW v) { return float_rec(v)->value; }
 
 // Largest index a keyed-array index key can hold (24 bits).
 constexpr uint32_t INDEX_KEY_MAX = 0x00FFFFFF;

@@ -13,7 +13,7 @@ int fields_from_values(const DW* v, int n, DateFields* f) {
   int a[7] = {0, 0, 1, 0, 0, 0, 0};
   for (int i = 0; i < n; i++) {
     if (dw_type(v[i]) != T_INT) return DATE_ERR_FIELD_VALUE;
-    int32_t x = reinterpret_cast<IntRec*>(dw_rec(v[i]))->value;
+    int32_t x = int_rec(v[i])->value;
     if (x < 0) return DATE_ERR_FIELD_VALUE;
     a[i] = x;
   }
@@ -29,11 +29,11 @@ int time_from_value(DW v, int64_t* secs, int* ms, bool* absolute) {
     case T_INT:
       *ms = 0;
       *absolute = true;
-      return date_time_from_millis(reinterpret_cast<IntRec*>(dw_rec(v))->value, secs);
+      return date_time_from_millis(int_rec(v)->value, secs);
     case T_FLOAT:
       *ms = 0;
       *absolute = true;
-      return date_time_from_millis(reinterpret_cast<FloatRec*>(dw_rec(v))->value, secs);
+      return date_time_from_millis(float_rec(v)->value, secs);
     case T_STRING:
       return date_parse_text(str_text(v), str_rec(v)->len, secs, ms, absolute);
     case T_DATE: {

@@ -59,7 +59,7 @@ DW set_fields(uint8_t* rec, DateOp op, const DW* args, int n) {
   DateFields f;
   date_record_fields(rec, &f);
   int* slot[7] = {&f.year, &f.month, &f.day, &f.hours, &f.minutes, &f.seconds, &f.ms};
-  for (int i = 0; i < n; i++) *slot[m.field + i] = reinterpret_cast<IntRec*>(dw_rec(args[i]))->value;
+  for (int i = 0; i < n; i++) *slot[m.field + i] = int_rec(args[i])->value;
   if (op == SET_MILLISECONDS && (f.ms < 0 || f.ms > 999))
     raise_eval_error(m.code, "Dateのメソッド %s 引数不正", m.name);
   int64_t secs;
@@ -74,8 +74,8 @@ DW set_time(uint8_t* rec, DW arg) {
   const Setter m = setter_of(SET_TIME);
   double d;
   unsigned t = dw_type(arg);
-  if (t == T_INT) d = reinterpret_cast<IntRec*>(dw_rec(arg))->value;
-  else if (t == T_FLOAT) d = reinterpret_cast<FloatRec*>(dw_rec(arg))->value;
+  if (t == T_INT) d = int_rec(arg)->value;
+  else if (t == T_FLOAT) d = float_rec(arg)->value;
   else d = NAN;
   if (!std::isfinite(d)) raise_eval_error(m.code, "Dateのメソッド %s 引数不正", m.name);
   int64_t secs;

@@ -1,7 +1,7 @@
 // String methods that take characters out by position: charAt, charCodeAt, slice, substr,
 // substring.
 #include "builtins/string_methods.h"
-#include "frontend/textconv.h"
+#include "store/utf16_text.h"
 
 namespace {
 

@@ -44,7 +44,7 @@ DW str_match_all(DW s, DW* a, int n);
 
 // ---- arguments ----
 
-inline int32_t int_arg(DW v) { return reinterpret_cast<IntRec*>(dw_rec(v))->value; }
+inline int32_t int_arg(DW v) { return int_rec(v)->value; }
 inline bool is_int(DW v) { return dw_type(v) == T_INT; }
 inline bool is_string(DW v) { return dw_type(v) == T_STRING; }
 // An Integer as it is, a Float as floor(value) (NaN gives 0, values beyond the 32-bit range are

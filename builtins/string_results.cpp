@@ -54,7 +54,7 @@ bool int_or_floor(DW v, int64_t* out) {
     return true;
   }
   if (t != T_FLOAT) return false;
-  double d = std::floor(reinterpret_cast<FloatRec*>(dw_rec(v))->value);
+  double d = std::floor(float_rec(v)->value);
   if (std::isnan(d)) d = 0;
   if (d < -2147483648.0) d = -2147483648.0;
   if (d > 2147483647.0) d = 2147483647.0;

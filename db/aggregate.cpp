@@ -14,7 +14,7 @@
 // A column number (from 1) of the aggregation object as a column index (from 0).
 static int column_of(DW v) {
   if (dw_type(v) != T_INT) bad_column();
-  int32_t n = reinterpret_cast<IntRec*>(dw_rec(v))->value;
+  int32_t n = int_rec(v)->value;
   if (n < 1) bad_column();
   return n - 1;
 }
@@ -26,7 +26,7 @@ static void read_columns(DW v, int* cols, int* count) {
     cols[(*count)++] = column_of(v);
     return;
   }
-  auto* a = reinterpret_cast<ArrRec*>(dw_rec(v));
+  auto* a = arr_rec(v);
   if (*count + a->count >= static_cast<uint32_t>(AGG_MAX_COLUMNS)) too_many();
   for (uint32_t i = 0; i < a->count; i++) cols[(*count)++] = column_of(static_cast<DW*>(area_ptr(a->elems))[i]);
 }
@@ -37,7 +37,7 @@ static void add_aggregate(agg_state* s, uint8_t op, int col) {
 }
 
 static void read_plan(agg_state* s, DW plan) {
-  auto* o = reinterpret_cast<ObjRec*>(dw_rec(plan));
+  auto* o = obj_rec(plan);
   for (uint32_t i = 0; i < o->count; i++) {
     const DW* pair = static_cast<DW*>(area_ptr(o->pairs)) + 2 * i;
     DW v = pair[1];
@@ -68,8 +68,8 @@ static void order_value(DW v, char* buf, size_t* n) {
   const char* text;
   size_t len;
   switch (dw_type(v)) {
-    case T_INT: len = static_cast<size_t>(std::snprintf(num, sizeof num, "%d", reinterpret_cast<IntRec*>(dw_rec(v))->value)); text = num; break;
-    case T_FLOAT: len = sql_float_text(reinterpret_cast<FloatRec*>(dw_rec(v))->value, num, sizeof num); text = num; break;
+    case T_INT: len = static_cast<size_t>(std::snprintf(num, sizeof num, "%d", int_rec(v)->value)); text = num; break;
+    case T_FLOAT: len = sql_float_text(float_rec(v)->value, num, sizeof num); text = num; break;
     case T_STRING: text = str_text(v); len = str_rec(v)->len; break;
     case T_CONST:
       if (v <= DW_NAN) {
@@ -89,14 +89,14 @@ static size_t order_value_size(DW v) {
 
 // Each element of the group order becomes a group text: "(" value ":" value ... ")".
 static void read_group_order(agg_state* s, DW order) {
-  auto* a = reinterpret_cast<ArrRec*>(dw_rec(order));
+  auto* a = arr_rec(order);
   const DW* e = a->count ? static_cast<DW*>(area_ptr(a->elems)) : nullptr;
   sql_call* c = s->call;
   for (uint32_t i = 0; i < a->count; i++) {
     const DW* parts = &e[i];
     uint32_t np = 1;
     if (dw_type(e[i]) == T_ARRAY) {
-      auto* inner = reinterpret_cast<ArrRec*>(dw_rec(e[i]));
+      auto* inner = arr_rec(e[i]);
       np = inner->count;
       parts = np ? static_cast<DW*>(area_ptr(inner->elems)) : nullptr;
     }

@@ -45,13 +45,13 @@ static bool scalar_field(front_text* t, DW v) {
       return true;
     }
     case T_INT: {
-      int n = std::snprintf(buf + 1, sizeof buf - 1, "%d", reinterpret_cast<IntRec*>(dw_rec(v))->value);
+      int n = std::snprintf(buf + 1, sizeof buf - 1, "%d", int_rec(v)->value);
       buf[0] = static_cast<char>('N' + n);
       front_text_append(t, buf, static_cast<size_t>(n) + 1);
       return true;
     }
     case T_FLOAT: {
-      int n = std::snprintf(buf + 1, sizeof buf - 1, "%g", reinterpret_cast<FloatRec*>(dw_rec(v))->value);
+      int n = std::snprintf(buf + 1, sizeof buf - 1, "%g", float_rec(v)->value);
       buf[0] = static_cast<char>('a' + n);
       front_text_append(t, buf, static_cast<size_t>(n) + 1);
       return true;
@@ -90,11 +90,11 @@ static void write_container(sql_call* c, DW v, const char* name_field, size_t na
   front_text* t = call_text_push(c);
   uint32_t count;
   if (dw_type(v) == T_ARRAY) {
-    auto* a = reinterpret_cast<ArrRec*>(dw_rec(v));
+    auto* a = arr_rec(v);
     count = a->count;
     for (uint32_t i = 0; i < count; i++) value_field(c, t, static_cast<DW*>(area_ptr(a->elems))[i]);
   } else {
-    auto* o = reinterpret_cast<ObjRec*>(dw_rec(v));
+    auto* o = obj_rec(v);
     count = o->count;
     for (uint32_t i = 0; i < count; i++) {
       const DW* pair = static_cast<DW*>(area_ptr(o->pairs)) + 2 * i;

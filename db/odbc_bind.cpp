@@ -5,7 +5,7 @@
 #include "db/odbc.h"
 #include "db/odbc_internal.h"
 #include "errors/raise.h"
-#include "frontend/textconv.h"
+#include "store/utf16_text.h"
 
 constexpr size_t SCRATCH_SIZE = 16384;
 alignas(8) static char param_scratch[SCRATCH_SIZE];

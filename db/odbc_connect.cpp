@@ -6,7 +6,7 @@
 #include "db/odbc.h"
 #include "db/odbc_internal.h"
 #include "errors/raise.h"
-#include "frontend/textconv.h"
+#include "store/utf16_text.h"
 #include "platform/platform.h"
 
 db_connection* connection_table[ODBC_MAX_CONNECTIONS];

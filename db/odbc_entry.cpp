@@ -6,7 +6,7 @@
 #include "db/odbc.h"
 #include "db/odbc_internal.h"
 #include "errors/raise.h"
-#include "frontend/textconv.h"
+#include "store/utf16_text.h"
 
 void* odbc_slots[ODBC_ENTRY_COUNT];
 

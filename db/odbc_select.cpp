@@ -5,7 +5,7 @@
 #include "db/front_text.h"
 #include "db/odbc.h"
 #include "db/odbc_internal.h"
-#include "frontend/textconv.h"
+#include "store/utf16_text.h"
 
 void row_sink_init(row_sink* sink, char* buffer, uint32_t capacity, row_callback on_row,
                    name_callback on_name) {

@@ -6,7 +6,7 @@
 
 #include "db/odbc.h"
 #include "db/odbc_internal.h"
-#include "frontend/textconv.h"
+#include "store/utf16_text.h"
 
 static char conv_inline[4096];
 static char* conv_heap;

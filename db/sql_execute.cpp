@@ -5,7 +5,7 @@
 #include "eval/plugins.h"
 
 static DW* array_elems(DW a, uint32_t* n) {
-  auto* r = reinterpret_cast<ArrRec*>(dw_rec(a));
+  auto* r = arr_rec(a);
   *n = r->count;
   return r->count ? static_cast<DW*>(area_ptr(r->elems)) : nullptr;
 }

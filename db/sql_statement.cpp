@@ -9,7 +9,7 @@
 #include "db/sql_internal.h"
 #include "errors/raise.h"
 #include "response/stream.h"
-#include "frontend/textconv.h"
+#include "store/utf16_text.h"
 
 int db_kind_index(const char* name, size_t len) {
   if (len == 0 || len > 11) return 0;

@@ -23,11 +23,11 @@ size_t sql_float_text(double d, char* buf, size_t size) {
 bool sql_value_text(DW v, char* buf, const char** text, size_t* len) {
   switch (dw_type(v)) {
     case T_INT:
-      *len = static_cast<size_t>(std::snprintf(buf, 400, "%d", reinterpret_cast<IntRec*>(dw_rec(v))->value));
+      *len = static_cast<size_t>(std::snprintf(buf, 400, "%d", int_rec(v)->value));
       *text = buf;
       return true;
     case T_FLOAT:
-      *len = sql_float_text(reinterpret_cast<FloatRec*>(dw_rec(v))->value, buf, 400);
+      *len = sql_float_text(float_rec(v)->value, buf, 400);
       *text = buf;
       return true;
     case T_STRING:

@@ -36,7 +36,7 @@ void frames_reset() {
 // The name under which f is reachable: a member of the receiver, else a global holding it.
 static uint32_t function_name(DW f, DW object) {
   if (object && dw_type(object) == T_OBJECT) {
-    auto* o = reinterpret_cast<ObjRec*>(dw_rec(object));
+    auto* o = obj_rec(object);
     const DW* pairs = o->count ? static_cast<DW*>(area_ptr(o->pairs)) : nullptr;
     for (uint32_t i = 0; i < o->count; i++)
       if (pairs[2 * i + 1] == f) return pairs[2 * i] & NAME_MASK;

@@ -231,7 +231,7 @@ DW read_keyed_key(Cursor* c) {
   DW key = read_value_field(c);
   DW out;
   switch (dw_type(key)) {
-    case T_INT: out = INDEX_KEY_BASE + (static_cast<uint32_t>(reinterpret_cast<IntRec*>(dw_rec(key))->value) & 0xFFFFFF); break;
+    case T_INT: out = INDEX_KEY_BASE + (static_cast<uint32_t>(int_rec(key)->value) & 0xFFFFFF); break;
     case T_STRING: out = static_cast<DW>(name_intern_text(str_text(key), str_rec(key)->len)); break;
     default: raise_eval_error(1750, "データの型不正(Hash, Array, Variable でない).");
   }
@@ -267,19 +267,19 @@ void define_container(Cursor* c) {
   DW container;
   if (isArray) {
     container = make_array(nullptr, 0, false);
-    ArrRec* r = reinterpret_cast<ArrRec*>(dw_rec(container));
+    ArrRec* r = arr_rec(container);
     void* p;
     r->elems = area_new(static_cast<size_t>(n + 10) * 4, &p);
     r->cap = n + 10;
     for (uint32_t i = 0; i < n; i++) {
       DW v = dw_ref(read_value_field(c));
-      r = reinterpret_cast<ArrRec*>(dw_rec(container));
+      r = arr_rec(container);
       static_cast<DW*>(area_ptr(r->elems))[i] = v;
       r->count = i + 1;
     }
   } else if (isKeyed) {
     DW h;
-    KeyedRec* r = reinterpret_cast<KeyedRec*>(dw_new(T_KEYED, &h, 0));
+    KeyedRec* r = keyed_rec_new(&h, 0);
     void* p;
     r->pairs = area_new(static_cast<size_t>(n + 10) * 8, &p);
     r->cap = n + 10;
@@ -287,7 +287,7 @@ void define_container(Cursor* c) {
     for (uint32_t i = 0; i < n; i++) {
       DW key = read_keyed_key(c);
       DW v = dw_ref(read_value_field(c));
-      r = reinterpret_cast<KeyedRec*>(dw_rec(container));
+      r = keyed_rec(container);
       DW* pairs = static_cast<DW*>(area_ptr(r->pairs));
       pairs[2 * i] = key;
       pairs[2 * i + 1] = v;
@@ -295,14 +295,14 @@ void define_container(Cursor* c) {
     }
   } else {
     container = make_object(nullptr, 0);
-    ObjRec* r = reinterpret_cast<ObjRec*>(dw_rec(container));
+    ObjRec* r = obj_rec(container);
     void* p;
     r->pairs = area_new(static_cast<size_t>(n + 10) * 8, &p);
     r->cap = static_cast<uint16_t>(n + 10);
     for (uint32_t i = 0; i < n; i++) {
       uint32_t key = read_name_field(c);
       DW v = dw_ref(read_value_field(c));
-      r = reinterpret_cast<ObjRec*>(dw_rec(container));
+      r = obj_rec(container);
       DW* pairs = static_cast<DW*>(area_ptr(r->pairs));
       pairs[2 * i] = key;
       pairs[2 * i + 1] = v;

@@ -71,9 +71,9 @@ static void define_config_globals() {
     text[n + 2] = 0;
     DW lit[2];
     uint32_t got = parse_expression_text(text, PARSE_NO_STOP, lit, 2);
-    if (got != 1 || dw_type(lit[0]) != T_OBJECT || reinterpret_cast<ObjRec*>(dw_rec(lit[0]))->count != 1)
+    if (got != 1 || dw_type(lit[0]) != T_OBJECT || obj_rec(lit[0])->count != 1)
       raise_parse_error(1140, "文字列のフォーマット不正 '%s'", entry);
-    ObjRec* o = reinterpret_cast<ObjRec*>(dw_rec(lit[0]));
+    ObjRec* o = obj_rec(lit[0]);
     DW* pair = static_cast<DW*>(area_ptr(o->pairs));
     global_define(pair[0], eval_node(pair[1]));
     std::free(text);

@@ -12,7 +12,7 @@
 static inline bool is_place(DW target) {
   if (dw_type(target) == T_CONST) return true;
   if (dw_type(target) != T_NODE) return false;
-  unsigned op = reinterpret_cast<NodeRec*>(dw_rec(target))->op;
+  unsigned op = node_rec(target)->op;
   return op == OP_MEMBER || op == OP_INDEX;
 }
 
@@ -61,11 +61,11 @@ static DW assign_number(DW target, const Num& num) {
     unsigned t = dw_type(old);
     if ((t == T_INT || t == T_FLOAT) && (*dw_rec(old) >> 4) == 1) {
       if (t == T_INT && !num.isFloat) {
-        reinterpret_cast<IntRec*>(dw_rec(old))->value = num.i;
+        int_rec(old)->value = num.i;
         return old;
       }
       if (t == T_FLOAT && num.isFloat) {
-        reinterpret_cast<FloatRec*>(dw_rec(old))->value = num.d;
+        float_rec(old)->value = num.d;
         return old;
       }
     }
@@ -81,11 +81,11 @@ static DW assign_number(DW target, const Num& num) {
   if (loc.kind != LOC_NONE && sole_holder(loc, old)) {
     unsigned t = dw_type(old);
     if (t == T_INT && !num.isFloat) {
-      reinterpret_cast<IntRec*>(dw_rec(old))->value = num.i;
+      int_rec(old)->value = num.i;
       return old;
     }
     if (t == T_FLOAT && num.isFloat) {
-      reinterpret_cast<FloatRec*>(dw_rec(old))->value = num.d;
+      float_rec(old)->value = num.d;
       return old;
     }
   }
@@ -104,7 +104,7 @@ static void string_append(DW t, const char* add, size_t n);
 static bool append_assign(NodeRec* r, DW* out) {
   DW target = r->a1;
   if (dw_type(target) != T_CONST || target < 5 || dw_type(r->a2) != T_NODE || eval_hooks_on) return false;
-  NodeRec* ar = reinterpret_cast<NodeRec*>(dw_rec(r->a2));
+  NodeRec* ar = node_rec(r->a2);
   if (ar->op != OP_ADD || ar->argc > 16 || rec_args(ar)[0] != target) return false;
   DW s = lookup_variable(target);
   if (dw_type(s) != T_STRING || dw_count(s) != 1) return false;
@@ -240,7 +240,7 @@ DW op_add_assign(DW, NodeRec* r) {
     if (tt == T_INT && tv == T_INT) {
       int32_t x = static_cast<int32_t>(static_cast<uint32_t>(int_of(t)) + static_cast<uint32_t>(int_of(v)));
       if (slot) {
-        reinterpret_cast<IntRec*>(dw_rec(t))->value = x;
+        int_rec(t)->value = x;
         res = t;
         goto done;
       }
@@ -248,7 +248,7 @@ DW op_add_assign(DW, NodeRec* r) {
     } else {
       double x = (tt == T_INT ? int_of(t) : float_of(t)) + (tv == T_INT ? int_of(v) : float_of(v));
       if (slot && tt == T_FLOAT) {
-        reinterpret_cast<FloatRec*>(dw_rec(t))->value = x;
+        float_rec(t)->value = x;
         res = t;
         goto done;
       }
@@ -301,7 +301,7 @@ DW op_arith_assign(DW, NodeRec* r) {
   DW* slot = sole_holder(loc, t);
   if (fl) {
     if (slot && dw_type(t) == T_FLOAT) {
-      reinterpret_cast<FloatRec*>(dw_rec(t))->value = res;
+      float_rec(t)->value = res;
       return t;
     }
     DW nv = make_float(res, 1);
@@ -310,7 +310,7 @@ DW op_arith_assign(DW, NodeRec* r) {
   }
   int32_t iv = double_to_int32(res);
   if (slot && dw_type(t) == T_INT) {
-    reinterpret_cast<IntRec*>(dw_rec(t))->value = iv;
+    int_rec(t)->value = iv;
     return t;
   }
   DW nv = dw_ref(int_value(iv));
@@ -333,7 +333,7 @@ DW op_bit_assign(DW, NodeRec* r) {
   Location loc = last_location;
   if (loc.kind == LOC_NONE) raise_eval_error(2300, "オペレーション不正");
   if (sole_holder(loc, t)) {
-    reinterpret_cast<IntRec*>(dw_rec(t))->value = res;
+    int_rec(t)->value = res;
     return t;
   }
   DW nv = dw_ref(int_value(res));
@@ -388,10 +388,10 @@ static DW pre_step(NodeRec* r, int delta, const StepCodes& c) {
   Location loc = last_location;
   if (sole_holder(loc, t)) {
     if (dw_type(t) == T_INT)
-      reinterpret_cast<IntRec*>(dw_rec(t))->value =
+      int_rec(t)->value =
           static_cast<int32_t>(static_cast<uint32_t>(int_of(t)) + static_cast<uint32_t>(delta));
     else
-      reinterpret_cast<FloatRec*>(dw_rec(t))->value = float_of(t) + delta;
+      float_rec(t)->value = float_of(t) + delta;
     return t;
   }
   DW nv = stepped(t, delta);
@@ -420,7 +420,7 @@ void post_step_discarded(NodeRec* r) {
     }
     if (dw_type(t) != T_FLOAT) raise_eval_error(c.typeCode, "%s", c.message);
     if ((*dw_rec(t) >> 4) == 1) {
-      reinterpret_cast<FloatRec*>(dw_rec(t))->value = float_of(t) + delta;
+      float_rec(t)->value = float_of(t) + delta;
       return;
     }
     *slot = make_float(float_of(t) + delta, 1);
@@ -431,10 +431,10 @@ void post_step_discarded(NodeRec* r) {
   Location loc = last_location;
   if (sole_holder(loc, t)) {
     if (dw_type(t) == T_INT)
-      reinterpret_cast<IntRec*>(dw_rec(t))->value =
+      int_rec(t)->value =
           static_cast<int32_t>(static_cast<uint32_t>(int_of(t)) + static_cast<uint32_t>(delta));
     else
-      reinterpret_cast<FloatRec*>(dw_rec(t))->value = float_of(t) + delta;
+      float_rec(t)->value = float_of(t) + delta;
     return;
   }
   store_location(loc, stepped(t, delta), 2);

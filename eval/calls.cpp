@@ -26,7 +26,7 @@ static bool body_is_frameless(DW body) {
     if (ty == T_CONST || ty == T_INT || ty == T_FLOAT || ty == T_FUNC || ty == T_INDEX) continue;
     if (ty == T_STRING && !(str_rec(t)->flags & STR_TEMPLATE)) continue;
     if (ty != T_NODE) return false;
-    NodeRec* r = reinterpret_cast<NodeRec*>(dw_rec(t));
+    NodeRec* r = node_rec(t);
     unsigned op = r->op;
     switch (op) {
       case OP_WHILE: case OP_DO_WHILE: case OP_FOR: case OP_FOR_OF: case OP_FOR_IN: case OP_TRY:
@@ -77,7 +77,7 @@ static inline bool frameless(DW body) {
 
 // The body of a function (a block: the caller checked the stack).
 static inline void run_body(DW body) {
-  NodeRec* r = reinterpret_cast<NodeRec*>(dw_rec(body));
+  NodeRec* r = node_rec(body);
   if (dw_type(body) == T_NODE && r->op == OP_BLOCK && !eval_hooks_on) {
     cur_module = r->modflags & 0x7F;
     cur_position = r->pos & POSITION_MASK;
@@ -149,7 +149,7 @@ static void enter_frame(DW f, int first) {
     DW entry = names[i];
     VarSlot* s = &local_stack[first + static_cast<int>(i)];
     if (dw_type(entry) == T_NODE) {
-      DW* a = rec_args(reinterpret_cast<NodeRec*>(dw_rec(entry)));
+      DW* a = rec_args(node_rec(entry));
       // The default is evaluated before the slot takes its name: it sees only earlier ones.
       if (s->value == DW_UNDEFINED) {
         DW v = dw_ref(eval_node(a[1]));
@@ -280,7 +280,7 @@ static DW to_string_method(DW recv, uint32_t name) {
 
 // The member of an object that holds a function under name, or 0.
 static DW member_function(DW obj, uint32_t name) {
-  auto* o = reinterpret_cast<ObjRec*>(dw_rec(obj));
+  auto* o = obj_rec(obj);
   if (!o->count) return 0;
   const DW* pairs = static_cast<DW*>(area_ptr(o->pairs));
   for (uint32_t i = 0; i < o->count; i++)
@@ -289,7 +289,7 @@ static DW member_function(DW obj, uint32_t name) {
 }
 
 static DW method_call(DW member, DW list) {
-  NodeRec* mr = reinterpret_cast<NodeRec*>(dw_rec(member));
+  NodeRec* mr = node_rec(member);
   DW recvTree = mr->a1;
   uint32_t name = mr->a2 & NAME_MASK;
   uint32_t n = arglist_count(list);
@@ -338,7 +338,7 @@ static DW method_call(DW member, DW list) {
 // Date(...) as a call: the OP_DATE handler on a temporary node of the argument trees.
 static DW date_call(const DW* trees, uint32_t n, uint32_t position) {
   DW tmp = dw_ref(make_node(OP_DATE, n, trees, position));
-  DW res = op_date(tmp, reinterpret_cast<NodeRec*>(dw_rec(tmp)));
+  DW res = op_date(tmp, node_rec(tmp));
   dw_release(tmp);
   return res;
 }
@@ -348,7 +348,7 @@ DW op_call(DW node, NodeRec* r) {
   create_missing = false;
   DW callee = r->a1;
   DW res;
-  if (dw_type(callee) == T_NODE && reinterpret_cast<NodeRec*>(dw_rec(callee))->op == OP_MEMBER) {
+  if (dw_type(callee) == T_NODE && node_rec(callee)->op == OP_MEMBER) {
     res = method_call(callee, r->a2);
   } else if (callee == NAME_NUMBER || callee == NAME_STRING || callee == NAME_DATE) {
     uint32_t n = arglist_count(r->a2);
@@ -371,7 +371,7 @@ static DW construct(DW k, const DW* trees, uint32_t n) {
   stack_check();
   dw_ref(f);
   DW res = call_on_tree(f, trees, nullptr, n, true);
-  if (dw_type(res) == T_OBJECT) reinterpret_cast<ObjRec*>(dw_rec(res))->ctor = k & NAME_MASK;
+  if (dw_type(res) == T_OBJECT) obj_rec(res)->ctor = k & NAME_MASK;
   dw_unref(f);
   return res;
 }
@@ -413,7 +413,7 @@ DW op_new(DW, NodeRec* r) {
     }
     case NAME_REGEXP: {
       DW tmp = dw_ref(make_node(OP_REGEXP, n > 2 ? 2 : n, trees, r->pos & POSITION_MASK));
-      res = op_regexp(tmp, reinterpret_cast<NodeRec*>(dw_rec(tmp)));
+      res = op_regexp(tmp, node_rec(tmp));
       dw_release(tmp);
       break;
     }

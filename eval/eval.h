@@ -135,7 +135,7 @@ DW eval_non_node(DW h);   // constants, names and leaves
 
 inline DW eval_node(DW h) {
   if (dw_type(h) == T_NODE) {
-    NodeRec* r = reinterpret_cast<NodeRec*>(dw_rec(h));
+    NodeRec* r = node_rec(h);
     cur_module = r->modflags & 0x7F;
     cur_position = r->pos & POSITION_MASK;
     if (__builtin_expect(eval_hooks_on, 0)) return eval_node_hooked(h, r);

@@ -24,7 +24,7 @@ static bool literal_plain(DW lit, int depth) {
   if (depth > 64) return true;
   unsigned t = dw_type(lit);
   if (t == T_ARRAY) {
-    auto* a = reinterpret_cast<ArrRec*>(dw_rec(lit));
+    auto* a = arr_rec(lit);
     const DW* el = a->count ? static_cast<DW*>(area_ptr(a->elems)) : nullptr;
     for (uint32_t i = 0; i < a->count; i++)
       if (!element_plain(el[i], depth)) return false;
@@ -33,11 +33,11 @@ static bool literal_plain(DW lit, int depth) {
   uint32_t n;
   DW list;
   if (t == T_KEYED) {
-    auto* k = reinterpret_cast<KeyedRec*>(dw_rec(lit));
+    auto* k = keyed_rec(lit);
     n = k->count;
     list = k->pairs;
   } else {
-    auto* o = reinterpret_cast<ObjRec*>(dw_rec(lit));
+    auto* o = obj_rec(lit);
     n = o->count;
     list = o->pairs;
   }
@@ -59,14 +59,14 @@ DW eval_literal(DW lit) {
   if (literal_plain(lit, 0)) return lit;
   unsigned t = dw_type(lit);
   if (t == T_ARRAY) {
-    auto* a = reinterpret_cast<ArrRec*>(dw_rec(lit));
+    auto* a = arr_rec(lit);
     uint32_t n = a->count;
     if (!n) return lit;
     DW local[64];
     DW* vals = n <= 64 ? local : static_cast<DW*>(store_alloc(n * sizeof(DW)));
     for (uint32_t i = 0; i < n; i++) {
       // The element list is read again each time: evaluation may run code that changes it.
-      a = reinterpret_cast<ArrRec*>(dw_rec(lit));
+      a = arr_rec(lit);
       DW e = i < a->count ? static_cast<DW*>(area_ptr(a->elems))[i] : DW_UNDEFINED;
       vals[i] = member_value(e);
     }
@@ -74,7 +74,7 @@ DW eval_literal(DW lit) {
     if (vals != local) std::free(vals);
     return h;
   }
-  uint32_t n = t == T_KEYED ? reinterpret_cast<KeyedRec*>(dw_rec(lit))->count : reinterpret_cast<ObjRec*>(dw_rec(lit))->count;
+  uint32_t n = t == T_KEYED ? keyed_rec(lit)->count : obj_rec(lit)->count;
   if (!n) return lit;
   DW local[128];
   DW* pairs = n <= 64 ? local : static_cast<DW*>(store_alloc(2 * n * sizeof(DW)));
@@ -82,11 +82,11 @@ DW eval_literal(DW lit) {
     uint32_t cnt;
     DW list;
     if (t == T_KEYED) {
-      auto* k = reinterpret_cast<KeyedRec*>(dw_rec(lit));
+      auto* k = keyed_rec(lit);
       cnt = k->count;
       list = k->pairs;
     } else {
-      auto* o = reinterpret_cast<ObjRec*>(dw_rec(lit));
+      auto* o = obj_rec(lit);
       cnt = o->count;
       list = o->pairs;
     }
@@ -100,10 +100,10 @@ DW eval_literal(DW lit) {
     // make_object took its own reference on each value.
     for (uint32_t i = 0; i < n; i++) dw_unref(pairs[2 * i + 1]);
   } else {
-    KeyedRec* k = reinterpret_cast<KeyedRec*>(dw_new(T_KEYED, &h, 0));
+    KeyedRec* k = keyed_rec_new(&h, 0);
     void* mem;
     k->pairs = area_new((n + 10) * 8, &mem);
-    k = reinterpret_cast<KeyedRec*>(dw_rec(h));
+    k = keyed_rec(h);
     k->count = n;
     k->cap = n + 10;
     if (n) std::memcpy(mem, pairs, n * 8);

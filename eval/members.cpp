@@ -17,7 +17,7 @@ static inline void pair_location(DW container, uint32_t index) {
 // A member of an object: its value (location left), or undefined; with create_missing a missing
 // member is appended.
 static DW object_member(DW obj, uint32_t name) {
-  auto* o = reinterpret_cast<ObjRec*>(dw_rec(obj));
+  auto* o = obj_rec(obj);
   uint32_t count = o->count;
   DW* pairs = count ? static_cast<DW*>(area_ptr(o->pairs)) : nullptr;
   for (uint32_t i = 0; i < count; i++) {
@@ -35,7 +35,7 @@ static DW object_member(DW obj, uint32_t name) {
     if (cap > 0xFFFF) raise_eval_error(2170, "オブジェクトの要素数が多すぎます");
     void* mem;
     DW list = area_new(cap * 8u, &mem);
-    o = reinterpret_cast<ObjRec*>(dw_rec(obj));
+    o = obj_rec(obj);
     if (count) std::memcpy(mem, area_ptr(o->pairs), count * 8u);
     if (o->pairs) area_release(o->pairs);
     o->pairs = list;
@@ -51,13 +51,13 @@ static DW object_member(DW obj, uint32_t name) {
 
 // Appends (key, undefined) to a keyed array, growing its pair list by 11 pairs when needed.
 static DW keyed_append(DW k, DW key) {
-  auto* kr = reinterpret_cast<KeyedRec*>(dw_rec(k));
+  auto* kr = keyed_rec(k);
   uint32_t count = kr->count;
   if (count + 1 >= kr->cap) {
     uint32_t cap = kr->cap + 11u;
     void* mem;
     DW list = area_new(static_cast<size_t>(cap) * 8, &mem);
-    kr = reinterpret_cast<KeyedRec*>(dw_rec(k));
+    kr = keyed_rec(k);
     if (count) std::memcpy(mem, area_ptr(kr->pairs), static_cast<size_t>(count) * 8);
     if (kr->pairs) area_release(kr->pairs);
     kr->pairs = list;
@@ -73,7 +73,7 @@ static DW keyed_append(DW k, DW key) {
 
 // The pair of a keyed array whose key is key (compared under the name mask).
 static int32_t keyed_find(DW k, DW key) {
-  auto* kr = reinterpret_cast<KeyedRec*>(dw_rec(k));
+  auto* kr = keyed_rec(k);
   if (!kr->count) return -1;
   const DW* pairs = static_cast<DW*>(area_ptr(kr->pairs));
   for (uint32_t i = 0; i < kr->count; i++)
@@ -109,9 +109,9 @@ DW op_member_of(DW a, uint32_t name) {
         break;
       }
       case T_STRING: n = static_cast<int32_t>(str_rec(a)->len); break;
-      case T_ARRAY: n = static_cast<int32_t>(reinterpret_cast<ArrRec*>(dw_rec(a))->count); break;
-      case T_KEYED: n = static_cast<int32_t>(reinterpret_cast<KeyedRec*>(dw_rec(a))->count); break;
-      case T_OBJECT: n = reinterpret_cast<ObjRec*>(dw_rec(a))->count; break;
+      case T_ARRAY: n = static_cast<int32_t>(arr_rec(a)->count); break;
+      case T_KEYED: n = static_cast<int32_t>(keyed_rec(a)->count); break;
+      case T_OBJECT: n = obj_rec(a)->count; break;
       default: return DW_UNDEFINED;
     }
     return int_value(n);
@@ -123,12 +123,12 @@ DW op_member_of(DW a, uint32_t name) {
 
 // Makes room for one more element at the end of an array.
 static void array_grow(DW arr) {
-  auto* a = reinterpret_cast<ArrRec*>(dw_rec(arr));
+  auto* a = arr_rec(arr);
   uint32_t count = a->count;
   uint32_t cap = count + count / 2 + 11;
   void* mem;
   DW list = area_new(static_cast<size_t>(cap) * 4, &mem);
-  a = reinterpret_cast<ArrRec*>(dw_rec(arr));
+  a = arr_rec(arr);
   if (count) std::memcpy(mem, area_ptr(a->elems), static_cast<size_t>(count) * 4);
   if (a->elems) area_release(a->elems);
   a->elems = list;
@@ -139,14 +139,14 @@ static void array_grow(DW arr) {
 // elements under their index keys, then (n, undefined); it replaces the array where the array
 // was read from.
 static DW array_to_keyed(DW arr, uint32_t n, const Location& from) {
-  auto* a = reinterpret_cast<ArrRec*>(dw_rec(arr));
+  auto* a = arr_rec(arr);
   uint32_t count = a->count;
   DW k;
   dw_new(T_KEYED, &k, 0);
   void* mem;
   uint32_t cap = count + 11;
   DW list = area_new(static_cast<size_t>(cap) * 8, &mem);
-  a = reinterpret_cast<ArrRec*>(dw_rec(arr));
+  a = arr_rec(arr);
   auto* pairs = static_cast<DW*>(mem);
   const DW* el = count ? static_cast<DW*>(area_ptr(a->elems)) : nullptr;
   for (uint32_t i = 0; i < count; i++) {
@@ -155,7 +155,7 @@ static DW array_to_keyed(DW arr, uint32_t n, const Location& from) {
   }
   pairs[2 * count] = INDEX_KEY_BASE + n;
   pairs[2 * count + 1] = DW_UNDEFINED;
-  auto* kr = reinterpret_cast<KeyedRec*>(dw_rec(k));
+  auto* kr = keyed_rec(k);
   kr->pairs = list;
   kr->count = count + 1;
   kr->cap = cap;
@@ -207,7 +207,7 @@ DW op_index(DW, NodeRec* r) {
       int32_t p = keyed_find(a, name);
       if (p >= 0) {
         pair_location(a, static_cast<uint32_t>(p));
-        return static_cast<DW*>(area_ptr(reinterpret_cast<KeyedRec*>(dw_rec(a))->pairs))[2 * p + 1];
+        return static_cast<DW*>(area_ptr(keyed_rec(a)->pairs))[2 * p + 1];
       }
       if (create_missing) return keyed_append(a, name);
       no_location();
@@ -216,13 +216,13 @@ DW op_index(DW, NodeRec* r) {
     raise_eval_error(2023, "オペランド不正[index]");
   }
   if (ti != T_INT) raise_eval_error(2032, "インデックス不正");
-  int32_t n = reinterpret_cast<IntRec*>(dw_rec(i))->value;
+  int32_t n = int_rec(i)->value;
   dw_discard(i);
   if (n < 0) raise_eval_error(2025, "インデックス不正");
   uint32_t u = static_cast<uint32_t>(n);
   switch (ta) {
     case T_ARRAY: {
-      auto* ar = reinterpret_cast<ArrRec*>(dw_rec(a));
+      auto* ar = arr_rec(a);
       if (u < ar->count) {
         last_location.kind = LOC_ELEMENT;
         last_location.index = n;
@@ -234,7 +234,7 @@ DW op_index(DW, NodeRec* r) {
       if (u == ar->count) {
         // Writing right after the last element grows the array.
         if (ar->count + 1 >= ar->cap) array_grow(a);
-        ar = reinterpret_cast<ArrRec*>(dw_rec(a));
+        ar = arr_rec(a);
         static_cast<DW*>(area_ptr(ar->elems))[u] = DW_UNDEFINED;
         ar->count = u + 1;
         last_location.kind = LOC_ELEMENT;
@@ -252,7 +252,7 @@ DW op_index(DW, NodeRec* r) {
       int32_t p = keyed_find(a, key);
       if (p >= 0) {
         pair_location(a, static_cast<uint32_t>(p));
-        return static_cast<DW*>(area_ptr(reinterpret_cast<KeyedRec*>(dw_rec(a))->pairs))[2 * p + 1];
+        return static_cast<DW*>(area_ptr(keyed_rec(a)->pairs))[2 * p + 1];
       }
       if (create_missing) return keyed_append(a, key);
       raise_eval_error(2032, "インデックス不正");

@@ -214,9 +214,9 @@ DW eval_num_node(DW tree, NodeRec* r, Num* out) {
       uint32_t n;
       switch (dw_type(a)) {
         case T_STRING: n = str_rec(a)->len; break;
-        case T_ARRAY: n = reinterpret_cast<ArrRec*>(dw_rec(a))->count; break;
-        case T_KEYED: n = reinterpret_cast<KeyedRec*>(dw_rec(a))->count; break;
-        case T_OBJECT: n = reinterpret_cast<ObjRec*>(dw_rec(a))->count; break;
+        case T_ARRAY: n = arr_rec(a)->count; break;
+        case T_KEYED: n = keyed_rec(a)->count; break;
+        case T_OBJECT: n = obj_rec(a)->count; break;
         default: return op_member_of(a, NAME_LENGTH);
       }
       out->i = static_cast<int32_t>(n);

@@ -20,7 +20,7 @@ DW op_typeof(DW, NodeRec* r) {
     case T_STRING: t = "string"; break;
     case T_FUNC: t = "function"; break;
     case T_OBJECT: {
-      DW ctor = reinterpret_cast<ObjRec*>(dw_rec(v))->ctor;
+      DW ctor = obj_rec(v)->ctor;
       if (ctor) {
         DW s = make_string(name_text(ctor & NAME_MASK), name_length(ctor & NAME_MASK), 0);
         dw_discard(v);
@@ -49,7 +49,7 @@ DW op_instanceof(DW, NodeRec* r) {
       case T_STRING: res = k == NAME_STRING; break;
       case T_ARRAY: case T_KEYED: res = k == NAME_ARRAY; break;
       case T_OBJECT:
-        res = k == NAME_HASH || (reinterpret_cast<ObjRec*>(dw_rec(v))->ctor & NAME_MASK) == k;
+        res = k == NAME_HASH || (obj_rec(v)->ctor & NAME_MASK) == k;
         break;
       case T_FUNC: res = k == NAME_FUNCTION; break;
       default: break;
@@ -101,11 +101,11 @@ static inline bool as_num(DW v, const Num& n, Num* out) {
     return true;
   }
   if (dw_type(v) == T_INT) {
-    *out = Num{0, reinterpret_cast<IntRec*>(dw_rec(v))->value, false};
+    *out = Num{0, int_rec(v)->value, false};
     return true;
   }
   if (dw_type(v) == T_FLOAT) {
-    *out = Num{reinterpret_cast<FloatRec*>(dw_rec(v))->value, 0, true};
+    *out = Num{float_rec(v)->value, 0, true};
     return true;
   }
   return false;
@@ -201,7 +201,7 @@ DW op_bit_not(DW, NodeRec* r) {
   if (dw_type(v) != T_INT) raise_eval_error(2280, "オペランド不正(非整数)");
   int32_t x = ~int_of(v);
   if (dw_count(v) == 0) {
-    reinterpret_cast<IntRec*>(dw_rec(v))->value = x;
+    int_rec(v)->value = x;
     return v;
   }
   return int_value(x);

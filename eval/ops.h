@@ -77,7 +77,7 @@ OP_HANDLER(op_member);
 OP_HANDLER(op_index);
 DW op_member_of(DW a, uint32_t name);   // a.name for an already evaluated a
 
-// conversions.cpp
+// conversion_functions.cpp
 OP_HANDLER(op_number);
 OP_HANDLER(op_string);
 OP_HANDLER(op_integer);
@@ -100,7 +100,7 @@ DW eval_num_node(DW tree, NodeRec* r, Num* out);
 // NUM_DONE (no value is made); anything else returns its value as eval_node does.
 inline DW eval_num(DW tree, Num* out) {
   if (dw_type(tree) == T_NODE && !eval_hooks_on) {
-    NodeRec* r = reinterpret_cast<NodeRec*>(dw_rec(tree));
+    NodeRec* r = node_rec(tree);
     unsigned op = r->op;
     if ((op >= OP_ADD && op <= OP_MOD) || op == OP_POW || op == OP_GROUP || op == OP_MEMBER)
       return eval_num_node(tree, r, out);
@@ -149,7 +149,7 @@ bool is_static_object(uint32_t name);
 // Evaluates a statement whose value is not used.
 inline void eval_discard(DW t) {
   if (dw_type(t) == T_NODE) {
-    NodeRec* r = reinterpret_cast<NodeRec*>(dw_rec(t));
+    NodeRec* r = node_rec(t);
     if ((r->op == OP_POST_INC || r->op == OP_POST_DEC) && !eval_hooks_on) {
       cur_module = r->modflags & 0x7F;
       cur_position = r->pos & POSITION_MASK;
@@ -170,20 +170,20 @@ inline DW eval_holding(DW held, DW tree) {
   return v;
 }
 
-inline int32_t int_of(DW v) { return reinterpret_cast<IntRec*>(dw_rec(v))->value; }
+inline int32_t int_of(DW v) { return int_rec(v)->value; }
 
 // Writes an Integer into a variable's slot: in place when the slot alone holds an Integer, else
 // as a record of the variable's own (so that the next write is in place).
 inline void variable_write_int(DW* slot, int32_t v) {
   DW old = *slot;
   if (dw_type(old) == T_INT && (*dw_rec(old) >> 4) == 1) {
-    reinterpret_cast<IntRec*>(dw_rec(old))->value = v;
+    int_rec(old)->value = v;
     return;
   }
   *slot = make_int(v, 1);
   dw_release(old);
 }
-inline double float_of(DW v) { return reinterpret_cast<FloatRec*>(dw_rec(v))->value; }
+inline double float_of(DW v) { return float_rec(v)->value; }
 
 // Error record fields.
 const char* error_code(DW rec, size_t* len);

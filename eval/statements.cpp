@@ -60,7 +60,7 @@ DW op_block(DW, NodeRec* r) {
 
 // The rest of a loop body whose statement `first` a plan handed back to the tree.
 static void body_from(DW body, uint32_t first) {
-  NodeRec* r = dw_type(body) == T_NODE ? reinterpret_cast<NodeRec*>(dw_rec(body)) : nullptr;
+  NodeRec* r = dw_type(body) == T_NODE ? node_rec(body) : nullptr;
   if (r && r->op == OP_BLOCK) {
     stack_check();
     run_block_from(r, first);
@@ -186,9 +186,9 @@ static uint32_t item_count(DW coll, bool of) {
   switch (dw_type(coll)) {
     case T_OBJECT:
       if (of) raise_eval_error(2055, "ステートメント不正(for .. of)");
-      return reinterpret_cast<ObjRec*>(dw_rec(coll))->count;
-    case T_ARRAY: return reinterpret_cast<ArrRec*>(dw_rec(coll))->count;
-    case T_KEYED: return reinterpret_cast<KeyedRec*>(dw_rec(coll))->count;
+      return obj_rec(coll)->count;
+    case T_ARRAY: return arr_rec(coll)->count;
+    case T_KEYED: return keyed_rec(coll)->count;
     case T_STRING:
       if (!of) raise_eval_error(2057, "ステートメント不正(for .. in)");
       return str_rec(coll)->len;
@@ -202,19 +202,19 @@ static uint32_t item_count(DW coll, bool of) {
 static DW item_at(DW coll, uint32_t i, bool of) {
   switch (dw_type(coll)) {
     case T_OBJECT: {
-      auto* o = reinterpret_cast<ObjRec*>(dw_rec(coll));
+      auto* o = obj_rec(coll);
       if (i >= o->count) return DW_UNDEFINED;
       uint32_t name = static_cast<DW*>(area_ptr(o->pairs))[2 * i] & NAME_MASK;
       return make_string(name_text(name), name_length(name), 1);
     }
     case T_ARRAY: {
       if (!of) return dw_ref(int_value(static_cast<int32_t>(i)));
-      auto* a = reinterpret_cast<ArrRec*>(dw_rec(coll));
+      auto* a = arr_rec(coll);
       if (i >= a->count) return DW_UNDEFINED;
       return dw_ref(static_cast<DW*>(area_ptr(a->elems))[i]);
     }
     case T_KEYED: {
-      auto* k = reinterpret_cast<KeyedRec*>(dw_rec(coll));
+      auto* k = keyed_rec(coll);
       if (i >= k->count) return DW_UNDEFINED;
       const DW* p = static_cast<DW*>(area_ptr(k->pairs)) + 2 * i;
       if (of) return dw_ref(p[1]);
@@ -472,7 +472,7 @@ DW op_error_values(DW message, DW code, bool hasCode) {
       cl = str_rec(code)->len;
     } else if (dw_type(code) == T_INT) {
       kind = 0;
-      cl = static_cast<size_t>(std::snprintf(num, sizeof num, "%d", reinterpret_cast<IntRec*>(dw_rec(code))->value));
+      cl = static_cast<size_t>(std::snprintf(num, sizeof num, "%d", int_rec(code)->value));
       ct = num;
     } else {
       raise_eval_error(2360, "例外ステートメント不正");

@@ -110,7 +110,7 @@ static void append_name(TextBuf* b, uint32_t name) {
 }
 
 static void append_keyed(TextBuf* b, DW v, bool quote) {
-  auto* k = reinterpret_cast<KeyedRec*>(dw_rec(v));
+  auto* k = keyed_rec(v);
   textbuf_putc(b, '[');
   const DW* pairs = k->count ? static_cast<DW*>(area_ptr(k->pairs)) : nullptr;
   for (uint32_t i = 0; i < k->count; i++) {
@@ -125,7 +125,7 @@ static void append_keyed(TextBuf* b, DW v, bool quote) {
 }
 
 static void append_array(TextBuf* b, DW v, bool quote) {
-  auto* a = reinterpret_cast<ArrRec*>(dw_rec(v));
+  auto* a = arr_rec(v);
   textbuf_putc(b, '[');
   const DW* el = a->count ? static_cast<DW*>(area_ptr(a->elems)) : nullptr;
   for (uint32_t i = 0; i < a->count; i++) {
@@ -137,7 +137,7 @@ static void append_array(TextBuf* b, DW v, bool quote) {
 
 // nested: member names in single quotes; values always quoted.
 static void append_object(TextBuf* b, DW v, bool nested) {
-  auto* o = reinterpret_cast<ObjRec*>(dw_rec(v));
+  auto* o = obj_rec(v);
   textbuf_putc(b, '{');
   const DW* pairs = o->count ? static_cast<DW*>(area_ptr(o->pairs)) : nullptr;
   for (uint32_t i = 0; i < o->count; i++) {
@@ -161,8 +161,8 @@ static void append_text(DW v, bool quote, TextBuf* b, bool top) {
       textbuf_append(b, t, n);
       return;
     }
-    case T_INT: append_int(b, reinterpret_cast<IntRec*>(dw_rec(v))->value); return;
-    case T_FLOAT: append_float(b, reinterpret_cast<FloatRec*>(dw_rec(v))->value); return;
+    case T_INT: append_int(b, int_rec(v)->value); return;
+    case T_FLOAT: append_float(b, float_rec(v)->value); return;
     case T_STRING:
       quote = quote && !top;
       if (quote) textbuf_putc(b, '"');
@@ -177,7 +177,7 @@ static void append_text(DW v, bool quote, TextBuf* b, bool top) {
     case T_NODE:
       if (top) {
         char t[40];
-        int n = std::snprintf(t, sizeof t, "operation_index: %d", reinterpret_cast<NodeRec*>(dw_rec(v))->op);
+        int n = std::snprintf(t, sizeof t, "operation_index: %d", node_rec(v)->op);
         textbuf_append(b, t, static_cast<size_t>(n));
       } else {
         textbuf_append(b, "Operation", 9);

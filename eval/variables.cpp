@@ -27,7 +27,7 @@ static bool decl_item(DW item, uint32_t* name, DW* init) {
     return true;
   }
   if (t == T_NODE) {
-    DW* a = rec_args(reinterpret_cast<NodeRec*>(dw_rec(item)));
+    DW* a = rec_args(node_rec(item));
     *name = a[0] & NAME_MASK;
     *init = a[1];
     return true;
@@ -115,7 +115,7 @@ DW* location_slot(const Location& loc) {
       return loc.index >= 0 && loc.index <= global_top ? &global_table[loc.index].value : nullptr;
     case LOC_ELEMENT: {
       if (dw_type(loc.container) != T_ARRAY) return nullptr;
-      auto* a = reinterpret_cast<ArrRec*>(dw_rec(loc.container));
+      auto* a = arr_rec(loc.container);
       if (loc.index < 0 || static_cast<uint32_t>(loc.index) >= a->count) return nullptr;
       return static_cast<DW*>(area_ptr(a->elems)) + loc.index;
     }
@@ -123,11 +123,11 @@ DW* location_slot(const Location& loc) {
       uint32_t count;
       DW list;
       if (dw_type(loc.container) == T_OBJECT) {
-        auto* o = reinterpret_cast<ObjRec*>(dw_rec(loc.container));
+        auto* o = obj_rec(loc.container);
         count = o->count;
         list = o->pairs;
       } else if (dw_type(loc.container) == T_KEYED) {
-        auto* k = reinterpret_cast<KeyedRec*>(dw_rec(loc.container));
+        auto* k = keyed_rec(loc.container);
         count = k->count;
         list = k->pairs;
       } else {
@@ -143,8 +143,8 @@ DW* location_slot(const Location& loc) {
 void store_location(const Location& loc, DW value, int mode) {
   if (loc.kind == LOC_FIELD) {
     int32_t v = 0;
-    if (dw_type(value) == T_INT) v = reinterpret_cast<IntRec*>(dw_rec(value))->value;
-    else if (dw_type(value) == T_FLOAT) v = double_to_int32(reinterpret_cast<FloatRec*>(dw_rec(value))->value);
+    if (dw_type(value) == T_INT) v = int_rec(value)->value;
+    else if (dw_type(value) == T_FLOAT) v = double_to_int32(float_rec(value)->value);
     std::memcpy(loc.field + 8, &v, 4);
     return;
   }

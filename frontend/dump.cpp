@@ -183,10 +183,10 @@ static void dump(DW h) {
       else putf("#%u", h);
       return;
     case T_INT:
-      putf("%d", reinterpret_cast<IntRec*>(dw_rec(h))->value);
+      putf("%d", int_rec(h)->value);
       return;
     case T_FLOAT:
-      dump_float(reinterpret_cast<FloatRec*>(dw_rec(h))->value);
+      dump_float(float_rec(h)->value);
       return;
     case T_STRING:
       dump_string(h);
@@ -195,12 +195,12 @@ static void dump(DW h) {
       put("REGEXP");
       return;
     case T_ARRAY: {
-      const ArrRec* r = reinterpret_cast<ArrRec*>(dw_rec(h));
+      const ArrRec* r = arr_rec(h);
       dump_words(static_cast<DW*>(area_ptr(r->elems)), r->count, "[", "]");
       return;
     }
     case T_OBJECT: {
-      const ObjRec* r = reinterpret_cast<ObjRec*>(dw_rec(h));
+      const ObjRec* r = obj_rec(h);
       const DW* pairs = static_cast<DW*>(area_ptr(r->pairs));
       put("{");
       for (uint32_t i = 0; i < r->count; i++) {

@@ -206,76 +206,20 @@ static char* read_token(char* p, Tokens* t, uint32_t& n, uint32_t& levels, char*
   bool after_operand = i > 0 && t->kinds[i - 1] < 31;
   bool after_value = i > 0 && t->values[i - 1] != PLACEHOLDER;
   n = i + 1;
+  int oplen;
+  if (unsigned op = operator_token(p, after_operand, after_value, &oplen)) {
+    if (op == OP_COMMA) t->kinds[i] = OP_COMMA;
+    else set_op(t, i, op, levels);
+    return p + oplen;
+  }
   char c = *p;
   switch (c) {
-    case '!':
-      if (p[1] == '=') {
-        set_op(t, i, p[2] == '=' ? OP_STRICT_NE : OP_NE, levels);
-        return p + (p[2] == '=' ? 3 : 2);
-      }
-      set_op(t, i, OP_NOT, levels);
-      return p + 1;
-    case '%':
-      if (p[1] == '=') return set_op(t, i, OP_MOD_ASSIGN, levels), p + 2;
-      return set_op(t, i, OP_MOD, levels), p + 1;
-    case '&':
-      if (p[1] == '&') return set_op(t, i, OP_AND, levels), p + 2;
-      if (p[1] == '=') return set_op(t, i, OP_AND_ASSIGN, levels), p + 2;
-      return set_op(t, i, OP_BIT_AND, levels), p + 1;
-    case '*':
-      if (p[1] == '*') return set_op(t, i, OP_POW, levels), p + 2;
-      if (p[1] == '=') return set_op(t, i, OP_MUL_ASSIGN, levels), p + 2;
-      return set_op(t, i, OP_MUL, levels), p + 1;
     case '+':
-    case '-': {
-      bool plus = c == '+';
-      if (!after_value && is_digit(p[1])) return read_number(p + 1, &t->values[i], plus ? 1 : -1);
-      if (p[1] == c) return set_op(t, i, plus ? (after_operand ? OP_POST_INC : OP_PRE_INC) : (after_operand ? OP_POST_DEC : OP_PRE_DEC), levels), p + 2;
-      if (p[1] == '=') return set_op(t, i, plus ? OP_ADD_ASSIGN : OP_SUB_ASSIGN, levels), p + 2;
-      return set_op(t, i, plus ? OP_ADD : OP_SUB, levels), p + 1;
-    }
-    case ',':
-      t->kinds[i] = OP_COMMA;
-      return p + 1;
+    case '-':
     case '.':
-      if (after_operand) return set_op(t, i, OP_MEMBER, levels), p + 1;
-      return read_number(p, &t->values[i], 1);
+      return read_number(c == '.' ? p : p + 1, &t->values[i], c == '-' ? -1 : 1);
     case '/':
-      if (after_value) {
-        if (p[1] == '=') return set_op(t, i, OP_DIV_ASSIGN, levels), p + 2;
-        return set_op(t, i, OP_DIV, levels), p + 1;
-      }
       return const_cast<char*>(regexp_literal(p + 1, &t->values[i]));
-    case ':':
-      return set_op(t, i, OP_COLON, levels), p + 1;
-    case '<':
-      if (p[1] == '=') return set_op(t, i, OP_LE, levels), p + 2;
-      if (p[1] == '<') return set_op(t, i, OP_SHL, levels), p + 2;
-      return set_op(t, i, OP_LT, levels), p + 1;
-    case '=':
-      if (p[1] == '=') {
-        if (p[2] == '=') return set_op(t, i, OP_STRICT_EQ, levels), p + 3;
-        return set_op(t, i, OP_EQ, levels), p + 2;
-      }
-      return set_op(t, i, OP_ASSIGN, levels), p + 1;
-    case '>':
-      if (p[1] == '>') {
-        if (p[2] == '>') return set_op(t, i, OP_USHR, levels), p + 3;
-        return set_op(t, i, OP_SHR, levels), p + 2;
-      }
-      if (p[1] == '=') return set_op(t, i, OP_GE, levels), p + 2;
-      return set_op(t, i, OP_GT, levels), p + 1;
-    case '?':
-      return set_op(t, i, OP_COND, levels), p + 1;
-    case '^':
-      if (p[1] == '=') return set_op(t, i, OP_XOR_ASSIGN, levels), p + 2;
-      return set_op(t, i, OP_BIT_XOR, levels), p + 1;
-    case '|':
-      if (p[1] == '|') return set_op(t, i, OP_OR, levels), p + 2;
-      if (p[1] == '=') return set_op(t, i, OP_OR_ASSIGN, levels), p + 2;
-      return set_op(t, i, OP_BIT_OR, levels), p + 1;
-    case '~':
-      return set_op(t, i, OP_BIT_NOT, levels), p + 1;
     case '"':
     case '\'':
     case '`':

@@ -80,6 +80,71 @@ bool keyword_at(const char* p, const char* word, size_t len) {
   return std::strncmp(p, word, len) == 0 && !is_ident_char(p[len]);
 }
 
+// ---- operators ----
+unsigned operator_token(const char* p, bool after_operand, bool after_value, int* len) {
+  auto op = [len](unsigned code, int n) {
+    *len = n;
+    return code;
+  };
+  char c = *p;
+  switch (c) {
+    case '!':
+      if (p[1] == '=') return p[2] == '=' ? op(OP_STRICT_NE, 3) : op(OP_NE, 2);
+      return op(OP_NOT, 1);
+    case '%':
+      return p[1] == '=' ? op(OP_MOD_ASSIGN, 2) : op(OP_MOD, 1);
+    case '&':
+      if (p[1] == '&') return op(OP_AND, 2);
+      if (p[1] == '=') return op(OP_AND_ASSIGN, 2);
+      return op(OP_BIT_AND, 1);
+    case '*':
+      if (p[1] == '*') return op(OP_POW, 2);
+      if (p[1] == '=') return op(OP_MUL_ASSIGN, 2);
+      return op(OP_MUL, 1);
+    case '+':
+    case '-': {
+      bool plus = c == '+';
+      if (!after_value && is_digit(p[1])) return 0;   // a signed number
+      if (p[1] == c)
+        return op(plus ? (after_operand ? OP_POST_INC : OP_PRE_INC) : (after_operand ? OP_POST_DEC : OP_PRE_DEC), 2);
+      if (p[1] == '=') return op(plus ? OP_ADD_ASSIGN : OP_SUB_ASSIGN, 2);
+      return op(plus ? OP_ADD : OP_SUB, 1);
+    }
+    case ',':
+      return op(OP_COMMA, 1);
+    case '.':
+      return after_operand ? op(OP_MEMBER, 1) : 0;   // else a number
+    case '/':
+      if (!after_value) return 0;   // a pattern literal
+      return p[1] == '=' ? op(OP_DIV_ASSIGN, 2) : op(OP_DIV, 1);
+    case ':':
+      return op(OP_COLON, 1);
+    case '<':
+      if (p[1] == '=') return op(OP_LE, 2);
+      if (p[1] == '<') return op(OP_SHL, 2);
+      return op(OP_LT, 1);
+    case '=':
+      if (p[1] == '=') return p[2] == '=' ? op(OP_STRICT_EQ, 3) : op(OP_EQ, 2);
+      return op(OP_ASSIGN, 1);
+    case '>':
+      if (p[1] == '>') return p[2] == '>' ? op(OP_USHR, 3) : op(OP_SHR, 2);
+      if (p[1] == '=') return op(OP_GE, 2);
+      return op(OP_GT, 1);
+    case '?':
+      return op(OP_COND, 1);
+    case '^':
+      return p[1] == '=' ? op(OP_XOR_ASSIGN, 2) : op(OP_BIT_XOR, 1);
+    case '|':
+      if (p[1] == '|') return op(OP_OR, 2);
+      if (p[1] == '=') return op(OP_OR_ASSIGN, 2);
+      return op(OP_BIT_OR, 1);
+    case '~':
+      return op(OP_BIT_NOT, 1);
+    default:
+      return 0;
+  }
+}
+
 // ---- names ----
 char* read_name_interned(char* p, uint32_t* name) {
   uint32_t h = 0;

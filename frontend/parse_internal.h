@@ -59,6 +59,10 @@ constexpr int KEYWORD_COUNT = 68;
 bool keyword_at(const char* p, const char* word, size_t len);
 template <size_t N>
 inline bool keyword_at(const char* p, const char (&word)[N]) { return keyword_at(p, word, N - 1); }
+// The operator token at p: its opcode (OP_COMMA for ","), *len its length; 0 when p holds no
+// operator here ("+"/"-" before a digit where no value precedes is a signed number, "." where no
+// operand precedes a number, "/" where no value precedes a pattern literal).
+unsigned operator_token(const char* p, bool after_operand, bool after_value, int* len);
 // Reads a name at p (letter or underscore first) and interns it; 1005 for 201 bytes or more.
 char* read_name_interned(char* p, uint32_t* name);
 // Reads a number literal at p (after any sign) into an Integer or Float value.

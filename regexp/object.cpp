@@ -6,9 +6,9 @@
 #include "eval/eval.h"
 #include "eval/method_table.h"
 #include "eval/plugins.h"
-#include "frontend/textconv.h"
 #include "frontend/tree.h"
 #include "regexp/internal.h"
+#include "store/utf16_text.h"
 
 namespace {
 
@@ -34,10 +34,10 @@ DW span_string(const uint16_t* s16, int32_t s, int32_t e) {
 // A keyed array with room for cap pairs, and adding a pair (the value gets a reference).
 DW keyed_new(uint32_t cap) {
   DW h;
-  KeyedRec* r = reinterpret_cast<KeyedRec*>(dw_new(T_KEYED, &h, 0));
+  KeyedRec* r = keyed_rec_new(&h, 0);
   void* p;
   DW pairs = area_new(cap * 8, &p);
-  r = reinterpret_cast<KeyedRec*>(dw_rec(h));
+  r = keyed_rec(h);
   r->pairs = pairs;
   r->count = 0;
   r->cap = cap;
@@ -45,7 +45,7 @@ DW keyed_new(uint32_t cap) {
 }
 
 void keyed_add(DW h, DW key, DW value) {
-  KeyedRec* r = reinterpret_cast<KeyedRec*>(dw_rec(h));
+  KeyedRec* r = keyed_rec(h);
   uint8_t* p = static_cast<uint8_t*>(area_ptr(r->pairs)) + 8 * r->count;
   DW v = dw_ref(value);
   std::memcpy(p, &key, 4);

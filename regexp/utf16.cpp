@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "errors/raise.h"
-#include "frontend/textconv.h"
+#include "store/utf16_text.h"
 #include "regexp/regexp.h"
 
 namespace {

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "store/names.h"   // the name pool and the name table
+
 using DW = uint32_t;
 
 // Type codes (bits 24-27 of a handle).
@@ -65,6 +67,15 @@ constexpr unsigned AREA_BLOCK_HEADER = 8;   // 16-bit handed-out count, free cou
 
 // ---- handles ----
 inline uint8_t* dw_rec(DW h) { return dw_blocks[(h >> 8) & 0xFFF] + ((h & 0xFF) << 4); }
+// Typed views of a handle's record (the layouts above); the caller knows the type.
+inline IntRec* int_rec(DW h) { return reinterpret_cast<IntRec*>(dw_rec(h)); }
+inline FloatRec* float_rec(DW h) { return reinterpret_cast<FloatRec*>(dw_rec(h)); }
+inline StrRec* str_rec(DW h) { return reinterpret_cast<StrRec*>(dw_rec(h)); }
+inline ArrRec* arr_rec(DW h) { return reinterpret_cast<ArrRec*>(dw_rec(h)); }
+inline KeyedRec* keyed_rec(DW h) { return reinterpret_cast<KeyedRec*>(dw_rec(h)); }
+inline ObjRec* obj_rec(DW h) { return reinterpret_cast<ObjRec*>(dw_rec(h)); }
+inline NodeRec* node_rec(DW h) { return reinterpret_cast<NodeRec*>(dw_rec(h)); }
+inline FuncRec* func_rec(DW h) { return reinterpret_cast<FuncRec*>(dw_rec(h)); }
 // Storage of an area handle or of an area-resident value (type bits are ignored).
 inline void* area_ptr(DW h) {
   unsigned a = (h >> 20) & 0xF;
@@ -78,6 +89,8 @@ inline uint8_t* dw_header(DW h) {
 }
 
 uint8_t* dw_new(unsigned type, DW* out, unsigned count);  // zeroed record
+// A new zeroed keyed-array record; *out gets its handle.
+inline KeyedRec* keyed_rec_new(DW* out, unsigned count) { return reinterpret_cast<KeyedRec*>(dw_new(T_KEYED, out, count)); }
 DW area_new(size_t size, void** out);                      // zeroed only in the load phase
 
 // Reference counting (inline: on every hot path). Only types 1-14 are counted; a count of 15
@@ -126,12 +139,6 @@ uint8_t* store_install_word_blocks(unsigned nblocks, const uint32_t* used, unsig
 void* store_alloc(size_t size);
 void* store_alloc_zeroed(size_t size);
 
-// ---- name pool ----
-extern char* name_pool;
-extern uint32_t name_pool_used, name_pool_cap;
-uint32_t name_pool_add(const char* text, size_t len);
-void name_pool_reset();   // empties the pool (the buffer is kept)
-
 // ---- constructors and conversions ----
 DW make_int(int32_t v, unsigned count);
 DW make_float(double v, unsigned count);
@@ -149,8 +156,7 @@ int parse_number(const char** p, double* dval, int64_t* ival, int sign);
 // processor's conversion does). Take the low 32 bits for an Integer.
 int64_t trunc_to_int64(double d);
 
-// Convenience accessors for string values.
-inline StrRec* str_rec(DW h) { return reinterpret_cast<StrRec*>(dw_rec(h)); }
+// The text of a string value.
 inline char* str_text(DW h) { return static_cast<char*>(area_ptr(str_rec(h)->text)); }
 
 // ---- error records (type 6) ----

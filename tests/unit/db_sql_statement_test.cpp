@@ -7,7 +7,7 @@
 
 #include "db/sql_internal.h"
 #include "eval_testutil.h"
-#include "frontend/textconv.h"
+#include "store/utf16_text.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "db/odbc.h"
 #include "driver/errors.h"
 #include "driver/protocol.h"
-#include "frontend/textconv.h"
+#include "store/utf16_text.h"
 #include "store/store.h"
 
 namespace dbtest {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "frontend/parse_internal.h"
-#include "frontend/textconv.h"
+#include "store/utf16_text.h"
 #include "store/byte_text.h"
 #include "store/hex_codes.h"
 #include "frontend_test_util.h"

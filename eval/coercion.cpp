@@ -1,4 +1,4 @@
-// Conversions shared by the operators: truth value, numeric value, float text, the strict and the
+// Coercions shared by the operators: truth value, numeric value, float text, the strict and the
 // loose comparison, and the texts of the constants.
 #include <cmath>
 #include <cstdio>
@@ -20,25 +20,25 @@ const char* constant_name(DW c, size_t* len) {
 int to_boolean(DW v) {
   switch (dw_type(v)) {
     case T_CONST: return v == DW_TRUE;
-    case T_INT: return reinterpret_cast<IntRec*>(dw_rec(v))->value != 0;
+    case T_INT: return int_rec(v)->value != 0;
     case T_FLOAT: {
-      double d = reinterpret_cast<FloatRec*>(dw_rec(v))->value;
+      double d = float_rec(v)->value;
       return std::isnan(d) || d != 0.0;
     }
     case T_STRING: return str_rec(v)->len != 0;
-    case T_ARRAY: return reinterpret_cast<ArrRec*>(dw_rec(v))->count != 0;
-    case T_KEYED: return reinterpret_cast<KeyedRec*>(dw_rec(v))->count != 0;
-    case T_OBJECT: return reinterpret_cast<ObjRec*>(dw_rec(v))->count != 0;
+    case T_ARRAY: return arr_rec(v)->count != 0;
+    case T_KEYED: return keyed_rec(v)->count != 0;
+    case T_OBJECT: return obj_rec(v)->count != 0;
     default: return 1;
   }
 }
 
 double to_number(DW v, bool* isFloat) {
   switch (dw_type(v)) {
-    case T_INT: return reinterpret_cast<IntRec*>(dw_rec(v))->value;
+    case T_INT: return int_rec(v)->value;
     case T_FLOAT:
       *isFloat = true;
-      return reinterpret_cast<FloatRec*>(dw_rec(v))->value;
+      return float_rec(v)->value;
     case T_STRING: {
       const char* text = str_text(v);
       size_t len = str_rec(v)->len;
@@ -84,8 +84,8 @@ DW int_value(int32_t v) {
 bool strict_equal_test(DW a, DW b) {
   unsigned ta = dw_type(a), tb = dw_type(b);
   if (ta == tb) {
-    if (ta == T_INT) return reinterpret_cast<IntRec*>(dw_rec(a))->value == reinterpret_cast<IntRec*>(dw_rec(b))->value;
-    if (ta == T_FLOAT) return reinterpret_cast<FloatRec*>(dw_rec(a))->value == reinterpret_cast<FloatRec*>(dw_rec(b))->value;
+    if (ta == T_INT) return int_rec(a)->value == int_rec(b)->value;
+    if (ta == T_FLOAT) return float_rec(a)->value == float_rec(b)->value;
     if (ta == T_STRING) {
       uint32_t la = str_rec(a)->len;
       return la == str_rec(b)->len && std::memcmp(str_text(a), str_text(b), la) == 0;
@@ -131,7 +131,7 @@ static bool string_number(DW s, double* out) {
 }
 
 static double number_of(DW v) {
-  return dw_type(v) == T_INT ? reinterpret_cast<IntRec*>(dw_rec(v))->value : reinterpret_cast<FloatRec*>(dw_rec(v))->value;
+  return dw_type(v) == T_INT ? int_rec(v)->value : float_rec(v)->value;
 }
 
 static int compare_bytes(DW a, DW b) {
@@ -144,7 +144,7 @@ static bool loose_test(DW a, DW b, CompareOp op) {
   bool na = ta == T_INT || ta == T_FLOAT, nb = tb == T_INT || tb == T_FLOAT;
   if (na && nb) {
     if (ta == T_INT && tb == T_INT) {
-      int32_t x = reinterpret_cast<IntRec*>(dw_rec(a))->value, y = reinterpret_cast<IntRec*>(dw_rec(b))->value;
+      int32_t x = int_rec(a)->value, y = int_rec(b)->value;
       return compare_holds<double>(x, y, op);
     }
     return compare_holds<double>(number_of(a), number_of(b), op);

@@ -9,8 +9,8 @@ DW number_of_tree(DW tree) {
   DW x = eval_node(tree);
   DW res;
   switch (dw_type(x)) {
-    case T_INT: res = int_value(reinterpret_cast<IntRec*>(dw_rec(x))->value); break;
-    case T_FLOAT: res = make_float(reinterpret_cast<FloatRec*>(dw_rec(x))->value, 0); break;
+    case T_INT: res = int_value(int_rec(x)->value); break;
+    case T_FLOAT: res = make_float(float_rec(x)->value, 0); break;
     case T_STRING: {
       const char* text = str_text(x);
       const char* p = text;

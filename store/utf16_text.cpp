@@ -1,5 +1,5 @@
 // UTF-8 <-> UTF-16 conversion without surrogate pairs.
-#include "frontend/textconv.h"
+#include "store/utf16_text.h"
 
 #include "errors/raise.h"
 
