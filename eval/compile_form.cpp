@@ -45,6 +45,8 @@ struct Builder {
   int nloops;
   int stores;   // stores and calls emitted (a statement with more than one needs a snapshot)
   bool elementStore;   // the statement writes an array element (which no snapshot undoes)
+  bool subloops;       // inner loops of a loop's statement are the tree's (I_SUBLOOP)
+  int subloopAt;       // the last I_SUBLOOP emitted (-1: none)
   int fence;    // a jump lands here: the instruction before may not be folded into the next
   // The node entered last whose position no instruction carries yet: the tree sets the error
   // position when it enters a node, so the next instruction takes it over.
@@ -815,6 +817,25 @@ bool push_call(Builder& b, NodeRec* r) {
   return true;
 }
 
+// Whether a statement may return from the function (or holds what this does not look into).
+bool may_return(DW t, int depth) {
+  NodeRec* r = node_of(t);
+  if (!r) return false;
+  if (depth > 64 || r->op == OP_RETURN || r->op == OP_SWITCH || r->op == OP_TRY) return true;
+  DW* a = rec_args(r);
+  if (r->op == OP_FOR) {
+    const DW* words = static_cast<const DW*>(area_ptr(a[0]));
+    uint32_t nw = (a[1] >> 16) + 1 + (a[1] & 0xFFFF);
+    for (uint32_t i = 0; i < nw; i++)
+      if (may_return(words[i], depth + 1)) return true;
+    return may_return(a[2], depth + 1);
+  }
+  uint32_t n = rec_argc(r);
+  for (uint32_t i = 0; i < n; i++)
+    if (may_return(a[i], depth + 1)) return true;
+  return false;
+}
+
 bool stmt(Builder& b, DW t) {
   NodeRec* r = node_of(t);
   if (!r) return false;
@@ -844,6 +865,12 @@ bool stmt(Builder& b, DW t) {
       return true;
     }
     case OP_WHILE: case OP_DO_WHILE: case OP_FOR:
+      if (b.subloops && !may_return(t, 0)) {
+        // The tree runs it (a turn of it may write what no snapshot undoes).
+        b.stores++;
+        b.subloopAt = b.f->n;
+        return emit(b, I_SUBLOOP, 0, 0, 0, static_cast<int32_t>(t));
+      }
       b.stores += 2;   // a loop inside a statement: always snapshot
       return loop_stmt(b, r);
     case OP_SWITCH:
@@ -973,6 +1000,8 @@ bool start_build(Builder& b, Form* f) {
   b.stores = 0;
   b.fence = -1;
   b.pendMod = -1;
+  b.subloops = false;
+  b.subloopAt = -1;
   b.code = static_cast<Ins*>(std::malloc(sizeof(Ins) * MAX_CODE));
   return b.code != nullptr;
 }
@@ -1037,26 +1066,41 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
   if (!f->marks) ok = false;
   // Each statement is marked where it begins; one that may write more than once before it could
   // hand back is compiled again behind a snapshot of the cells.
+  // Each statement is marked where it begins. One that may write more than once before it
+  // could hand back is compiled again behind a snapshot of the cells; one that cannot be (an
+  // element or member written, which no snapshot undoes) is tried once more with its inner loops
+  // left to the tree, where nothing after them in the statement can hand back.
+  auto attempt = [&](uint8_t where, uint32_t index, DW t, bool isCond, bool snap, bool subloops) {
+    int start = here(b), ncallees = f->ncallees, nbreaks = l.nbreaks, nconts = l.nconts, nexit = exit.n;
+    int nplan = f->nplan, nloops = b.nloops;
+    f->marks[f->nmarks] = Mark{start, where, snap, index};
+    b.depth = 0;
+    b.stores = 0;
+    b.elementStore = false;
+    b.subloops = subloops;
+    b.subloopAt = -1;
+    bool ok = !snap || emit(b, I_SNAP, 0);
+    ok = ok && (isCond ? test_jump(b, t, false, &exit) : stmt(b, t));
+    for (int pc = b.subloopAt + 1; ok && b.subloopAt >= 0 && pc < f->n; pc++)
+      ok = b.code[pc].op == I_POS || (b.code[pc].op == I_JUMP && (b.code[pc].imm == 0 || b.code[pc].imm > pc));
+    b.subloops = false;
+    if (ok && (b.stores <= 1 || (snap && !b.elementStore))) return 1;
+    f->n = start;
+    f->ncallees = ncallees;
+    f->nplan = nplan;
+    b.nloops = nloops;
+    l.nbreaks = nbreaks;
+    l.nconts = nconts;
+    exit.n = nexit;
+    b.pendMod = -1;
+    b.depth = 0;
+    return ok && !b.elementStore ? 2 : 0;   // 2: fine behind a snapshot
+  };
   auto part = [&](uint8_t where, uint32_t index, DW t, bool isCond) {
-    for (int pass = 0; pass < 2; pass++) {
-      int start = here(b), ncallees = f->ncallees, nbreaks = l.nbreaks, nconts = l.nconts, nexit = exit.n;
-      f->marks[f->nmarks] = Mark{start, where, pass == 1, index};
-      if (pass == 1 && !emit(b, I_SNAP, 0)) return false;
-      b.stores = 0;
-      b.elementStore = false;
-      if (isCond) {
-        if (!test_jump(b, t, false, &exit)) return false;
-      } else if (!stmt(b, t)) {
-        return false;
-      }
-      if (pass == 1 || b.stores <= 1) break;
-      if (b.elementStore) return false;   // a snapshot cannot undo an element written
-      f->n = start;
-      f->ncallees = ncallees;
-      l.nbreaks = nbreaks;
-      l.nconts = nconts;
-      exit.n = nexit;
-    }
+    int r = attempt(where, index, t, isCond, false, false);
+    if (r == 2) r = attempt(where, index, t, isCond, true, false);
+    if (r == 0) r = attempt(where, index, t, isCond, true, true);
+    if (r != 1) return false;
     f->nmarks++;
     return true;
   };

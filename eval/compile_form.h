@@ -78,6 +78,7 @@ enum Op : uint8_t {
   I_LOAD_VALUE,    // push cell, which must hold a number or an object
   I_OBJECT,    // a new object of literal imm (aux members; rcell: where their plan begins)
   I_CASE,      // cell === k (a number literal) jumps to imm
+  I_SUBLOOP,   // a loop's inner loop statement imm, run by the tree on the variables written back
   I_PUSH,      // a loop's a.push(v) for the array in cell: aux 0 a number popped, 1 the literal k,
                // 2 the variable in rcell (its value itself); imm the method's name
   I_COUNT
@@ -183,6 +184,6 @@ enum RunEnd : uint8_t { RUN_VALUE, RUN_UNDEFINED, RUN_ABANDON };
 RunEnd run_function(const Form* f, const Cell* args, const DW* argsrc, Cell* result, const Ins** last);
 // Runs a loop form on cells: the stop, cells updated, *dirty the cells written.
 // Values that the code writes through (objects) go into slots at once.
-LoopStop run_loop(const Form* f, Cell* cells, DW* const* slots, uint64_t* dirty, const Ins** last);
+LoopStop run_loop(const Form* f, Cell* cells, DW** slots, uint64_t* dirty, const Ins** last);
 
 }  // namespace form

@@ -176,6 +176,26 @@ inline bool math(unsigned index, const Cell* a, Cell* out) {
 
 // Writes a number into a variable's slot: in place when the slot alone holds a number of that
 // type, else as a record of the variable's own (so that the next write is in place).
+// A variable's slot as an index: > 0 a local's, < 0 -1 - a global's.
+inline int32_t slot_at(const DW* s) {
+  int low = frame_base < 1 ? 1 : frame_base;
+  const char* p = reinterpret_cast<const char*>(s) - offsetof(VarSlot, value);
+  if (local_top >= low && s >= &local_stack[low].value && s <= &local_stack[local_top].value)
+    return static_cast<int32_t>(reinterpret_cast<const VarSlot*>(p) - local_stack);
+  return -1 - static_cast<int32_t>(reinterpret_cast<const VarSlot*>(p) - global_table);
+}
+
+// The position the tree left: nothing the code runs after it overrides it.
+const Ins TREE_POSITION{I_POS, 0, R_STACK, NO_NODE, 0, 0, 0, 0, 0, 0};
+
+// Where the tree takes over after the statement that pc belongs to: the next statement's mark,
+// else the condition.
+inline LoopStop next_stop(const Form* f, int pc) {
+  for (int i = 0; i < f->nmarks; i++)
+    if (f->marks[i].pc > pc) return LoopStop{static_cast<LoopWhere>(f->marks[i].where), f->marks[i].index};
+  return LoopStop{LOOP_AT_CONDITION, 0};
+}
+
 void write_variable(DW* slot, Cell c) {
   if (cell_is_int(c)) {
     variable_write_int(slot, cell_int(c));
@@ -196,7 +216,7 @@ constexpr ptrdiff_t STACK_MARGIN = 16 * 1024;
 // RUN_ABANDON; a loop returns RUN_VALUE when it ended and RUN_ABANDON when it handed back, with
 // *stop set in both cases. Dispatch is threaded: each operation jumps to the next one's code.
 template <bool LOOP>
-RunEnd exec(const Form* f, Cell* cells, DW* const* slots, const DW* argsrc, Cell* result, uint64_t* dirty,
+RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* result, uint64_t* dirty,
             LoopStop* stop, const Ins** last) {
   static const void* const labels[I_COUNT] = {
       &&L_LOAD, &&L_CONST, &&L_ADD, &&L_ARITH2, &&L_ARITH, &&L_BIT, &&L_BIT_NOT, &&L_SHIFT,
@@ -204,8 +224,8 @@ RunEnd exec(const Form* f, Cell* cells, DW* const* slots, const DW* argsrc, Cell
       &&L_STORE, &&L_ADD_TO, &&L_ARITH_TO, &&L_BIT_TO, &&L_STEP, &&L_CALL, &&L_SNAP, &&L_RETURN,
       &&L_RETURN_UNDEFINED, &&L_END, &&L_GLOBAL, &&L_INDEX, &&L_LENGTH, &&L_INDEX_STORE, &&L_POS,
       &&L_LOAD_OBJ, &&L_MEMBER, &&L_INDEX_VALUE, &&L_STORE_VALUE, &&L_MEMBER_STORE, &&L_MEMBER_TO, &&L_MATH,
-      &&L_LOAD_VALUE, &&L_OBJECT, &&L_CASE, &&L_PUSH};
-  static_assert(I_COUNT == 42, "one label per operation");
+      &&L_LOAD_VALUE, &&L_OBJECT, &&L_CASE, &&L_SUBLOOP, &&L_PUSH};
+  static_assert(I_COUNT == 43, "one label per operation");
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -610,6 +630,29 @@ L_CASE: {
   if (cell_is_int(x) == cell_is_int(k) && (cell_is_int(x) ? x == k : cell_float(x) == cell_float(k))) JUMP_TO(in->imm);
   NEXT;
 }
+L_SUBLOOP: {
+  if (!LOOP) goto hand_back;
+  // The variables get what the code wrote; the tree runs the loop statement (and may move the
+  // variable tables: their slots are found again by index), then the cells are read again.
+  for (int c = 0; c < f->ncells; c++)
+    if (*dirty >> c & 1) write_variable(slots[c], cells[c]);
+  *dirty = 0;
+  int32_t at[MAX_CELLS];
+  for (int c = 0; c < f->ncells; c++) at[c] = slot_at(slots[c]);
+  int base = frame_base, top = local_top;
+  eval_discard(static_cast<DW>(in->imm));
+  node = &TREE_POSITION;
+  if (frame_base != base || local_top != top || returning) {
+    // Not where the loop can go on: the tree takes over at the next statement.
+    *stop = next_stop(f, static_cast<int>(in - code));
+    return RUN_ABANDON;
+  }
+  for (int c = 0; c < f->ncells; c++) {
+    slots[c] = at[c] > 0 ? &local_stack[at[c]].value : &global_table[-1 - at[c]].value;
+    cells[c] = cell_of_global(*slots[c]);
+  }
+  NEXT;
+}
 L_PUSH: {
   Cell a = cells[in->cell];
   if (!LOOP || !cell_is_array(a)) goto hand_back;
@@ -683,7 +726,7 @@ RunEnd run_function(const Form* f, const Cell* args, const DW* argsrc, Cell* res
   return exec<false>(f, cells, nullptr, argsrc, result, nullptr, nullptr, last);
 }
 
-LoopStop run_loop(const Form* f, Cell* cells, DW* const* slots, uint64_t* dirty, const Ins** last) {
+LoopStop run_loop(const Form* f, Cell* cells, DW** slots, uint64_t* dirty, const Ins** last) {
   LoopStop stop{LOOP_AT_CONDITION, 0};
   exec<true>(f, cells, slots, nullptr, nullptr, dirty, &stop, last);
   return stop;
@@ -699,7 +742,7 @@ namespace {
 
 // Leaves the error position where the tree's walk would have left it.
 inline void leave_position(const Ins* node) {
-  if (!node) return;
+  if (!node || node->mod == NO_NODE) return;
   cur_module = node->mod;
   cur_position = node->pos;
 }

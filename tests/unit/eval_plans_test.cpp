@@ -574,6 +574,15 @@ TEST(EvalCompiledMembers, SameAsTheTree) {
        " a.push(x); a.push(2.5); a.push(x * 2); } for (var k = 0; k < a.length; k++) t = t + a[k]; return t + a.length; }"
        "console.log(main()); var s = 'ab'; for (var j = 0; j < 2; j++) s.push(j);",
        "3604957.0914804828\n", "2820: EVAL ERROR 2820 (t.js:1:292)", true, true},
+      {"an outer loop runs compiled around inner loops that write elements and members, which the tree runs",
+       "function main(n) { var flags = [], count = 0, o = {hits: 0.5}; for (var i = 0; i <= n; i++) flags.push(1);"
+       " for (var p = 2; p <= n; p++) { if (flags[p] == 1) { count++; for (var q = p + p; q <= n; q += p) { flags[q] = 0;"
+       " o.hits += 1; } } if (count > 1000) break; } return count * 100000 + o.hits; } console.log(main(2000));",
+       "30304151.5\n", "", true, false},
+      {"an error in an inner loop that the tree runs leaves the outer loop's variables as the tree would",
+       "var a = [1.5, 2.5, 3.5], s = 0.5, k = 0.5;\ntry { for (var i = 0; i < 5; i++) { s = s + i; for (var j = 0; j < 3; j++) {"
+       " a[j] = a[j] + i; if (i == 3) k = k + a.x; } s = s * 2; } } catch (e) { console.log(s, i, j, k, a, e.message); }",
+       "15.0300.5[7.5,5.5,6.5]\"EVAL ERROR 2035 (t.js:2:116) : ステートメント不正(key/method)\"\n", "", true, false},
       {"Math.pow of a negative base and a fraction is NaN, which the tree computes",
        "var t = 0; for (var i = 0; i < 3; i++) t = t + Math.pow(i - 1, 0.5); console.log(t);", "", "", false, false},
   };
