@@ -371,7 +371,9 @@ bool call(Builder& b, NodeRec* r, bool discard, MemberWant want) {
   b.f->callees[b.f->ncallees++] = Callee{nm, fv, target, want != M_VALUE, false, fresh};
   b.stores++;
   here(b);   // the arguments stay on the stack
-  return emit(b, I_CALL, (discard ? 0 : 1) - np, static_cast<uint8_t>(np), discard ? 1 : 0, target, sourced);
+  if (!emit(b, I_CALL, (discard ? 0 : 1) - np, static_cast<uint8_t>(np), discard ? 1 : 0, target, sourced)) return false;
+  b.code[b.f->n - 1].rcell = want == M_VALUE;   // the result may go into a variable as it is
+  return true;
 }
 
 // && and ||: true or false, each operand tested in turn.

@@ -56,7 +56,8 @@ enum Op : uint8_t {
   I_BIT_TO,    // cell aux= b for &= |= ^=
   I_STEP,      // cell ++ / -- (imm = +1 or -1)
   I_CALL,      // call form imm with aux arguments popped; push the result (cell: 1 = discarded);
-               // k: the arguments that are values read from places (handed over themselves)
+               // k: the arguments that are values read from places (handed over themselves);
+               // rcell 1: the result may be stored as it is (I_STORE_VALUE)
   I_SNAP,      // a loop statement that may write more than once begins: keep the cells
   I_RETURN,    // pop: the result
   I_RETURN_UNDEFINED,

@@ -210,6 +210,105 @@ void write_variable(DW* slot, Cell c) {
   dw_release(old);
 }
 
+// A literal's new object on the stack (*made: it); false, with nothing made, when a variable it
+// shares holds neither a number nor an object. The members' values come in the literal's order
+// (a computed number becomes a new value), then the object takes a reference on each: as the
+// tree builds it.
+__attribute__((noinline)) bool build_object(const Form* f, const Ins* in, const Cell* cells, const DW* argsrc,
+                                            Cell** spp, DW* made) {
+  DW lit = static_cast<DW>(in->imm);
+  const auto* lo = reinterpret_cast<const ObjRec*>(dw_rec(lit));
+  const DW* names = static_cast<const DW*>(area_ptr(lo->pairs));
+  const uint16_t* plan = f->plan + in->rcell;
+  unsigned n = in->aux, pushed = 0;
+  for (unsigned i = 0; i < n; i++) {
+    pushed += (plan[i] >> 8) == P_NUMBER;
+    if ((plan[i] >> 8) == P_CELL && !cell_is_number(cells[plan[i] & 0xFF]) && !cell_is_object(cells[plan[i] & 0xFF]))
+      return false;
+  }
+  Cell* from = *spp - pushed;
+  DW pairs[32];
+  for (unsigned i = 0; i < n; i++) {
+    pairs[2 * i] = names[2 * i];
+    DW v;
+    switch (plan[i] >> 8) {
+      case P_CONSTANT: v = names[2 * i + 1]; break;
+      case P_NUMBER: {
+        Cell x = *from++;
+        v = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
+        break;
+      }
+      default: {
+        unsigned c = plan[i] & 0xFF;
+        Cell x = cells[c];
+        if (cell_is_object(x)) v = cell_object(x);
+        else if (argsrc && static_cast<int>(c) < f->nparams && !f->written[c] && argsrc[c]) v = argsrc[c];
+        else v = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
+        break;
+      }
+    }
+    pairs[2 * i + 1] = v;
+  }
+  Cell* sp = *spp - pushed;
+  *made = make_object(pairs, n);
+  *sp++ = object_cell(*made);
+  *spp = sp;
+  return true;
+}
+
+// An inner loop statement run by the tree: the variables get what the code wrote, the tree runs
+// the statement (and may move the variable tables: their slots are found again by index), then
+// the cells are read again. False when the tree left the frame changed or a return pending.
+__attribute__((noinline)) bool run_subloop(const Form* f, const Ins* in, Cell* cells, DW** slots, uint64_t* dirty) {
+  for (int c = 0; c < f->ncells; c++)
+    if (*dirty >> c & 1) write_variable(slots[c], cells[c]);
+  *dirty = 0;
+  int32_t at[MAX_CELLS];
+  for (int c = 0; c < f->ncells; c++) at[c] = slot_at(slots[c]);
+  int base = frame_base, top = local_top;
+  eval_discard(static_cast<DW>(in->imm));
+  if (frame_base != base || local_top != top || returning) return false;
+  for (int c = 0; c < f->ncells; c++) {
+    slots[c] = at[c] > 0 ? &local_stack[at[c]].value : &global_table[-1 - at[c]].value;
+    cells[c] = cell_of_global(*slots[c]);
+  }
+  return true;
+}
+
+// a.push(v) for the array in the instruction's cell; false when the cell holds no array.
+__attribute__((noinline)) bool push_value(const Ins* in, Cell* cells, DW** slots, uint64_t* dirty, Cell** spp) {
+  Cell a = cells[in->cell];
+  if (!cell_is_array(a)) return false;
+  DW v;
+  if (in->aux == 1) {
+    v = static_cast<DW>(in->k);
+  } else if (in->aux == 2) {
+    // The variable's value itself: a number the code changed is written into it first.
+    unsigned c = in->rcell;
+    if (*dirty >> c & 1) {
+      write_variable(slots[c], cells[c]);
+      *dirty &= ~(uint64_t(1) << c);
+    }
+    v = *slots[c];
+  } else {
+    Cell x = *--*spp;
+    v = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
+  }
+  dw_ref(v);
+  DW res = array_method(cell_array(a), static_cast<uint32_t>(in->imm), &v, 1);
+  if (res == v) dw_unref(v);
+  else dw_release(v);
+  value_discard(res);
+  return true;
+}
+
+// A call whose arguments include values read from places: those are handed over themselves.
+__attribute__((noinline)) RunEnd call_sourced(const Ins* in, const Cell* args, const DW* at, Cell* r, const Ins** node) {
+  DW argsrcs[32];
+  for (unsigned i = 0; i < in->aux; i++) argsrcs[i] = in->k >> i & 1 ? at[i] : 0;
+  return run_function(&forms[in->imm], args, argsrcs, r, node);
+}
+
 constexpr ptrdiff_t STACK_MARGIN = 16 * 1024;
 
 // The interpreter of both kinds of form. A function returns RUN_VALUE/RUN_UNDEFINED or
@@ -392,18 +491,12 @@ L_CALL: {
   sp -= in->aux;
   Cell r;
   const Ins* calleeNode = nullptr;
-  DW argsrcs[32];
-  const DW* given = nullptr;
-  if (in->k) {
-    const DW* at = srcs + (sp - stack);
-    for (unsigned i = 0; i < in->aux; i++) argsrcs[i] = in->k >> i & 1 ? at[i] : 0;
-    given = argsrcs;
-  }
-  RunEnd e = run_function(&forms[in->imm], sp, given, &r, &calleeNode);
+  RunEnd e = in->k ? call_sourced(in, sp, srcs + (sp - stack), &r, &calleeNode)
+                   : run_function(&forms[in->imm], sp, nullptr, &r, &calleeNode);
   if (e == RUN_ABANDON || (e == RUN_UNDEFINED && !in->cell)) goto hand_back;
   if (calleeNode) node = calleeNode;
   if (!in->cell) *sp++ = r;
-  source = cell_is_object(r) ? cell_object(r) : 0;   // a number result is new
+  if (in->rcell) source = cell_is_object(r) ? cell_object(r) : 0;   // a number result is new
   NEXT;
 }
 L_SNAP:
@@ -583,101 +676,26 @@ L_LOAD_VALUE: {
   *sp++ = c;
   NEXT;
 }
-L_OBJECT: {
-  // The members' values in the literal's order (a computed number becomes a new value), then the
-  // object, which takes a reference on each: as the tree builds it.
-  DW lit = static_cast<DW>(in->imm);
-  const auto* lo = reinterpret_cast<const ObjRec*>(dw_rec(lit));
-  const DW* names = static_cast<const DW*>(area_ptr(lo->pairs));
-  const uint16_t* plan = f->plan + in->rcell;
-  unsigned n = in->aux, pushed = 0;
-  for (unsigned i = 0; i < n; i++) {
-    pushed += (plan[i] >> 8) == P_NUMBER;
-    // Before anything is made: a variable that holds neither a number nor an object.
-    if ((plan[i] >> 8) == P_CELL && !cell_is_number(cells[plan[i] & 0xFF]) && !cell_is_object(cells[plan[i] & 0xFF]))
-      goto hand_back;
-  }
-  Cell* from = sp - pushed;
-  DW pairs[32];
-  for (unsigned i = 0; i < n; i++) {
-    pairs[2 * i] = names[2 * i];
-    DW v;
-    switch (plan[i] >> 8) {
-      case P_CONSTANT: v = names[2 * i + 1]; break;
-      case P_NUMBER: {
-        Cell x = *from++;
-        v = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
-        break;
-      }
-      default: {
-        unsigned c = plan[i] & 0xFF;
-        Cell x = cells[c];
-        if (cell_is_object(x)) v = cell_object(x);
-        else if (argsrc && static_cast<int>(c) < f->nparams && !f->written[c] && argsrc[c]) v = argsrc[c];
-        else v = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
-        break;
-      }
-    }
-    pairs[2 * i + 1] = v;
-  }
-  sp -= pushed;
-  source = make_object(pairs, n);
-  *sp++ = object_cell(source);
+L_OBJECT:
+  if (!build_object(f, in, cells, argsrc, &sp, &source)) goto hand_back;
   NEXT;
-}
 L_CASE: {
   Cell x = cells[in->cell], k = in->k;
   if (cell_is_int(x) == cell_is_int(k) && (cell_is_int(x) ? x == k : cell_float(x) == cell_float(k))) JUMP_TO(in->imm);
   NEXT;
 }
-L_SUBLOOP: {
+L_SUBLOOP:
   if (!LOOP) goto hand_back;
-  // The variables get what the code wrote; the tree runs the loop statement (and may move the
-  // variable tables: their slots are found again by index), then the cells are read again.
-  for (int c = 0; c < f->ncells; c++)
-    if (*dirty >> c & 1) write_variable(slots[c], cells[c]);
-  *dirty = 0;
-  int32_t at[MAX_CELLS];
-  for (int c = 0; c < f->ncells; c++) at[c] = slot_at(slots[c]);
-  int base = frame_base, top = local_top;
-  eval_discard(static_cast<DW>(in->imm));
   node = &TREE_POSITION;
-  if (frame_base != base || local_top != top || returning) {
+  if (!run_subloop(f, in, cells, slots, dirty)) {
     // Not where the loop can go on: the tree takes over at the next statement.
     *stop = next_stop(f, static_cast<int>(in - code));
     return RUN_ABANDON;
   }
-  for (int c = 0; c < f->ncells; c++) {
-    slots[c] = at[c] > 0 ? &local_stack[at[c]].value : &global_table[-1 - at[c]].value;
-    cells[c] = cell_of_global(*slots[c]);
-  }
   NEXT;
-}
-L_PUSH: {
-  Cell a = cells[in->cell];
-  if (!LOOP || !cell_is_array(a)) goto hand_back;
-  DW v;
-  if (in->aux == 1) {
-    v = static_cast<DW>(in->k);
-  } else if (in->aux == 2) {
-    // The variable's value itself: a number the code changed is written into it first.
-    unsigned c = in->rcell;
-    if (*dirty >> c & 1) {
-      write_variable(slots[c], cells[c]);
-      *dirty &= ~(uint64_t(1) << c);
-    }
-    v = *slots[c];
-  } else {
-    Cell x = *--sp;
-    v = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
-  }
-  dw_ref(v);
-  DW res = array_method(cell_array(a), static_cast<uint32_t>(in->imm), &v, 1);
-  if (res == v) dw_unref(v);
-  else dw_release(v);
-  value_discard(res);
+L_PUSH:
+  if (!LOOP || !push_value(in, cells, slots, dirty, &sp)) goto hand_back;
   NEXT;
-}
 L_MATH: {
   int n = in->imm;
   sp -= n;
