@@ -60,7 +60,7 @@ void enter(Builder& b, const NodeRec* r) {
 }
 
 inline bool is_name(DW t) { return dw_type(t) == T_CONST && t >= 5; }
-inline NodeRec* node_of(DW t) { return dw_type(t) == T_NODE ? reinterpret_cast<NodeRec*>(dw_rec(t)) : nullptr; }
+inline NodeRec* node_of(DW t) { return dw_type(t) == T_NODE ? node_rec(t) : nullptr; }
 
 bool emit(Builder& b, uint8_t op, int delta, uint8_t aux = 0, int cell = 0, int32_t imm = 0, Cell k = 0) {
   if (b.f->n == MAX_CODE) return false;
@@ -226,7 +226,7 @@ bool plain_literal(DW lit, int depth) {
   const DW* pairs;
   uint32_t n;
   if (dw_type(lit) == T_OBJECT) {
-    auto* o = reinterpret_cast<const ObjRec*>(dw_rec(lit));
+    auto* o = obj_rec(lit);
     n = o->count;
     pairs = n ? static_cast<const DW*>(area_ptr(o->pairs)) : nullptr;
     for (uint32_t i = 0; i < n; i++)
@@ -248,7 +248,7 @@ bool plain_member(DW e, int depth) {
 // plain literals, which the tree shares), numbers computed and, in functions, variables.
 bool object_literal(Builder& b, DW lit) {
   if (dw_type(lit) != T_OBJECT || plain_literal(lit, 0)) return false;
-  const auto* o = reinterpret_cast<const ObjRec*>(dw_rec(lit));
+  const auto* o = obj_rec(lit);
   uint32_t n = o->count;
   if (n == 0 || n > 16 || b.f->nplan + static_cast<int>(n) > MAX_PLAN) return false;
   const DW* pairs = static_cast<const DW*>(area_ptr(o->pairs));

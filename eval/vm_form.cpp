@@ -102,7 +102,7 @@ inline Cell cell_of_global(DW v) {
 // The value slot of member imm of an object, found first where it was found last; null when the
 // object has no such member.
 inline DW* member_slot(DW obj, const Ins* in) {
-  const auto* o = reinterpret_cast<const ObjRec*>(dw_rec(obj));
+  const auto* o = obj_rec(obj);
   uint32_t n = o->count, name = static_cast<uint32_t>(in->imm);
   if (!n) return nullptr;
   DW* pairs = static_cast<DW*>(area_ptr(o->pairs));
@@ -131,9 +131,9 @@ inline void store_number(DW* slot, Cell x) {
   DW old = *slot;
   unsigned t = dw_type(old);
   if (t == T_INT && cell_is_int(x) && (*dw_rec(old) >> 4) == 1) {
-    reinterpret_cast<IntRec*>(dw_rec(old))->value = cell_int(x);
+    int_rec(old)->value = cell_int(x);
   } else if (t == T_FLOAT && !cell_is_int(x) && (*dw_rec(old) >> 4) == 1) {
-    reinterpret_cast<FloatRec*>(dw_rec(old))->value = cell_float(x);
+    float_rec(old)->value = cell_float(x);
   } else {
     DW v = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
     dw_ref(v);
@@ -174,15 +174,17 @@ inline bool math(unsigned index, const Cell* a, Cell* out) {
   }
 }
 
-// Writes a number into a variable's slot: in place when the slot alone holds a number of that
-// type, else as a record of the variable's own (so that the next write is in place).
+// The index in table of the slot whose value s points at.
+inline int32_t slot_index(const DW* s, const VarSlot* table) {
+  return static_cast<int32_t>(reinterpret_cast<const VarSlot*>(reinterpret_cast<const char*>(s) - offsetof(VarSlot, value)) - table);
+}
+
 // A variable's slot as an index: > 0 a local's, < 0 -1 - a global's.
 inline int32_t slot_at(const DW* s) {
   int low = frame_base < 1 ? 1 : frame_base;
-  const char* p = reinterpret_cast<const char*>(s) - offsetof(VarSlot, value);
   if (local_top >= low && s >= &local_stack[low].value && s <= &local_stack[local_top].value)
-    return static_cast<int32_t>(reinterpret_cast<const VarSlot*>(p) - local_stack);
-  return -1 - static_cast<int32_t>(reinterpret_cast<const VarSlot*>(p) - global_table);
+    return slot_index(s, local_stack);
+  return -1 - slot_index(s, global_table);
 }
 
 // The position the tree left: nothing the code runs after it overrides it.
@@ -203,7 +205,7 @@ void write_variable(DW* slot, Cell c) {
   }
   DW old = *slot;
   if (dw_type(old) == T_FLOAT && (*dw_rec(old) >> 4) == 1) {
-    reinterpret_cast<FloatRec*>(dw_rec(old))->value = cell_float(c);
+    float_rec(old)->value = cell_float(c);
     return;
   }
   *slot = make_float(cell_float(c), 1);
@@ -217,7 +219,7 @@ void write_variable(DW* slot, Cell c) {
 __attribute__((noinline)) bool build_object(const Form* f, const Ins* in, const Cell* cells, const DW* argsrc,
                                             Cell** spp, DW* made) {
   DW lit = static_cast<DW>(in->imm);
-  const auto* lo = reinterpret_cast<const ObjRec*>(dw_rec(lit));
+  const auto* lo = obj_rec(lit);
   const DW* names = static_cast<const DW*>(area_ptr(lo->pairs));
   const uint16_t* plan = f->plan + in->rcell;
   unsigned n = in->aux, pushed = 0;
@@ -515,7 +517,7 @@ L_INDEX: {
   Cell a = in->aux ? cell_of_global(global_table[in->imm].value) : cells[in->cell];
   RIGHT();
   if (!cell_is_array(a) || !cell_is_int(y) || cell_int(y) < 0) goto hand_back;
-  const auto* ar = reinterpret_cast<const ArrRec*>(dw_rec(cell_array(a)));
+  const auto* ar = arr_rec(cell_array(a));
   uint32_t u = static_cast<uint32_t>(cell_int(y));
   if (u >= ar->count) goto hand_back;
   DW e = static_cast<const DW*>(area_ptr(ar->elems))[u];
@@ -528,7 +530,7 @@ L_INDEX: {
 L_LENGTH: {
   Cell a = in->aux ? cell_of_global(global_table[in->imm].value) : cells[in->cell];
   if (!cell_is_array(a)) goto hand_back;
-  *sp++ = int_cell(static_cast<int32_t>(reinterpret_cast<const ArrRec*>(dw_rec(cell_array(a)))->count));
+  *sp++ = int_cell(static_cast<int32_t>(arr_rec(cell_array(a))->count));
   NEXT;
 }
 L_INDEX_STORE: {
@@ -536,7 +538,7 @@ L_INDEX_STORE: {
   RIGHT();
   if (!cell_is_array(a) || !cell_is_int(y) || cell_int(y) < 0) goto hand_back;
   DW h = cell_array(a);
-  auto* ar = reinterpret_cast<ArrRec*>(dw_rec(h));
+  auto* ar = arr_rec(h);
   uint32_t u = static_cast<uint32_t>(cell_int(y));
   if (u >= ar->count) goto hand_back;   // the tree grows the array or makes it keyed
   DW* slot = static_cast<DW*>(area_ptr(ar->elems)) + u;
@@ -550,9 +552,9 @@ L_INDEX_STORE: {
     Cell x = *--sp;
     unsigned t = dw_type(old);
     if (t == T_INT && cell_is_int(x) && (*dw_rec(old) >> 4) == 1) {
-      reinterpret_cast<IntRec*>(dw_rec(old))->value = cell_int(x);
+      int_rec(old)->value = cell_int(x);
     } else if (t == T_FLOAT && !cell_is_int(x) && (*dw_rec(old) >> 4) == 1) {
-      reinterpret_cast<FloatRec*>(dw_rec(old))->value = cell_float(x);
+      float_rec(old)->value = cell_float(x);
     } else {
       DW v = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
       dw_ref(v);
@@ -594,7 +596,7 @@ L_INDEX_VALUE: {
   Cell a = in->aux ? cell_of_global(global_table[in->imm].value) : cells[in->cell];
   RIGHT();
   if (!cell_is_array(a) || !cell_is_int(y) || cell_int(y) < 0) goto hand_back;
-  const auto* ar = reinterpret_cast<const ArrRec*>(dw_rec(cell_array(a)));
+  const auto* ar = arr_rec(cell_array(a));
   uint32_t u = static_cast<uint32_t>(cell_int(y));
   if (u >= ar->count) goto hand_back;
   DW e = static_cast<const DW*>(area_ptr(ar->elems))[u];
@@ -813,10 +815,6 @@ bool same_resolution(const Form* f) {
     if (s < 0 && global_table[-1 - s].name != f->rsGlobalName[c]) return false;
   }
   return true;
-}
-
-inline int32_t slot_index(const DW* s, const VarSlot* table) {
-  return static_cast<int32_t>(reinterpret_cast<const VarSlot*>(reinterpret_cast<const char*>(s) - offsetof(VarSlot, value)) - table);
 }
 
 void keep_resolution(Form* f, DW* const* slots) {

@@ -29,7 +29,7 @@ void puts_(const char* s) { put(s, std::strlen(s)); }
 // A unit as pattern text: syntax characters and controls escaped so that the text compiles
 // back to the same item.
 void put_unit(unsigned u, bool inClass) {
-  char b[8];
+  char b[16];   // room for any unsigned in the \x form: the compiler cannot bound u here
   const char* special = inClass ? "\\]-[^" : "\\^$.*+?()[]{}|/";
   if (u == 0) { puts_("\\0"); return; }
   if (u == '\n') { puts_("\\n"); return; }
