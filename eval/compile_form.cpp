@@ -85,6 +85,19 @@ int here(Builder& b) {
   return b.fence = b.f->n;
 }
 
+// Gives the instruction just emitted the operand folded into it (and, when folded, the position
+// of the instruction it replaced).
+bool set_right(Builder& b, uint8_t right, uint16_t rcell, uint8_t mod, uint32_t pos) {
+  Ins& in = b.code[b.f->n - 1];
+  in.right = right;
+  in.rcell = rcell;
+  if (right != R_STACK) {
+    in.mod = mod;
+    in.pos = pos;
+  }
+  return true;
+}
+
 // Emits an operation whose right operand (b) was pushed last: a variable or a literal pushed by
 // the instruction just before is folded into the operation.
 bool emit_right(Builder& b, uint8_t op, int delta, uint8_t aux = 0, int cell = 0, int32_t imm = 0) {
@@ -106,15 +119,7 @@ bool emit_right(Builder& b, uint8_t op, int delta, uint8_t aux = 0, int cell = 0
       delta++;
     }
   }
-  if (!emit(b, op, delta, aux, cell, imm, k)) return false;
-  Ins& in = b.code[b.f->n - 1];
-  in.right = right;
-  in.rcell = rcell;
-  if (right != R_STACK) {
-    in.mod = mod;
-    in.pos = pos;
-  }
-  return true;
+  return emit(b, op, delta, aux, cell, imm, k) && set_right(b, right, rcell, mod, pos);
 }
 
 // The cell of a name: a function's parameters and var locals are its cells; a loop adds a cell
@@ -178,15 +183,7 @@ bool emit_obj(Builder& b, uint8_t op, int delta, uint8_t aux, int32_t imm, Cell 
     b.depth--;
     delta++;
   }
-  if (!emit(b, op, delta, aux, 0, imm, k)) return false;
-  Ins& in = b.code[b.f->n - 1];
-  in.right = right;
-  in.rcell = rcell;
-  if (right != R_STACK) {
-    in.mod = mod;
-    in.pos = pos;
-  }
-  return true;
+  return emit(b, op, delta, aux, 0, imm, k) && set_right(b, right, rcell, mod, pos);
 }
 
 bool object_expr(Builder& b, DW t);

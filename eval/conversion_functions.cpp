@@ -14,16 +14,9 @@ DW number_of_tree(DW tree) {
     case T_STRING: {
       const char* text = str_text(x);
       const char* p = text;
-      int sign = 1;
-      if (*p == '-') {
-        sign = -1;
-        p++;
-      } else if (*p == '+') {
-        p++;
-      }
       double d;
       int64_t iv;
-      int kind = parse_number(&p, &d, &iv, sign);
+      int kind = parse_signed_number(&p, &d, &iv);
       if (p != text + str_rec(x)->len) raise_eval_error(2335, "Numberの引数不正");
       if (kind == 0 && iv >= INT32_MIN && iv <= INT32_MAX) res = int_value(static_cast<int32_t>(iv));
       else res = make_float(kind == 0 ? static_cast<double>(iv) : d, 0);

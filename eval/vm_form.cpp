@@ -542,25 +542,14 @@ L_INDEX_STORE: {
   uint32_t u = static_cast<uint32_t>(cell_int(y));
   if (u >= ar->count) goto hand_back;   // the tree grows the array or makes it keyed
   DW* slot = static_cast<DW*>(area_ptr(ar->elems)) + u;
-  DW old = *slot;
   if (in->aux) {
+    DW old = *slot;
     DW v = static_cast<DW>(in->imm);
     dw_ref(v);
     *slot = v;
     dw_release(old);
   } else {
-    Cell x = *--sp;
-    unsigned t = dw_type(old);
-    if (t == T_INT && cell_is_int(x) && (*dw_rec(old) >> 4) == 1) {
-      int_rec(old)->value = cell_int(x);
-    } else if (t == T_FLOAT && !cell_is_int(x) && (*dw_rec(old) >> 4) == 1) {
-      float_rec(old)->value = cell_float(x);
-    } else {
-      DW v = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
-      dw_ref(v);
-      *slot = v;
-      dw_release(old);
-    }
+    store_number(slot, *--sp);
   }
   NEXT;
 }

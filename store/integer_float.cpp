@@ -14,24 +14,17 @@ static inline int32_t low32(int64_t v) { return static_cast<int32_t>(static_cast
 // A string's leading sign, then the number; 0 for an integer result, 1 for a float.
 static int parse_string_number(DW h, double* d, int64_t* i) {
   const char* p = str_text(h);
-  int sign = 1;
-  if (*p == '-') {
-    sign = -1;
-    p++;
-  } else if (*p == '+') {
-    p++;
-  }
-  return parse_number(&p, d, i, sign);
+  return parse_signed_number(&p, d, i);
 }
 
 DW to_float(DW h) {
   double v;
   switch (dw_type(h)) {
     case T_INT:
-      v = reinterpret_cast<IntRec*>(dw_rec(h))->value;
+      v = int_rec(h)->value;
       break;
     case T_FLOAT:
-      v = reinterpret_cast<FloatRec*>(dw_rec(h))->value;
+      v = float_rec(h)->value;
       break;
     case T_STRING: {
       int64_t i;
@@ -48,10 +41,10 @@ DW to_integer(DW h) {
   int64_t v;
   switch (dw_type(h)) {
     case T_INT:
-      v = reinterpret_cast<IntRec*>(dw_rec(h))->value;
+      v = int_rec(h)->value;
       break;
     case T_FLOAT:
-      v = trunc_to_int64(reinterpret_cast<FloatRec*>(dw_rec(h))->value);
+      v = trunc_to_int64(float_rec(h)->value);
       break;
     case T_STRING: {
       double d;

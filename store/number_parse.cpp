@@ -117,3 +117,14 @@ int parse_number(const char** pp, double* dval, int64_t* ival, int sign) {
   if (!is_float && fits_int64(acc, overflow, sign)) return signed_integer(acc, sign, ival);
   return signed_float(decimal_value(start, p), sign, dval);
 }
+
+int parse_signed_number(const char** pp, double* dval, int64_t* ival) {
+  int sign = 1;
+  if (**pp == '-') {
+    sign = -1;
+    (*pp)++;
+  } else if (**pp == '+') {
+    (*pp)++;
+  }
+  return parse_number(pp, dval, ival, sign);
+}

@@ -152,6 +152,8 @@ DW to_integer(DW h);
 // 0: integer written to *ival; 1: float written to *dval. *p is left after the number.
 // The text must be zero-terminated. An integer too large for 64 signed bits comes back as a float.
 int parse_number(const char** p, double* dval, int64_t* ival, int sign);
+// parse_number after an optional leading '-' or '+'.
+int parse_signed_number(const char** p, double* dval, int64_t* ival);
 // A double truncated toward zero to 64 bits; NaN and values out of range give INT64_MIN (as the
 // processor's conversion does). Take the low 32 bits for an Integer.
 int64_t trunc_to_int64(double d);
