@@ -38,15 +38,7 @@ static DW member_names(DW obj) {
 
 static DW o_keys(DW obj, DW*, int) { return member_names(obj); }
 
-static DW o_to_string(DW obj, DW*, int) {
-  char buf[3072];
-  size_t len;
-  bool owned;
-  char* t = value_to_text(obj, &len, buf, sizeof buf, &owned);
-  DW s = make_string(t, len, 0);
-  if (owned) std::free(t);
-  return s;
-}
+static DW o_to_string(DW obj, DW*, int) { return value_text_string(obj); }
 
 static DW o_clear(DW obj, DW*, int) {
   ObjRec* o = obj_rec(obj);

@@ -268,12 +268,7 @@ static DW to_string_method(DW recv, uint32_t name) {
     dw_discard(recv);
     raise_eval_error(2145, "メソッド名不正");
   }
-  char buf[3072];
-  size_t len;
-  bool owned;
-  char* t = value_to_text(recv, &len, buf, sizeof buf, &owned);
-  DW s = make_string(t, len, 0);
-  if (owned) std::free(t);
+  DW s = value_text_string(recv);
   dw_discard(recv);
   return s;
 }

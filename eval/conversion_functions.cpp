@@ -30,12 +30,7 @@ DW number_of_tree(DW tree) {
 
 DW string_of_tree(DW tree) {
   DW x = eval_node(tree);
-  char buf[3072];
-  size_t len;
-  bool owned;
-  char* t = value_to_text(x, &len, buf, sizeof buf, &owned);
-  DW s = make_string(t, len, 0);
-  if (owned) std::free(t);
+  DW s = value_text_string(x);
   dw_discard(x);
   return s;
 }

@@ -231,6 +231,8 @@ void textbuf_free(TextBuf* b);
 // Text of a value at top level. Returns the text (in buf, or a heap block when *owned is set,
 // which the caller frees with std::free); 2522 for a function or another value without text.
 char* value_to_text(DW v, size_t* len, char* buf, size_t size, bool* owned);
+// The same text as a new string value (unreferenced); v is left as it is.
+DW value_text_string(DW v);
 // Appends the text of a nested value (strings quoted when quote is set); 2520 when unsupported.
 void append_value_text(DW v, bool quote, TextBuf* b);
 // Text of a constant ("undefined", "true", "false", "null", "NaN").

@@ -202,3 +202,13 @@ char* value_to_text(DW v, size_t* len, char* buf, size_t size, bool* owned) {
   *owned = b.heap;
   return b.data;
 }
+
+DW value_text_string(DW v) {
+  char buf[3072];
+  size_t len;
+  bool owned;
+  char* t = value_to_text(v, &len, buf, sizeof buf, &owned);
+  DW s = make_string(t, len, 0);
+  if (owned) std::free(t);
+  return s;
+}

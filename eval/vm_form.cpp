@@ -125,6 +125,16 @@ inline Cell number_of_value(DW e) {
   return cell_is_float(v) ? v : CELL_NONE;
 }
 
+// The element a[y]: false when a is no array or y no index inside it (the tree decides those).
+inline bool element_at(Cell a, Cell y, DW* e) {
+  if (!cell_is_array(a) || !cell_is_int(y) || cell_int(y) < 0) return false;
+  const auto* ar = arr_rec(cell_array(a));
+  uint32_t u = static_cast<uint32_t>(cell_int(y));
+  if (u >= ar->count) return false;
+  *e = static_cast<const DW*>(area_ptr(ar->elems))[u];
+  return true;
+}
+
 // Writes a number into a member or element: in place when that place alone holds a number of
 // the same type, else as a new value.
 inline void store_number(DW* slot, Cell x) {
@@ -516,11 +526,8 @@ L_GLOBAL: {
 L_INDEX: {
   Cell a = in->aux ? cell_of_global(global_table[in->imm].value) : cells[in->cell];
   RIGHT();
-  if (!cell_is_array(a) || !cell_is_int(y) || cell_int(y) < 0) goto hand_back;
-  const auto* ar = arr_rec(cell_array(a));
-  uint32_t u = static_cast<uint32_t>(cell_int(y));
-  if (u >= ar->count) goto hand_back;
-  DW e = static_cast<const DW*>(area_ptr(ar->elems))[u];
+  DW e;
+  if (!element_at(a, y, &e)) goto hand_back;
   Cell v;
   if (dw_type(e) == T_INT) v = int_cell(int_of(e));
   else if (dw_type(e) != T_FLOAT || !cell_is_float(v = float_cell(float_of(e)))) goto hand_back;
@@ -584,11 +591,8 @@ L_MEMBER: {
 L_INDEX_VALUE: {
   Cell a = in->aux ? cell_of_global(global_table[in->imm].value) : cells[in->cell];
   RIGHT();
-  if (!cell_is_array(a) || !cell_is_int(y) || cell_int(y) < 0) goto hand_back;
-  const auto* ar = arr_rec(cell_array(a));
-  uint32_t u = static_cast<uint32_t>(cell_int(y));
-  if (u >= ar->count) goto hand_back;
-  DW e = static_cast<const DW*>(area_ptr(ar->elems))[u];
+  DW e;
+  if (!element_at(a, y, &e)) goto hand_back;
   Cell v = number_of_value(e);
   if (v == CELL_NONE) {
     if (dw_type(e) != T_OBJECT) goto hand_back;
