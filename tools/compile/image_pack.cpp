@@ -167,10 +167,18 @@ std::vector<uint8_t> pack_stream(const std::vector<uint8_t>& s) {
     }
   }
 
-  std::vector<uint8_t> out = {Z, E2, E3, E4, static_cast<uint8_t>(m), static_cast<uint8_t>(K.size())};
-  out.insert(out.end(), K.begin(), K.end());
-  out.insert(out.end(), V.begin(), V.end());
-  out.insert(out.end(), F.begin(), F.end());
+  // The header and the code tables are written into place: growing a six-byte vector by
+  // insert makes g++ 12 at -O3 report its own library code out of bounds.
+  std::vector<uint8_t> out(6 + K.size() + V.size() + F.size());
+  out[0] = Z;
+  out[1] = E2;
+  out[2] = E3;
+  out[3] = E4;
+  out[4] = static_cast<uint8_t>(m);
+  out[5] = static_cast<uint8_t>(K.size());
+  auto at = std::copy(K.begin(), K.end(), out.begin() + 6);
+  at = std::copy(V.begin(), V.end(), at);
+  std::copy(F.begin(), F.end(), at);
   for (size_t i = 0; i < n;) {
     uint8_t b = s[i];
     switch (choice[i]) {
