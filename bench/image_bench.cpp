@@ -27,42 +27,11 @@
 #include "frontend/tree.h"
 #include "store/store.h"
 #include "tools/compile/image_writer.h"
+#include "bench/sample_module.h"
 
 extern char** environ;
 
 namespace {
-
-int append_function(std::string& s, int n) {
-  char buf[4096];
-  int len = std::snprintf(buf, sizeof buf,
-                "/* Handler %d: reads the rows of the request and sums them.\n"
-                "   Returns the configuration object, or null when nothing was summed. */\n"
-                "function handler_%d(req, opts = {}) {\n"
-                "  var total = 0, name = \"item_%d\", list = [1, 2, 3, %d];\n"
-                "  let rows = select(conn, \"SELECT id, name FROM items WHERE id = \" + %d);\n"
-                "  for (var i = 0; i < list.length; i++) {\n"
-                "    if (list[i] %% 2 == 0 && i > 0) { total += list[i] * 2; } else { total -= 1; }\n"
-                "  }\n"
-                "  // configuration of this handler\n"
-                "  var cfg = {key: \"k%d\", value: total, enabled: true, tags: [\"a\", 'b', `c${total}`]};\n"
-                "  switch (opts.mode) {\n"
-                "    case 1: total = total + 1; break;\n"
-                "    case 2: total = Math.max(total, 10); break;\n"
-                "    default: total = 0;\n"
-                "  }\n"
-                "  try {\n"
-                "    cfg.value = parseInt(req.params.count) + helper_%d(total, name.length, rows[0].id);\n"
-                "  } catch (e) {\n"
-                "    console.log(\"error in handler %d: \" + e.message);\n"
-                "  }\n"
-                "  while (total > 100) total = total / 2;\n"
-                "  return total > 0 ? cfg : null;\n"
-                "}\n"
-                "var state_%d = {count: %d, ratio: %d.5, label: 'state %d', pattern: /item_(\\d+)/g};\n\n",
-                n, n, n, n, n, n, n % 50, n, n, n, n, n);
-  s.append(buf, static_cast<size_t>(len));
-  return static_cast<int>(std::count(buf, buf + len, '\n'));
-}
 
 StatementList list;
 char* text_copy;
@@ -156,7 +125,7 @@ int main(int argc, char** argv) {
   std::string engine = argc > 2 ? argv[2] : std::string(argv[0]).substr(0, std::string(argv[0]).rfind('/') + 1) + "../scriptcgi";
   std::string module;
   int lines = 0;
-  for (int n = 0; lines < want; n++) lines += append_function(module, n);
+  for (int n = 0; lines < want; n++) lines += append_sample_function(module, n, true);
   module += "function bench_entry() { return state_0.count; }\n";
   lines++;
 

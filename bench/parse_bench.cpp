@@ -13,38 +13,8 @@
 #include "frontend/tree.h"
 #include "store/store.h"
 #include "store/store_state.h"
+#include "bench/sample_module.h"
 
-// One function of the generated module; n makes names and literals differ.
-static void append_function(std::string& s, int n) {
-  char buf[4096];
-  std::snprintf(buf, sizeof buf,
-                "/* Handler %d: reads the rows of the request and sums them.\n"
-                "   Returns the configuration object, or null when nothing was summed. */\n"
-                "function handler_%d(req, opts = {}) {\n"
-                "  var total = 0, name = \"item_%d\", list = [1, 2, 3, %d];\n"
-                "  let rows = select(conn, \"SELECT id, name FROM items WHERE id = \" + %d);\n"
-                "  for (var i = 0; i < list.length; i++) {\n"
-                "    if (list[i] %% 2 == 0 && i > 0) { total += list[i] * 2; } else { total -= 1; }\n"
-                "  }\n"
-                "  // configuration of this handler\n"
-                "  var cfg = {key: \"k%d\", value: total, enabled: true, tags: [\"a\", 'b', `c${total}`]};\n"
-                "  switch (opts.mode) {\n"
-                "    case 1: total = total + 1; break;\n"
-                "    case 2: total = Math.max(total, 10); break;\n"
-                "    default: total = 0;\n"
-                "  }\n"
-                "  try {\n"
-                "    cfg.value = parseInt(req.params.count) + helper_%d(total, name.length, rows[0].id);\n"
-                "  } catch (e) {\n"
-                "    console.log(\"error in handler %d: \" + e.message);\n"
-                "  }\n"
-                "  while (total > 100) total = total / 2;\n"
-                "  return total > 0 ? cfg : null;\n"
-                "}\n"
-                "var state_%d = {count: %d, ratio: %d.5, label: 'state %d'};\n\n",
-                n, n, n, n, n, n, n % 50, n, n, n, n, n);
-  s += buf;
-}
 
 static StatementList list;
 
@@ -73,7 +43,7 @@ static void fresh_state() {
 int main(int argc, char** argv) {
   size_t target = argc > 1 ? std::strtoul(argv[1], nullptr, 10) << 20 : size_t{2} << 20;
   std::string module;
-  for (int n = 0; module.size() < target; n++) append_function(module, n);
+  for (int n = 0; module.size() < target; n++) append_sample_function(module, n, false);
   double mb = static_cast<double>(module.size()) / (1 << 20);
   const int rounds = 5;
   double best_parse = 1e9, best_strip = 1e9;
