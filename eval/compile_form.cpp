@@ -40,6 +40,7 @@ struct Labels {
 struct Builder {
   Form* f;
   Ins* code;
+  int cap;   // entries code has room for (grown up to MAX_CODE)
   int depth;
   Labels loops[MAX_LOOPS];
   int nloops;
@@ -63,7 +64,15 @@ inline bool is_name(DW t) { return dw_type(t) == T_CONST && t >= 5; }
 inline NodeRec* node_of(DW t) { return dw_type(t) == T_NODE ? node_rec(t) : nullptr; }
 
 bool emit(Builder& b, uint8_t op, int delta, uint8_t aux = 0, int cell = 0, int32_t imm = 0, Cell k = 0) {
-  if (b.f->n == MAX_CODE) return false;
+  if (b.f->n == b.cap) {
+    // Grown in steps: most forms are small, and a buffer past malloc's mmap threshold costs
+    // two system calls and fresh pages on every first call.
+    if (b.cap == MAX_CODE) return false;
+    Ins* grown = static_cast<Ins*>(std::realloc(b.code, sizeof(Ins) * static_cast<size_t>(b.cap) * 2));
+    if (!grown) return false;
+    b.code = grown;
+    b.cap *= 2;
+  }
   b.depth += delta;
   if (b.depth > MAX_STACK - 2) return false;
   if (b.depth > b.f->nstack) b.f->nstack = b.depth;
@@ -1001,7 +1010,8 @@ bool start_build(Builder& b, Form* f) {
   b.pendMod = -1;
   b.subloops = false;
   b.subloopAt = -1;
-  b.code = static_cast<Ins*>(std::malloc(sizeof(Ins) * MAX_CODE));
+  b.cap = 128;
+  b.code = static_cast<Ins*>(std::malloc(sizeof(Ins) * static_cast<size_t>(b.cap)));
   return b.code != nullptr;
 }
 
