@@ -252,7 +252,19 @@ bool read_command_line(int argc, char** argv) {
   return true;
 }
 
-void make_start_time() { clock_local_text(start_time, sizeof start_time); }
+// The clock is read at start, but written as local time only when a journal needs it: reading
+// the time zone costs a file and six system calls that most requests never use.
+static time_t start_clock;
+
+void make_start_time() {
+  start_clock = clock_now();
+  start_time[0] = 0;
+}
+
+const char* start_time_text() {
+  if (start_time[0] == 0 && start_clock != 0) clock_local_text_at(start_clock, start_time, sizeof start_time);
+  return start_time;
+}
 
 // ---- configuration file ----
 
@@ -492,6 +504,7 @@ void config_reset() {
   module_dir[0] = 0;
   std::memcpy(debug_port, "8777", 5);
   start_time[0] = 0;
+  start_clock = 0;
   client_count = 0;
   client_list_present = false;
   module_pool.used = 0;

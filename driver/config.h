@@ -58,6 +58,7 @@ void set_client_address();
 // Returns false when the program ends (usage line or a too long -e name).
 bool read_command_line(int argc, char** argv);
 void make_start_time();
+const char* start_time_text();   // start_time, written from the start clock on first use
 void find_and_read_config();
 void read_config_file(const char* path);
 void apply_config_line(char* line);

@@ -55,7 +55,7 @@ bool journal_write() {
     return false;
   }
   char line[128];
-  int n = std::snprintf(line, sizeof line, "-----  start : %s  -----\n", start_time);
+  int n = std::snprintf(line, sizeof line, "-----  start : %s  -----\n", start_time_text());
   file_write_all(fd, line, static_cast<size_t>(n));
   for (JournalChunk* c = journal_first; c;) {
     JournalChunk* next = c->next;

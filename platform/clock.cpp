@@ -10,9 +10,11 @@ void clock_local(time_t t, struct tm* out) { localtime_r(&t, out); }
 
 void clock_utc(time_t t, struct tm* out) { gmtime_r(&t, out); }
 
-int clock_local_text(char* out, size_t cap) {
+int clock_local_text(char* out, size_t cap) { return clock_local_text_at(clock_now(), out, cap); }
+
+int clock_local_text_at(time_t t, char* out, size_t cap) {
   struct tm tm;
-  clock_local(clock_now(), &tm);
+  clock_local(t, &tm);
   int n = std::snprintf(out, cap, "%d/%02d/%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
                         tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
   if (n < 0) n = 0;

@@ -27,6 +27,7 @@ void clock_local(time_t t, struct tm* out);      // local calendar fields (TZ ap
 void clock_utc(time_t t, struct tm* out);        // UTC calendar fields
 // "%d/%02d/%02d %02d:%02d:%02d" of the local time now; returns its length.
 int clock_local_text(char* out, size_t cap);
+int clock_local_text_at(time_t t, char* out, size_t cap);
 void sleep_ms(int ms);
 
 // dirwalk.cpp: calls fn for every regular file below dir (recursively, "." and ".." skipped), with

@@ -358,7 +358,7 @@ TEST_F(ConfigTest, StartupFindsTheConfigurationBesideTheProgram) {
   EXPECT_STREQ(journal_path, "/plain");
   ASSERT_EQ(var_count, 1);
   EXPECT_STREQ(var_text(0), "'client_ip':'127.0.0.1'");
-  EXPECT_EQ(std::strlen(start_time), 19u);
+  EXPECT_EQ(std::strlen(start_time_text()), 19u);
   // The sqlsvr file is preferred when both exist.
   write_file(dir + "/sqlsvrZOLK.config", "LOGFILE=/sqlsvr\n");
   config_reset();
