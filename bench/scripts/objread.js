@@ -1,7 +1,6 @@
 // 100k objects built into an array, then their members read in loops.
 function main() {
-  var list = [0];   // emptied below: a literal of plain values is one shared value
-  list.pop();
+  var list = [];
   for (var i = 0; i < 100000; i++) list.push({id: i, v: i % 13, w: i * 2});
   var s = 0;
   for (var r = 0; r < 10; r++)

@@ -1,8 +1,6 @@
 // Sieve of primes over an array of booleans, with while loops.
 function main() {
-  // Naming n makes the literal a new array (a literal of plain values is one shared value).
-  var n = 1000000, flags = [n];
-  flags.pop();
+  var n = 1000000, flags = [];
   for (var i = 0; i <= n; i++) flags.push(true);
   var count = 0, p = 2;
   while (p <= n) {
