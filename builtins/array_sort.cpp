@@ -111,6 +111,7 @@ struct Comparator {
   // The compiled form asked for last, good while only compiled runs happen and no tree is
   // freed: a finished run of a function's form writes no variable and rebinds no global, so
   // nothing that decides the form's validity changes (a run on the tree may change anything).
+  // No form (-1) is kept for the whole sort: the tree always gives the exact result.
   int form;
   bool formKnown;
   uint32_t formEpoch;
@@ -151,7 +152,7 @@ static int compare_call(Comparator& c, DW a, DW b) {
       case CE_ABANDONED: break;
     }
   }
-  c.formKnown = false;
+  if (c.form >= 0) c.formKnown = false;
   ScopeMark saved = scope_save();
   int base = local_top + 1;
   local_reserve(static_cast<int>(c.nlocals) + 3);
