@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "builtins/array_common.h"
+#include "eval/compiled.h"
 
 [[noreturn]] static void no_memory() { raise_eval_error(1400, "メモリ領域を取得できません"); }
 
@@ -102,16 +103,56 @@ static void sort_by_text(DW recv, uint32_t count) {
 
 namespace {
 struct Comparator {
+  DW fn;
   DW body;
   uint32_t p0, p1;        // parameter names
   unsigned nlocals;
   const DW* localNames;
+  // The compiled form asked for last, good while only compiled runs happen and no tree is
+  // freed: a finished run of a function's form writes no variable and rebinds no global, so
+  // nothing that decides the form's validity changes (a run on the tree may change anything).
+  // No form (-1) is kept for the whole sort: the tree always gives the exact result.
+  int form;
+  bool formKnown;
+  uint32_t formEpoch;
 };
 }  // namespace
 
+// The sign of a comparator's result; anything but a number counts as equal.
+static int result_sign(DW res) {
+  int r = 0;
+  if (dw_type(res) == T_INT) {
+    int32_t v = int_arg(res);
+    r = v < 0 ? -1 : v > 0;
+  } else if (dw_type(res) == T_FLOAT) {
+    double d = float_arg(res);
+    r = d < 0 ? -1 : d > 0;
+  }
+  value_discard(res);
+  return r;
+}
+
 // Calls the comparator on (a, b) in a frame of its own: its parameters, then its var locals.
-// `this` is not bound.
-static int compare_call(const Comparator& c, DW a, DW b) {
+// `this` is not bound. A comparator with a compiled form runs there; a run the form gives up
+// is made again on the tree from its start.
+static int compare_call(Comparator& c, DW a, DW b) {
+  if (!c.formKnown || c.formEpoch != tree_free_epoch) {
+    c.form = func_compiled(c.fn);
+    c.formKnown = true;
+    c.formEpoch = tree_free_epoch;
+  }
+  if (c.form >= 0) {
+    const DW args[2] = {a, b};
+    double d;
+    DW res;
+    switch (func_compiled_run_number(c.form, args, &d, &res)) {
+      case CE_NUMBER: return d < 0 ? -1 : d > 0;
+      case CE_VALUE: return result_sign(res);
+      case CE_UNDEFINED: raise_eval_error(2540, "ソートでの比較結果不正");
+      case CE_ABANDONED: break;
+    }
+  }
+  if (c.form >= 0) c.formKnown = false;
   ScopeMark saved = scope_save();
   int base = local_top + 1;
   local_reserve(static_cast<int>(c.nlocals) + 3);
@@ -127,21 +168,12 @@ static int compare_call(const Comparator& c, DW a, DW b) {
   locals_pop(base, res);
   scope_restore(saved);
   if (!returned) raise_eval_error(2540, "ソートでの比較結果不正");
-  int r = 0;
-  if (dw_type(res) == T_INT) {
-    int32_t v = int_arg(res);
-    r = v < 0 ? -1 : v > 0;
-  } else if (dw_type(res) == T_FLOAT) {
-    double d = float_arg(res);
-    r = d < 0 ? -1 : d > 0;
-  }
-  value_discard(res);
-  return r;
+  return result_sign(res);
 }
 
 // Merge sort over a private list of the elements: every index stays within the list whatever
 // the comparator answers, and the comparator may change the array meanwhile.
-static void insertion_sort(DW* v, uint32_t n, const Comparator& c) {
+static void insertion_sort(DW* v, uint32_t n, Comparator& c) {
   for (uint32_t i = 1; i < n; i++) {
     DW x = v[i];
     // Binary search for the place of x among v[0 .. i): after the equal ones, so runs stay stable.
@@ -156,7 +188,7 @@ static void insertion_sort(DW* v, uint32_t n, const Comparator& c) {
   }
 }
 
-static void merge_sort(DW* v, DW* tmp, uint32_t n, const Comparator& c) {
+static void merge_sort(DW* v, DW* tmp, uint32_t n, Comparator& c) {
   if (n <= 8) {
     insertion_sort(v, n, c);
     return;
@@ -202,11 +234,15 @@ static void give_back_lists(DW* l, uint32_t count) {
 
 static void sort_by_comparator(DW recv, uint32_t count, DW fn) {
   Comparator c;
+  c.fn = fn;
   c.body = func_body(fn);
   c.p0 = func_param_name(fn, 0) & NAME_MASK;
   c.p1 = func_param_name(fn, 1) & NAME_MASK;
   c.nlocals = func_local_count(fn);
   c.localNames = c.nlocals ? func_names(fn) + 2 : nullptr;
+  c.form = -1;
+  c.formKnown = false;
+  c.formEpoch = 0;
   DW* list = take_lists(count);
   DW* tmp = list + count;
   // The private list holds a reference on every element until they are back in the array.

@@ -263,6 +263,15 @@ DW call_member_function(DW fn, const DW* values, int n, DW object) {
 
 // ---- method calls ----
 
+// Gives back a hold the call took (dw_unref): a count that stays above zero is only decremented.
+static inline void give_back(DW h) {
+  if (dw_type(h) - 1u < 14u) {
+    uint8_t* hd = dw_header(h);
+    unsigned c = *hd >> 4;
+    if (c - 1u < 14u) *hd = static_cast<uint8_t>(*hd - 16);
+  }
+}
+
 static DW to_string_method(DW recv, uint32_t name) {
   if (!(name_length(name) == 8 && std::memcmp(name_text(name), "toString", 8) == 0)) {
     dw_discard(recv);
@@ -314,7 +323,7 @@ static DW method_call(DW member, DW list) {
           DW fn = member_function(recv, name);
           res = fn ? call_member_function(fn, vals, nn, recv) : object_method(recv, name, vals, nn);
         }
-        dw_unref(recv);
+        give_back(recv);
         break;
       }
       default:
@@ -324,7 +333,7 @@ static DW method_call(DW member, DW list) {
     }
   }
   for (uint32_t i = 0; i < n; i++) {
-    if (vals[i] == res) dw_unref(vals[i]);
+    if (vals[i] == res) give_back(vals[i]);
     else dw_release(vals[i]);
   }
   return res;

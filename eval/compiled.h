@@ -25,6 +25,12 @@ int func_compiled_params(int form);
 // Runs the form on the argument values (one per parameter). False when the run was abandoned:
 // it changed nothing, and the call must be made on the tree from its start with the same values.
 bool func_compiled_run(int form, const DW* args, DW* result);
+// As func_compiled_run for a caller that uses only a number the function returns (a library
+// callback such as a sort's comparator): no value is made for a number.
+enum CompiledEnd : uint8_t { CE_ABANDONED, CE_UNDEFINED, CE_NUMBER, CE_VALUE };
+// CE_NUMBER: *number holds it (an Integer as its double); CE_VALUE: *value holds the value
+// (an object, as func_compiled_run gives it).
+CompiledEnd func_compiled_run_number(int form, const DW* args, double* number, DW* value);
 
 // Runs that the compiled form finished itself (calls, and loops run to their end): tests check
 // that what they compare really ran compiled.

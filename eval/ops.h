@@ -144,7 +144,10 @@ DW add_rest(DW acc, const DW* args, uint32_t k, uint32_t n); // folds args[k..n)
 // statics.cpp
 // Method call on a static object (Math, console, Object, Number, Date, String).
 DW call_static_method(uint32_t object, uint32_t name, DW* args, int n);
-bool is_static_object(uint32_t name);
+inline bool is_static_object(uint32_t name) {
+  return name == NAME_MATH || name == NAME_CONSOLE || name == NAME_OBJECT || name == NAME_NUMBER ||
+         name == NAME_DATE || name == NAME_STRING;
+}
 
 // Evaluates a statement whose value is not used.
 inline void eval_discard(DW t) {

@@ -25,11 +25,6 @@ constexpr MethodRow CONSOLE_ROWS[] = {
 // Any count is accepted, so the count codes are never raised.
 constexpr MethodTable CONSOLE = method_table(CONSOLE_ROWS, 2140, "メソッド名不正", 0, 0);
 
-bool is_static_object(uint32_t name) {
-  return name == NAME_MATH || name == NAME_CONSOLE || name == NAME_OBJECT || name == NAME_NUMBER ||
-         name == NAME_DATE || name == NAME_STRING;
-}
-
 DW call_static_method(uint32_t object, uint32_t name, DW* args, int n) {
   const MethodTable* t;
   switch (object) {

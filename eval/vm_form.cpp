@@ -907,3 +907,29 @@ bool func_compiled_run(int idx, const DW* args, DW* result) {
   else *result = cell_is_int(r) ? int_value(cell_int(r)) : make_float(cell_float(r), 0);
   return true;
 }
+
+CompiledEnd func_compiled_run_number(int idx, const DW* args, double* number, DW* value) {
+  Form* f = &forms[idx];
+  Cell cells[MAX_CELLS];
+  for (int i = 0; i < f->nparams; i++) {
+    cells[i] = cell_of_value(args[i]);
+    if (cells[i] == CELL_NONE) return CE_ABANDONED;
+  }
+  Cell r;
+  const Ins* node = nullptr;
+  RunEnd e = run_function(f, cells, args, &r, &node);
+  if (e == RUN_ABANDON) {
+    f->abandoned++;
+    return CE_ABANDONED;
+  }
+  f->runs++;
+  compiled_runs++;
+  leave_position(node);
+  if (e == RUN_UNDEFINED) return CE_UNDEFINED;
+  if (cell_is_object(r)) {
+    *value = cell_object(r);
+    return CE_VALUE;
+  }
+  *number = cell_is_int(r) ? cell_int(r) : cell_float(r);
+  return CE_NUMBER;
+}

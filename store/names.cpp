@@ -108,7 +108,10 @@ static void pending_reset() {
   if (pending_index) std::memset(pending_index, 0, sizeof(uint32_t) * (pending_mask + 1));
 }
 
+uint32_t name_table_generation = 0;
+
 void name_table_installed() {
+  name_table_generation++;
   sorted_count = name_count;
   pending_reset();
   known_entries = name_entries;

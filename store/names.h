@@ -56,6 +56,9 @@ void name_table_reset();
 // lookup structures with name_entries / name_keys / name_count. Also called automatically when a
 // change of name_count or of the array pointers is noticed.
 void name_table_installed();
+// Changes whenever name_table_installed runs (a reset, an installation): an index kept from
+// before may then name another text.
+extern uint32_t name_table_generation;
 // Sorts every pending pair into name_keys, so that name_keys[0..name_count) is fully sorted
 // (needed only by code that reads name_keys directly).
 void name_table_flush();

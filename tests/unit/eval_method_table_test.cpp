@@ -6,6 +6,7 @@
 
 #include "eval/method_table.h"
 #include "eval/plugins.h"
+#include "store/names.h"
 
 namespace {
 
@@ -46,3 +47,21 @@ TEST(MethodTable, EveryRowIsFoundByItsNameAndNearMissesAreNot) {
 }
 
 }  // namespace
+
+// Rows found by name index are kept per table, and only while an index names the same text.
+TEST(MethodTable, ResolvingByIndexFollowsTheTableAndTheNameTable) {
+  name_table_reset();
+  uint32_t push = name_intern_text("push", 4);
+  uint32_t index_of = name_intern_text("indexOf", 7);
+  for (int round = 0; round < 2; round++) {
+    EXPECT_EQ(method_resolve(array_methods, push, 1).name, "push");
+    EXPECT_EQ(&method_resolve(array_methods, index_of, 1), method_lookup(array_methods, "indexOf"));
+    EXPECT_EQ(&method_resolve(string_methods, index_of, 1), method_lookup(string_methods, "indexOf"));
+  }
+  // After a reset the same index names another method.
+  name_table_reset();
+  uint32_t includes = name_intern_text("includes", 8);
+  ASSERT_EQ(includes, push);
+  EXPECT_EQ(method_resolve(array_methods, includes, 1).name, "includes");
+  name_table_reset();
+}
