@@ -323,6 +323,18 @@ __attribute__((noinline)) RunEnd call_sourced(const Ins* in, const Cell* args, c
 
 constexpr ptrdiff_t STACK_MARGIN = 16 * 1024;
 
+// An inner loop compiled into its outer loop's code that handed back: the tree runs the inner
+// loop statement again, and its first compiled run gives back the values its inits overwrote
+// and tells it where to go on (see Inner).
+struct Resume {
+  const Inner* inner;   // null: none pending
+  LoopStop stop;
+  int n;
+  int32_t at[8];
+  DW vals[8];
+};
+Resume resume;
+
 // The interpreter of both kinds of form. A function returns RUN_VALUE/RUN_UNDEFINED or
 // RUN_ABANDON; a loop returns RUN_VALUE when it ended and RUN_ABANDON when it handed back, with
 // *stop set in both cases. Dispatch is threaded: each operation jumps to the next one's code.
@@ -725,6 +737,10 @@ hand_back:
       *dirty = snapDirty;
     }
     *stop = LoopStop{static_cast<LoopWhere>(mk.where), mk.index};
+    if (mk.inner >= 0) {
+      resume.inner = &f->inners[mk.inner];
+      resume.stop = LoopStop{static_cast<LoopWhere>(mk.innerWhere), mk.innerIndex};
+    }
   }
   return RUN_ABANDON;
 }
@@ -833,7 +849,28 @@ void keep_resolution(Form* f, DW* const* slots) {
 
 }  // namespace
 
+// The inner loop's statement that the tree runs again after its outer loop's code handed back:
+// the variables its inits wrote get back the values they held, and the tree goes on from *stop.
+bool resume_inner(DW cond, DW body, LoopStop* stop) {
+  Resume r = resume;
+  resume.inner = nullptr;
+  bool match = r.inner->cond == cond && r.inner->body == body;
+  for (int k = 0; k < r.n; k++) {
+    if (!match) {
+      dw_release(r.vals[k]);
+      continue;
+    }
+    DW* s = r.at[k] > 0 ? &local_stack[r.at[k]].value : &global_table[-1 - r.at[k]].value;
+    DW old = *s;
+    *s = r.vals[k];
+    dw_release(old);
+  }
+  if (match) *stop = r.stop;
+  return match;
+}
+
 bool loop_compiled_run(DW cond, DW body, const DW* updates, uint32_t nupdates, LoopStop* stop) {
+  if (resume.inner && resume_inner(cond, body, stop)) return true;
   if (!compiled_enabled || eval_hooks_on) return false;
   check_epoch();
   int idx = compile_loop(cond, body, updates, nupdates);
@@ -869,6 +906,15 @@ bool loop_compiled_run(DW cond, DW body, const DW* updates, uint32_t nupdates, L
   }
   for (int c = 0; c < f->ncells; c++)
     if (dirty & (uint64_t(1) << c)) write_variable(slots[c], cells[c]);
+  if (resume.inner) {
+    // The values the inner loop's inits will overwrite when the tree runs them again.
+    resume.n = 0;
+    for (int c = 0; c < f->ncells; c++) {
+      if (!(resume.inner->inits >> c & 1)) continue;
+      resume.at[resume.n] = slot_at(slots[c]);
+      resume.vals[resume.n++] = dw_ref(*slots[c]);
+    }
+  }
   return true;
 }
 
