@@ -679,6 +679,19 @@ bool test_jump(Builder& b, DW c, bool onTrue, Jumps* out) {
     // A comparison tested at once jumps itself.
     last->op = onTrue ? I_CMP_JTRUE : I_CMP_JFALSE;
     b.depth--;
+    int n = b.f->n;
+    if (n >= 2 && b.fence != n - 1 && last->mod == NO_NODE && last->right != R_STACK && b.code[n - 2].op == I_LOAD) {
+      // Its left operand a variable loaded just before (its right one folded in): one
+      // instruction reads, compares and jumps.
+      Ins cmp = *last;
+      Ins& load = b.code[n - 2];
+      load.op = onTrue ? I_CMP_CELL_JTRUE : I_CMP_CELL_JFALSE;
+      load.aux = cmp.aux;
+      load.right = cmp.right;
+      load.rcell = cmp.rcell;
+      load.k = cmp.k;
+      b.f->n--;
+    }
     out->at[out->n++] = b.f->n - 1;
     return true;
   }

@@ -82,6 +82,8 @@ enum Op : uint8_t {
   I_SUBLOOP,   // a loop's inner loop statement imm, run by the tree on the variables written back
   I_PUSH,      // a loop's a.push(v) for the array in cell: aux 0 a number popped, 1 the literal k,
                // 2 the variable in rcell (its value itself); imm the method's name
+  I_CMP_CELL_JFALSE,  // cell aux b; false jumps to imm (a variable compared and tested at once)
+  I_CMP_CELL_JTRUE,   // cell aux b; true jumps to imm
   I_COUNT
 };
 

@@ -137,7 +137,7 @@ inline bool element_at(Cell a, Cell y, DW* e) {
 
 // Writes a number into a member or element: in place when that place alone holds a number of
 // the same type, else as a new value.
-inline void store_number(DW* slot, Cell x) {
+__attribute__((noinline)) void store_number_slow(DW* slot, Cell x) {
   DW old = *slot;
   unsigned t = dw_type(old);
   if (t == T_INT && cell_is_int(x) && (*dw_rec(old) >> 4) == 1) {
@@ -150,6 +150,16 @@ inline void store_number(DW* slot, Cell x) {
     *slot = v;
     dw_release(old);
   }
+}
+
+// The common case inline: a Float held by that place alone takes the new Float in place.
+inline void store_number(DW* slot, Cell x) {
+  DW old = *slot;
+  if (dw_type(old) == T_FLOAT && !cell_is_int(x) && (*dw_rec(old) >> 4) == 1) {
+    float_rec(old)->value = cell_float(x);
+    return;
+  }
+  store_number_slow(slot, x);
 }
 
 // Math's functions over numbers as the library computes them; false where it gives NaN.
@@ -347,8 +357,9 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
       &&L_STORE, &&L_ADD_TO, &&L_ARITH_TO, &&L_BIT_TO, &&L_STEP, &&L_CALL, &&L_SNAP, &&L_RETURN,
       &&L_RETURN_UNDEFINED, &&L_END, &&L_GLOBAL, &&L_INDEX, &&L_LENGTH, &&L_INDEX_STORE, &&L_POS,
       &&L_LOAD_OBJ, &&L_MEMBER, &&L_INDEX_VALUE, &&L_STORE_VALUE, &&L_MEMBER_STORE, &&L_MEMBER_TO, &&L_MATH,
-      &&L_LOAD_VALUE, &&L_OBJECT, &&L_CASE, &&L_SUBLOOP, &&L_PUSH};
-  static_assert(I_COUNT == 43, "one label per operation");
+      &&L_LOAD_VALUE, &&L_OBJECT, &&L_CASE, &&L_SUBLOOP, &&L_PUSH, &&L_CMP_CELL_JFALSE,
+      &&L_CMP_CELL_JTRUE};
+  static_assert(I_COUNT == 45, "one label per operation");
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -408,9 +419,13 @@ L_ARITH2: {
       sp[-1] = int_cell(r);
       NEXT;
     }
+    sp[-1] = int_cell(double_to_int32(fold(in->aux, cell_int(x), b)));
+    NEXT;
   }
-  Cell pair[2] = {x, y};
-  if (!arith(in->aux, pair, 2, &sp[-1])) goto hand_back;
+  // A Float among them: the double fold of the pair (a zero divisor is the tree's to raise).
+  double b = as_double(y);
+  if (in->aux == OP_DIV && b == 0.0) goto hand_back;
+  sp[-1] = float_cell(fold(in->aux, as_double(x), b));
   NEXT;
 }
 L_ARITH: {
@@ -453,6 +468,20 @@ L_CMP_JTRUE:
   RIGHT();
   if (compare(in->aux, *--sp, y)) JUMP_TO(in->imm);
   NEXT;
+L_CMP_CELL_JFALSE: {
+  Cell x = cells[in->cell];
+  if (__builtin_expect(!cell_is_number(x), 0)) goto hand_back;
+  RIGHT();
+  if (!compare(in->aux, x, y)) JUMP_TO(in->imm);
+  NEXT;
+}
+L_CMP_CELL_JTRUE: {
+  Cell x = cells[in->cell];
+  if (__builtin_expect(!cell_is_number(x), 0)) goto hand_back;
+  RIGHT();
+  if (compare(in->aux, x, y)) JUMP_TO(in->imm);
+  NEXT;
+}
 L_STRICT: {
   RIGHT();
   Cell x = sp[-1];
