@@ -7,6 +7,7 @@
 // false, which only conditions and other logical operators may use: no variable ever holds one.
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "eval/compile_form.h"
 
@@ -687,6 +688,19 @@ bool test_jump(Builder& b, DW c, bool onTrue, Jumps* out) {
     // A comparison tested at once jumps itself.
     last->op = onTrue ? I_CMP_JTRUE : I_CMP_JFALSE;
     b.depth--;
+    int n = b.f->n;
+    if (n >= 2 && b.fence != n - 1 && last->mod == NO_NODE && last->right != R_STACK && b.code[n - 2].op == I_LOAD) {
+      // Its left operand a variable loaded just before (its right one folded in): one
+      // instruction reads, compares and jumps.
+      Ins cmp = *last;
+      Ins& load = b.code[n - 2];
+      load.op = onTrue ? I_CMP_CELL_JTRUE : I_CMP_CELL_JFALSE;
+      load.aux = cmp.aux;
+      load.right = cmp.right;
+      load.rcell = cmp.rcell;
+      load.k = cmp.k;
+      b.f->n--;
+    }
     out->at[out->n++] = b.f->n - 1;
     return true;
   }
@@ -1051,6 +1065,40 @@ int compile_function(DW func) {
   return res;
 }
 
+// A number the tree computes from variables and literals alone (+ - * and groups): run again on
+// the same values it gives the same number and cannot raise. Its names go into reads.
+bool plain_number(DW e, uint32_t* reads, int* nreads, int depth) {
+  if (is_name(e)) {
+    if (*nreads == 16) return false;
+    reads[(*nreads)++] = e & NAME_MASK;
+    return true;
+  }
+  if (dw_type(e) == T_INT || dw_type(e) == T_FLOAT) return true;
+  NodeRec* r = node_of(e);
+  if (!r || depth > 8 || !(r->op == OP_GROUP || r->op == OP_ADD || r->op == OP_SUB || r->op == OP_MUL)) return false;
+  uint32_t n = rec_argc(r);
+  DW* a = rec_args(r);
+  for (uint32_t i = 0; i < n; i++)
+    if (!plain_number(a[i], reads, nreads, depth + 1)) return false;
+  return true;
+}
+
+// A for loop's init that may be run again: var x = e, ... or x = e with plain numbers e.
+bool plain_init(DW t, uint32_t* reads, int* nreads, uint32_t* writes, int* nwrites) {
+  NodeRec* r = node_of(t);
+  if (!r) return false;
+  uint32_t n = r->op == OP_VAR ? rec_argc(r) : 1;
+  DW* items = r->op == OP_VAR ? rec_args(r) : &t;
+  if (r->op != OP_VAR && r->op != OP_ASSIGN) return false;
+  for (uint32_t i = 0; i < n; i++) {
+    NodeRec* item = node_of(items[i]);
+    if (!item || item->op != OP_ASSIGN || item->argc != 2 || !is_name(item->a1) || *nwrites == 8) return false;
+    writes[(*nwrites)++] = item->a1 & NAME_MASK;
+    if (!plain_number(item->a2, reads, nreads, 0)) return false;
+  }
+  return true;
+}
+
 // A loop's code: the condition, each body statement and each update begin with a mark that
 // names where the tree takes over when the code cannot go on.
 int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
@@ -1071,58 +1119,157 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
   NodeRec* br = node_of(body);
   uint32_t nbody = br && br->op == OP_BLOCK ? rec_argc(br) : 1;
   nparts += static_cast<int>(nbody);
-  f->marks = static_cast<Mark*>(std::malloc(sizeof(Mark) * static_cast<size_t>(nparts)));
+  f->maxmarks = nparts + 64;   // room for the statements of inner loops compiled in
+  f->marks = static_cast<Mark*>(std::malloc(sizeof(Mark) * static_cast<size_t>(f->maxmarks)));
   if (!f->marks) ok = false;
-  // Each statement is marked where it begins; one that may write more than once before it could
-  // hand back is compiled again behind a snapshot of the cells.
   // Each statement is marked where it begins. One that may write more than once before it
   // could hand back is compiled again behind a snapshot of the cells; one that cannot be (an
-  // element or member written, which no snapshot undoes) is tried once more with its inner loops
-  // left to the tree, where nothing after them in the statement can hand back.
-  auto attempt = [&](uint8_t where, uint32_t index, DW t, bool isCond, bool snap, bool subloops) {
-    int start = here(b), ncallees = f->ncallees, nbreaks = l.nbreaks, nconts = l.nconts, nexit = exit.n;
+  // element or member written, which no snapshot undoes) is compiled, when it is an inner loop,
+  // into this code with a mark per statement of its own (the tree then takes the inner loop
+  // over where it stopped), or else tried once more with its inner loops left to the tree, where
+  // nothing after them in the statement can hand back.
+  auto attempt = [&](Mark mk, DW t, bool isCond, bool subloops, Labels* lab, Jumps* ex) {
+    if (f->nmarks == f->maxmarks) return 0;
+    int start = here(b), ncallees = f->ncallees, nbreaks = lab->nbreaks, nconts = lab->nconts, nexit = ex->n;
     int nplan = f->nplan, nloops = b.nloops;
-    f->marks[f->nmarks] = Mark{start, where, snap, index};
+    mk.pc = start;
+    f->marks[f->nmarks] = mk;
     b.depth = 0;
     b.stores = 0;
     b.elementStore = false;
     b.subloops = subloops;
     b.subloopAt = -1;
-    bool ok = !snap || emit(b, I_SNAP, 0);
-    ok = ok && (isCond ? test_jump(b, t, false, &exit) : stmt(b, t));
+    bool ok = !mk.snap || emit(b, I_SNAP, 0);
+    ok = ok && (isCond ? test_jump(b, t, false, ex) : stmt(b, t));
     for (int pc = b.subloopAt + 1; ok && b.subloopAt >= 0 && pc < f->n; pc++)
       ok = b.code[pc].op == I_POS || (b.code[pc].op == I_JUMP && (b.code[pc].imm == 0 || b.code[pc].imm > pc));
     b.subloops = false;
-    if (ok && (b.stores <= 1 || (snap && !b.elementStore))) return 1;
+    if (ok && (b.stores <= 1 || (mk.snap && !b.elementStore))) return 1;
     f->n = start;
     f->ncallees = ncallees;
     f->nplan = nplan;
     b.nloops = nloops;
-    l.nbreaks = nbreaks;
-    l.nconts = nconts;
-    exit.n = nexit;
+    lab->nbreaks = nbreaks;
+    lab->nconts = nconts;
+    ex->n = nexit;
     b.pendMod = -1;
     b.depth = 0;
     return ok && !b.elementStore ? 2 : 0;   // 2: fine behind a snapshot
   };
-  auto part = [&](uint8_t where, uint32_t index, DW t, bool isCond) {
-    int r = attempt(where, index, t, isCond, false, false);
-    if (r == 2) r = attempt(where, index, t, isCond, true, false);
-    if (r == 0) r = attempt(where, index, t, isCond, true, true);
+  // One statement under its mark; inner: whether an inner loop statement may be compiled in.
+  std::function<bool(Mark, DW, bool, Labels*, Jumps*, bool)> part;
+  auto inline_loop = [&](uint32_t index, DW t) {
+    NodeRec* r = node_of(t);
+    if (!r || (r->op != OP_FOR && r->op != OP_WHILE) || f->ninners == MAX_INNERS) return false;
+    DW* a = rec_args(r);
+    DW icond, ibody;
+    const DW* inits = nullptr;
+    const DW* ups = nullptr;
+    uint32_t ni = 0, nu = 0;
+    if (r->op == OP_FOR) {
+      DW* words = static_cast<DW*>(area_ptr(a[0]));
+      ni = a[1] >> 16;
+      nu = a[1] & 0xFFFF;
+      inits = words;
+      icond = words[ni];
+      ups = words + ni + 1;
+      ibody = a[2];
+    } else {
+      icond = r->a1;
+      ibody = r->a2;
+    }
+    uint32_t reads[16], writes[8];
+    int nreads = 0, nwrites = 0;
+    for (uint32_t i = 0; i < ni; i++)
+      if (!plain_init(inits[i], reads, &nreads, writes, &nwrites)) return false;
+    int start = here(b), nmarks = f->nmarks, ncallees = f->ncallees, nplan = f->nplan, nloops = b.nloops;
+    bool written[MAX_CELLS];
+    std::memcpy(written, f->written, sizeof written);
+    std::memset(f->written, 0, sizeof f->written);
+    int8_t inner = static_cast<int8_t>(f->ninners);
+    // The inits, behind a snapshot: a hand-back there leaves the whole inner loop to the tree.
+    bool ok = f->nmarks < f->maxmarks;
+    if (ok) f->marks[f->nmarks++] = Mark{start, LOOP_AT_BODY, true, -1, 0, index, 0};
+    b.depth = 0;
+    b.stores = 0;
+    b.elementStore = false;
+    ok = ok && emit(b, I_SNAP, 0);
+    enter(b, r);
+    for (uint32_t i = 0; ok && i < ni; i++) ok = stmt(b, inits[i]);
+    ok = ok && open_loop(b);
+    Labels* il = &b.loops[b.nloops - 1];
+    Jumps iexit{};
+    int itop = here(b);
+    ok = ok && part(Mark{0, LOOP_AT_BODY, false, inner, LOOP_AT_CONDITION, index, 0}, icond, true, il, &iexit, false);
+    NodeRec* bb = node_of(ibody);
+    if (bb && bb->op == OP_BLOCK) {
+      uint32_t n = rec_argc(bb);
+      DW* s = rec_args(bb);
+      for (uint32_t i = 0; ok && i < n; i++)
+        ok = part(Mark{0, LOOP_AT_BODY, false, inner, LOOP_AT_BODY, index, i}, s[i], false, il, &iexit, false);
+    } else {
+      ok = ok && part(Mark{0, LOOP_AT_BODY, false, inner, LOOP_AT_BODY, index, 0}, ibody, false, il, &iexit, false);
+    }
+    int icont = here(b);
+    for (uint32_t j = 0; ok && j < nu; j++)
+      ok = part(Mark{0, LOOP_AT_BODY, false, inner, LOOP_AT_UPDATE, index, j}, ups[j], false, il, &iexit, false);
+    ok = ok && emit(b, I_JUMP, 0, 0, 0, itop);
+    // The inits must read nothing the inner loop writes (run again, they give what they gave).
+    uint64_t initCells = 0;
+    for (int k = 0; ok && k < nreads; k++) {
+      int c = cell_of(b, reads[k], false);
+      ok = c >= 0 && !f->written[c];
+    }
+    for (int k = 0; ok && k < nwrites; k++) {
+      int c = cell_of(b, writes[k], true);
+      ok = c >= 0;
+      if (ok) initCells |= uint64_t(1) << c;
+    }
+    for (int c = 0; c < MAX_CELLS; c++) f->written[c] |= written[c];
+    if (!ok) {
+      f->n = start;
+      f->nmarks = nmarks;
+      f->ncallees = ncallees;
+      f->nplan = nplan;
+      b.nloops = nloops;
+      b.pendMod = -1;
+      b.depth = 0;
+      return false;
+    }
+    int iend = here(b);
+    land(b, iexit, iend);
+    patch_all(b, il->breaks, il->nbreaks, iend);
+    patch_all(b, il->conts, il->nconts, icont);
+    b.nloops--;
+    f->inners[f->ninners++] = Inner{icond, ibody, initCells};
+    return true;
+  };
+  part = [&](Mark mk, DW t, bool isCond, Labels* lab, Jumps* ex, bool inner) {
+    int r = attempt(mk, t, isCond, false, lab, ex);
+    if (r == 2) {
+      mk.snap = true;
+      r = attempt(mk, t, isCond, false, lab, ex);
+    }
+    if (r == 0 && inner && inline_loop(mk.index, t)) return true;
+    if (r == 0 && mk.inner < 0) {
+      mk.snap = true;
+      r = attempt(mk, t, isCond, true, lab, ex);
+    }
     if (r != 1) return false;
     f->nmarks++;
     return true;
   };
-  ok = ok && part(LOOP_AT_CONDITION, 0, cond, true);
+  auto outer = [](uint8_t where, uint32_t index) { return Mark{0, where, false, -1, 0, index, 0}; };
+  ok = ok && part(outer(LOOP_AT_CONDITION, 0), cond, true, &l, &exit, false);
   if (ok && br && br->op == OP_BLOCK) {
     uint32_t n = rec_argc(br);
     DW* s = rec_args(br);
-    for (uint32_t i = 0; ok && i < n; i++) ok = part(LOOP_AT_BODY, i, s[i], false);
+    for (uint32_t i = 0; ok && i < n; i++) ok = part(outer(LOOP_AT_BODY, i), s[i], false, &l, &exit, true);
   } else if (ok) {
-    ok = part(LOOP_AT_BODY, 0, body, false);
+    ok = part(outer(LOOP_AT_BODY, 0), body, false, &l, &exit, true);
   }
   int cont = here(b);
-  for (uint32_t j = 0; ok && j < nupdates; j++) ok = part(LOOP_AT_UPDATE, j, updates[j], false);
+  for (uint32_t j = 0; ok && j < nupdates; j++) ok = part(outer(LOOP_AT_UPDATE, j), updates[j], false, &l, &exit, false);
   ok = ok && emit(b, I_JUMP, 0, 0, 0, top);
   if (ok) {
     int end = here(b);

@@ -82,6 +82,8 @@ enum Op : uint8_t {
   I_SUBLOOP,   // a loop's inner loop statement imm, run by the tree on the variables written back
   I_PUSH,      // a loop's a.push(v) for the array in cell: aux 0 a number popped, 1 the literal k,
                // 2 the variable in rcell (its value itself); imm the method's name
+  I_CMP_CELL_JFALSE,  // cell aux b; false jumps to imm (a variable compared and tested at once)
+  I_CMP_CELL_JTRUE,   // cell aux b; true jumps to imm
   I_COUNT
 };
 
@@ -100,13 +102,28 @@ struct Ins {
 enum MemberWant : uint8_t { M_NUMBER, M_OBJECT, M_VALUE };
 constexpr uint8_t NO_NODE = 0xFF;
 
-// Where each statement of a loop's code begins, and whether it keeps a snapshot.
+// Where each statement of a loop's code begins, and whether it keeps a snapshot. A statement
+// of an inner loop compiled into its outer loop's code also names that inner loop (inner >= 0)
+// and where the tree takes the inner loop over (innerWhere, innerIndex).
 struct Mark {
   int pc;
   uint8_t where;
   bool snap;
+  int8_t inner;
+  uint8_t innerWhere;
   uint32_t index;
+  uint32_t innerIndex;
 };
+
+// An inner loop compiled into its outer loop's code: the tree takes it over by running it again
+// from its start (its inits are plain numbers over variables the loop does not write, so they
+// give what they gave) and then at once where the code stopped, with the variables the inits
+// wrote given back their values.
+struct Inner {
+  DW cond, body;
+  uint64_t inits;   // cells the inits write
+};
+constexpr int MAX_INNERS = 8;
 
 constexpr int MAX_CELLS = 64;
 constexpr int MAX_STACK = 48;
@@ -142,7 +159,9 @@ struct Form {
   Ins* code;
   int n;
   Mark* marks;
-  int nmarks;
+  int nmarks, maxmarks;
+  Inner inners[MAX_INNERS];
+  int ninners;
   Callee callees[MAX_CALLEES];
   int ncallees;
   uint32_t gnames[MAX_GLOBALS];   // globals a function reads, and their slots when compiled

@@ -137,7 +137,7 @@ inline bool element_at(Cell a, Cell y, DW* e) {
 
 // Writes a number into a member or element: in place when that place alone holds a number of
 // the same type, else as a new value.
-inline void store_number(DW* slot, Cell x) {
+__attribute__((noinline)) void store_number_slow(DW* slot, Cell x) {
   DW old = *slot;
   unsigned t = dw_type(old);
   if (t == T_INT && cell_is_int(x) && (*dw_rec(old) >> 4) == 1) {
@@ -150,6 +150,16 @@ inline void store_number(DW* slot, Cell x) {
     *slot = v;
     dw_release(old);
   }
+}
+
+// The common case inline: a Float held by that place alone takes the new Float in place.
+inline void store_number(DW* slot, Cell x) {
+  DW old = *slot;
+  if (dw_type(old) == T_FLOAT && !cell_is_int(x) && (*dw_rec(old) >> 4) == 1) {
+    float_rec(old)->value = cell_float(x);
+    return;
+  }
+  store_number_slow(slot, x);
 }
 
 // Math's functions over numbers as the library computes them; false where it gives NaN.
@@ -323,6 +333,18 @@ __attribute__((noinline)) RunEnd call_sourced(const Ins* in, const Cell* args, c
 
 constexpr ptrdiff_t STACK_MARGIN = 16 * 1024;
 
+// An inner loop compiled into its outer loop's code that handed back: the tree runs the inner
+// loop statement again, and its first compiled run gives back the values its inits overwrote
+// and tells it where to go on (see Inner).
+struct Resume {
+  const Inner* inner;   // null: none pending
+  LoopStop stop;
+  int n;
+  int32_t at[8];
+  DW vals[8];
+};
+Resume resume;
+
 // The interpreter of both kinds of form. A function returns RUN_VALUE/RUN_UNDEFINED or
 // RUN_ABANDON; a loop returns RUN_VALUE when it ended and RUN_ABANDON when it handed back, with
 // *stop set in both cases. Dispatch is threaded: each operation jumps to the next one's code.
@@ -335,8 +357,9 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
       &&L_STORE, &&L_ADD_TO, &&L_ARITH_TO, &&L_BIT_TO, &&L_STEP, &&L_CALL, &&L_SNAP, &&L_RETURN,
       &&L_RETURN_UNDEFINED, &&L_END, &&L_GLOBAL, &&L_INDEX, &&L_LENGTH, &&L_INDEX_STORE, &&L_POS,
       &&L_LOAD_OBJ, &&L_MEMBER, &&L_INDEX_VALUE, &&L_STORE_VALUE, &&L_MEMBER_STORE, &&L_MEMBER_TO, &&L_MATH,
-      &&L_LOAD_VALUE, &&L_OBJECT, &&L_CASE, &&L_SUBLOOP, &&L_PUSH};
-  static_assert(I_COUNT == 43, "one label per operation");
+      &&L_LOAD_VALUE, &&L_OBJECT, &&L_CASE, &&L_SUBLOOP, &&L_PUSH, &&L_CMP_CELL_JFALSE,
+      &&L_CMP_CELL_JTRUE};
+  static_assert(I_COUNT == 45, "one label per operation");
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -396,9 +419,13 @@ L_ARITH2: {
       sp[-1] = int_cell(r);
       NEXT;
     }
+    sp[-1] = int_cell(double_to_int32(fold(in->aux, cell_int(x), b)));
+    NEXT;
   }
-  Cell pair[2] = {x, y};
-  if (!arith(in->aux, pair, 2, &sp[-1])) goto hand_back;
+  // A Float among them: the double fold of the pair (a zero divisor is the tree's to raise).
+  double b = as_double(y);
+  if (in->aux == OP_DIV && b == 0.0) goto hand_back;
+  sp[-1] = float_cell(fold(in->aux, as_double(x), b));
   NEXT;
 }
 L_ARITH: {
@@ -441,6 +468,20 @@ L_CMP_JTRUE:
   RIGHT();
   if (compare(in->aux, *--sp, y)) JUMP_TO(in->imm);
   NEXT;
+L_CMP_CELL_JFALSE: {
+  Cell x = cells[in->cell];
+  if (__builtin_expect(!cell_is_number(x), 0)) goto hand_back;
+  RIGHT();
+  if (!compare(in->aux, x, y)) JUMP_TO(in->imm);
+  NEXT;
+}
+L_CMP_CELL_JTRUE: {
+  Cell x = cells[in->cell];
+  if (__builtin_expect(!cell_is_number(x), 0)) goto hand_back;
+  RIGHT();
+  if (compare(in->aux, x, y)) JUMP_TO(in->imm);
+  NEXT;
+}
 L_STRICT: {
   RIGHT();
   Cell x = sp[-1];
@@ -725,6 +766,10 @@ hand_back:
       *dirty = snapDirty;
     }
     *stop = LoopStop{static_cast<LoopWhere>(mk.where), mk.index};
+    if (mk.inner >= 0) {
+      resume.inner = &f->inners[mk.inner];
+      resume.stop = LoopStop{static_cast<LoopWhere>(mk.innerWhere), mk.innerIndex};
+    }
   }
   return RUN_ABANDON;
 }
@@ -833,7 +878,28 @@ void keep_resolution(Form* f, DW* const* slots) {
 
 }  // namespace
 
+// The inner loop's statement that the tree runs again after its outer loop's code handed back:
+// the variables its inits wrote get back the values they held, and the tree goes on from *stop.
+bool resume_inner(DW cond, DW body, LoopStop* stop) {
+  Resume r = resume;
+  resume.inner = nullptr;
+  bool match = r.inner->cond == cond && r.inner->body == body;
+  for (int k = 0; k < r.n; k++) {
+    if (!match) {
+      dw_release(r.vals[k]);
+      continue;
+    }
+    DW* s = r.at[k] > 0 ? &local_stack[r.at[k]].value : &global_table[-1 - r.at[k]].value;
+    DW old = *s;
+    *s = r.vals[k];
+    dw_release(old);
+  }
+  if (match) *stop = r.stop;
+  return match;
+}
+
 bool loop_compiled_run(DW cond, DW body, const DW* updates, uint32_t nupdates, LoopStop* stop) {
+  if (resume.inner && resume_inner(cond, body, stop)) return true;
   if (!compiled_enabled || eval_hooks_on) return false;
   check_epoch();
   int idx = compile_loop(cond, body, updates, nupdates);
@@ -869,6 +935,15 @@ bool loop_compiled_run(DW cond, DW body, const DW* updates, uint32_t nupdates, L
   }
   for (int c = 0; c < f->ncells; c++)
     if (dirty & (uint64_t(1) << c)) write_variable(slots[c], cells[c]);
+  if (resume.inner) {
+    // The values the inner loop's inits will overwrite when the tree runs them again.
+    resume.n = 0;
+    for (int c = 0; c < f->ncells; c++) {
+      if (!(resume.inner->inits >> c & 1)) continue;
+      resume.at[resume.n] = slot_at(slots[c]);
+      resume.vals[resume.n++] = dw_ref(*slots[c]);
+    }
+  }
   return true;
 }
 

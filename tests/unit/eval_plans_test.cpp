@@ -332,7 +332,9 @@ struct FormGen {
         loopDepth--;
         std::string n = std::to_string(1 + pick(7));
         std::string decl = inFunction ? "" : "var " + c + " = 0; ";
-        if (k == 4) return decl + "for (" + (inFunction ? c + " = 0" : c + " = 0") + "; " + c + " < " + n + "; " + c + "++) { " + body + " }";
+        // An inner loop's counter may start from the enclosing loop's counter.
+        std::string from = loopDepth > 0 && pick(2) ? vars.back() + " + " + std::to_string(pick(3)) : std::string("0");
+        if (k == 4) return decl + "for (" + (pick(2) ? "var " : "") + c + " = " + from + "; " + c + " < " + n + "; " + c + "++) { " + body + " }";
         if (pick(2)) return decl + c + " = 0; while (" + c + " < " + n + ") { " + c + "++; " + body + " }";
         return decl + c + " = 0; do { " + c + "++; " + body + " } while (" + c + " < " + n + ");";
       }
@@ -582,7 +584,23 @@ TEST(EvalCompiledMembers, SameAsTheTree) {
       {"an error in an inner loop that the tree runs leaves the outer loop's variables as the tree would",
        "var a = [1.5, 2.5, 3.5], s = 0.5, k = 0.5;\ntry { for (var i = 0; i < 5; i++) { s = s + i; for (var j = 0; j < 3; j++) {"
        " a[j] = a[j] + i; if (i == 3) k = k + a.x; } s = s * 2; } } catch (e) { console.log(s, i, j, k, a, e.message); }",
-       "15.0300.5[7.5,5.5,6.5]\"EVAL ERROR 2035 (t.js:2:116) : ステートメント不正(key/method)\"\n", "", true, false},
+       "15.0300.5[7.5,5.5,6.5]\"EVAL ERROR 2035 (t.js:2:116) : ステートメント不正(key/method)\"\n", "", false, false},
+      // Inner loops that write elements or members run inside their outer loop's code; where one
+      // hands back, the tree runs it again from its inits and goes on where the code stopped.
+      {"an inner loop hands back in its body, at its condition and at its update; its init reads the outer counter",
+       "function main(n) { var a = [], o = {t: 0.5}, s = 0; for (var i = 0; i < n; i++) a.push(i * 0.5); a[3] = 'x';"
+       " for (var i = 0; i < n; i++) { var c = i; for (var j = i + 1; j < n; j++) { a[j] = a[j] + i; o.t += j; } c = c * 2; s = s + c; }"
+       " for (var i = 0; i < n; i++) { var k = i; while (k < n && a[k] < 100) { o.t -= 1; k = k + 1; } s = s + k; }"
+       " for (var i = 0; i < n; i++) { for (var m = 0; m < 3; m = m + 1 + (a[m + 2] > 100 ? 1 : 0)) { o.t = o.t + m; } s = s + m; }"
+       " return [s, o.t, a[3], a[n - 1]]; } console.log(main(8), main(6));",
+       "[124,148.5,\"x012\",24.5][72,212.5,\"x012\",22.5]\n", "", true, false},
+      {"an inner loop's variables that hold objects keep the tree's references when it hands back",
+       "function main(w) { var bs = [{v: w + 1.5}, {v: w + 2.5}, {v: w + 0.5}, {v: w + 4.5}], t = 0.5;"
+       " for (var i = 0; i < 4; i++) { var b = bs[i]; if (w && i == 1) bs[2].v = 'a'; for (var j = 0; j < 4; j++) { var c = bs[j];"
+       " c.v = c.v + 1; if (j == i) continue; b.v = b.v + j; } t = t + i; } return [t, bs[0].v, bs[2].v, b === bs[3], c === bs[3]]; }"
+       "var r = main(0); console.log(r); r = main(1); console.log(r); r = 0;",
+       "[6.5,11.5,8.5,true,true]\n[6.5,12.5,\"a101131\",true,true]\n", "", true, true},
+
       {"Math.pow of a negative base and a fraction is NaN, which the tree computes",
        "var t = 0; for (var i = 0; i < 3; i++) t = t + Math.pow(i - 1, 0.5); console.log(t);", "", "", false, false},
   };
