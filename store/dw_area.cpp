@@ -8,10 +8,13 @@
 static uint8_t* dw_blocks_initial[DW_TABLE_STEP];
 static uint16_t dw_free_initial[DW_TABLE_STEP];
 static uint8_t dw_high_initial[DW_TABLE_STEP];
+static DwFreeBits dw_bits_initial[DW_TABLE_STEP];
 
 uint8_t** dw_blocks = dw_blocks_initial;
 uint16_t* dw_block_free = dw_free_initial;
 uint8_t* dw_block_high = dw_high_initial;
+DwFreeBits* dw_block_bits = dw_bits_initial;
+uint64_t dw_blocks_with_free[DW_MAX_BLOCKS / 64];
 uint32_t dw_capacity = DW_TABLE_STEP;
 int32_t dw_cur_block = -1;
 uint32_t dw_next_slot = 256;
@@ -19,30 +22,37 @@ int32_t dw_reuse_block = -1;
 uint32_t dw_free_total = 0;
 uint32_t dw_floor = 0;
 
-// Replaces the three per-block tables by copies with `cap` entries (new entries zeroed).
+// Replaces the four per-block tables by copies with `cap` entries (new entries zeroed).
 static void dw_grow_tables(uint32_t cap) {
   uint8_t** blocks = static_cast<uint8_t**>(std::calloc(cap, sizeof(uint8_t*)));
   uint16_t* freec = static_cast<uint16_t*>(std::calloc(cap, sizeof(uint16_t)));
   uint8_t* high = static_cast<uint8_t*>(std::calloc(cap, 1));
-  if (!blocks || !freec || !high) {
+  DwFreeBits* bits = static_cast<DwFreeBits*>(std::calloc(cap, sizeof(DwFreeBits)));
+  if (!blocks || !freec || !high || !bits) {
     std::free(blocks);
     std::free(freec);
     std::free(high);
+    std::free(bits);
     raise_eval_error(1400, "メモリ領域を取得できません");
   }
   std::memcpy(blocks, dw_blocks, dw_capacity * sizeof(uint8_t*));
   std::memcpy(freec, dw_block_free, dw_capacity * sizeof(uint16_t));
   std::memcpy(high, dw_block_high, dw_capacity);
+  std::memcpy(bits, dw_block_bits, dw_capacity * sizeof(DwFreeBits));
   if (dw_blocks != dw_blocks_initial) {
     std::free(dw_blocks);
     std::free(dw_block_free);
     std::free(dw_block_high);
+    std::free(dw_block_bits);
   }
   dw_blocks = blocks;
   dw_block_free = freec;
   dw_block_high = high;
+  dw_block_bits = bits;
   dw_capacity = cap;
 }
+
+static inline void block_has_free(uint32_t blk, bool on) { bit_put(dw_blocks_with_free, blk, on); }
 
 // Starts a new block at the floor or after the current block; its slot 0 is taken.
 static uint32_t dw_start_block() {
@@ -60,6 +70,8 @@ static uint32_t dw_start_block() {
   dw_blocks[nb] = block;
   dw_block_free[nb] = 0;
   dw_block_high[nb] = 0;
+  dw_block_bits[nb] = DwFreeBits{};
+  block_has_free(nb, false);
   dw_cur_block = static_cast<int32_t>(nb);
   dw_next_slot = 1;
   return nb;
@@ -68,20 +80,21 @@ static uint32_t dw_start_block() {
 uint8_t* dw_new(unsigned type, DW* out, unsigned count) {
   uint32_t blk, slot;
   if (dw_free_total != 0) {
-    // Run phase: the reuse block's highest free record, then move the hints down.
+    // Run phase: the reuse block's highest free record, then move the hints down (the free
+    // records of a block, and the blocks that have any, are kept as bitmaps).
     blk = static_cast<uint32_t>(dw_reuse_block);
     slot = dw_block_high[blk];
     dw_free_total--;
+    uint64_t* bits = dw_block_bits[blk].w;
+    bit_put(bits, slot, false);
     if (--dw_block_free[blk] != 0) {
-      const uint8_t* base = dw_blocks[blk];
-      int s = static_cast<int>(slot) - 1;
-      while (s >= 0 && base[s << 4] != HDR_FREE) s--;
+      int s = highest_bit_below(bits, 4, slot);
       if (s >= 0) dw_block_high[blk] = static_cast<uint8_t>(s);
       else dw_block_free[blk] = 0;
     }
+    if (dw_block_free[blk] == 0) block_has_free(blk, false);
     if (dw_block_free[blk] == 0 && dw_free_total != 0) {
-      int b = static_cast<int>(blk) - 1;
-      while (b >= 0 && dw_block_free[b] == 0) b--;
+      int b = highest_bit_below(dw_blocks_with_free, DW_MAX_BLOCKS / 64, blk);
       if (b >= 0) {
         dw_reuse_block = b;
       } else {
@@ -112,7 +125,8 @@ void dw_free_record(DW h) {
   uint32_t blk = (h >> 8) & 0xFFF, slot = h & 0xFF;
   dw_blocks[blk][slot << 4] = HDR_FREE;
   if (dw_block_free[blk] == 0 || dw_block_high[blk] < slot) dw_block_high[blk] = static_cast<uint8_t>(slot);
-  dw_block_free[blk]++;
+  if (dw_block_free[blk]++ == 0) block_has_free(blk, true);
+  bit_put(dw_block_bits[blk].w, slot, true);
   if (dw_free_total == 0 || dw_reuse_block < static_cast<int32_t>(blk)) dw_reuse_block = static_cast<int32_t>(blk);
   dw_free_total++;
 }
@@ -132,6 +146,8 @@ uint8_t* store_install_dw_blocks(unsigned nblocks, unsigned last_count, unsigned
     dw_blocks[b + k] = mem + static_cast<size_t>(k) * 4096;
     dw_block_free[b + k] = 0;
     dw_block_high[b + k] = 0;
+    dw_block_bits[b + k] = DwFreeBits{};
+    block_has_free(b + k, false);
   }
   dw_cur_block = static_cast<int32_t>(end - 1);
   dw_next_slot = (last_count == 0 || last_count > 255) ? 256 : last_count;
@@ -143,14 +159,18 @@ void dw_area_reset() {
     std::free(dw_blocks);
     std::free(dw_block_free);
     std::free(dw_block_high);
+    std::free(dw_block_bits);
   }
   dw_blocks = dw_blocks_initial;
   dw_block_free = dw_free_initial;
   dw_block_high = dw_high_initial;
+  dw_block_bits = dw_bits_initial;
   if (store_tables_dirty) {
     std::memset(dw_blocks_initial, 0, sizeof dw_blocks_initial);
     std::memset(dw_free_initial, 0, sizeof dw_free_initial);
     std::memset(dw_high_initial, 0, sizeof dw_high_initial);
+    std::memset(dw_bits_initial, 0, sizeof dw_bits_initial);
+    std::memset(dw_blocks_with_free, 0, sizeof dw_blocks_with_free);
   }
   dw_capacity = DW_TABLE_STEP;
   dw_cur_block = -1;

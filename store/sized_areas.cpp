@@ -6,10 +6,7 @@
 #include "errors/raise.h"
 #include "store/store_state.h"
 
-SizedArea sized_areas[16] = {{0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1},
-                             {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1},
-                             {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1},
-                             {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1}};
+SizedArea sized_areas[16];
 uint8_t** area_block_tables[16];
 
 static void* area15_initial[1024];
@@ -38,8 +35,6 @@ static inline SizedBlockHeader* block_header(unsigned a, uint32_t blk) {
 static inline uint8_t* slot_ptr(unsigned a, uint32_t blk, uint32_t slot) {
   return area_block_tables[a][blk] + AREA_BLOCK_HEADER + slot * AREA_SLOT_SIZE[a];
 }
-
-static inline bool slot_is_free(const uint8_t* p) { return std::memcmp(p, AREA_FREE_MARKER, sizeof AREA_FREE_MARKER) == 0; }
 
 // Under AddressSanitizer a slot is addressable only as far as its holder asked (and always its
 // free marker), and slots not handed out not at all, so that a write past an area is caught
@@ -87,7 +82,9 @@ static DW sized_new(unsigned a, size_t size, void** out) {
     }
     table[0] = block;
     area_block_tables[a] = table;
-    A = SizedArea{AREA_TABLE_STEP, 0, 0, -1};
+    A = SizedArea{};
+    A.capacity = AREA_TABLE_STEP;
+    A.cur = 0;
     blk = 0;
     slot = 0;
   } else if (A.free_blocks != 0) {
@@ -95,15 +92,15 @@ static DW sized_new(unsigned a, size_t size, void** out) {
     blk = static_cast<uint32_t>(A.reuse);
     SizedBlockHeader* h = block_header(a, blk);
     slot = h->high;
+    bit_put(h->free_bits, slot, false);
     if (--h->free != 0) {
-      int s = static_cast<int>(slot) - 1;
-      while (s >= 0 && !slot_is_free(slot_ptr(a, blk, static_cast<uint32_t>(s)))) s--;
+      int s = highest_bit_below(h->free_bits, 4, slot);
       if (s >= 0) h->high = static_cast<uint16_t>(s);
       else h->free = 0;
     }
+    if (h->free == 0) bit_put(A.blocks_with_free, blk, false);
     if (h->free == 0 && --A.free_blocks != 0) {
-      int b = static_cast<int>(blk) - 1;
-      while (b >= 0 && block_header(a, static_cast<uint32_t>(b))->free == 0) b--;
+      int b = highest_bit_below(A.blocks_with_free, AREA_MAX_BLOCKS / 64, blk);
       if (b >= 0) A.reuse = b;
       else A.free_blocks = 0;
     }
@@ -139,15 +136,19 @@ static DW sized_new(unsigned a, size_t size, void** out) {
 static void sized_release(unsigned a, DW h) {
   uint32_t blk = (h >> 8) & 0xFFF, slot = h & 0xFF;
   uint8_t* p = slot_ptr(a, blk, slot);
-  if (slot_is_free(p)) return;   // already given back
+  SizedBlockHeader* bh = block_header(a, blk);
+  // Already given back: told by the bitmap, never by the slot's bytes (a holder may have written
+  // anything, the free marker included).
+  if (bh->free_bits[slot >> 6] >> (slot & 63) & 1) return;
+  bit_put(bh->free_bits, slot, true);
   std::memcpy(p, AREA_FREE_MARKER, sizeof AREA_FREE_MARKER);
   slot_limit(a, p, 0);
   SizedArea& A = sized_areas[a];
-  SizedBlockHeader* bh = block_header(a, blk);
   bool area_had_free = A.free_blocks != 0;
   if (bh->free == 0) {
     bh->high = static_cast<uint16_t>(slot);
     A.free_blocks++;
+    bit_put(A.blocks_with_free, blk, true);
   } else if (bh->high < slot) {
     bh->high = static_cast<uint16_t>(slot);
   }
@@ -224,7 +225,7 @@ void sized_areas_reset() {
       std::free(area_block_tables[a]);
       area_block_tables[a] = nullptr;
     }
-    sized_areas[a] = SizedArea{0, -1, 0, -1};
+    sized_areas[a] = SizedArea{};
   }
   uint32_t n = area15_next < area15_capacity ? area15_next : area15_capacity;
   for (uint32_t i = 0; i < n; i++) std::free(area15_table[i]);
