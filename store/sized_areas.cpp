@@ -70,59 +70,75 @@ static uint8_t* new_sized_block(unsigned a) {
   return block;
 }
 
+// The reuse block has no free slot left: the next one down with any becomes the reuse block.
+// Kept out of line so that the common path of a request stays short.
+[[gnu::noinline]] static void sized_block_emptied(SizedArea& A, uint32_t blk) {
+  bit_put(A.blocks_with_free, blk, false);
+  if (--A.free_blocks == 0) return;
+  int b = highest_bit_below(A.blocks_with_free, AREA_MAX_BLOCKS / 64, blk);
+  if (b >= 0) A.reuse = b;
+  else A.free_blocks = 0;
+}
+
+// The area's first block and its table (slot 0 is taken).
+[[gnu::noinline]] static uint32_t sized_first_block(unsigned a) {
+  uint8_t* block = new_sized_block(a);
+  uint8_t** table = static_cast<uint8_t**>(std::calloc(AREA_TABLE_STEP, sizeof(uint8_t*)));
+  if (!table) {
+    std::free(block);
+    raise_eval_error(1400, "メモリ領域を取得できません");
+  }
+  table[0] = block;
+  area_block_tables[a] = table;
+  SizedArea& A = sized_areas[a];
+  A = SizedArea{};
+  A.capacity = AREA_TABLE_STEP;
+  A.cur = 0;
+  return 0;
+}
+
+// A new block after the current one, which is full (slot 0 is taken).
+[[gnu::noinline]] static uint32_t sized_next_block(unsigned a) {
+  SizedArea& A = sized_areas[a];
+  uint32_t nb = static_cast<uint32_t>(A.cur) + 1;
+  if (nb >= A.capacity) {
+    if (nb >= AREA_MAX_BLOCKS) raise_eval_error(1435, "buffer Overflow(area %d)", a);
+    uint32_t cap = A.capacity + AREA_TABLE_STEP;
+    uint8_t** table = static_cast<uint8_t**>(store_alloc_zeroed(cap * sizeof(uint8_t*)));
+    std::memcpy(table, area_block_tables[a], A.capacity * sizeof(uint8_t*));
+    std::free(area_block_tables[a]);
+    area_block_tables[a] = table;
+    A.capacity = cap;
+  }
+  area_block_tables[a][nb] = new_sized_block(a);
+  A.cur = static_cast<int32_t>(nb);
+  return nb;
+}
+
 static DW sized_new(unsigned a, size_t size, void** out) {
   SizedArea& A = sized_areas[a];
   uint32_t blk, slot;
   if (!area_block_tables[a]) {
-    uint8_t* block = new_sized_block(a);
-    uint8_t** table = static_cast<uint8_t**>(std::calloc(AREA_TABLE_STEP, sizeof(uint8_t*)));
-    if (!table) {
-      std::free(block);
-      raise_eval_error(1400, "メモリ領域を取得できません");
-    }
-    table[0] = block;
-    area_block_tables[a] = table;
-    A = SizedArea{};
-    A.capacity = AREA_TABLE_STEP;
-    A.cur = 0;
-    blk = 0;
+    blk = sized_first_block(a);
     slot = 0;
   } else if (A.free_blocks != 0) {
-    // The reuse block's highest free slot; then move the hints down.
+    // The reuse block's highest free slot; then move the hint down (bitmaps of the free slots
+    // of each block and of the blocks that have any).
     blk = static_cast<uint32_t>(A.reuse);
     SizedBlockHeader* h = block_header(a, blk);
-    slot = h->high;
-    bit_put(h->free_bits, slot, false);
-    if (--h->free != 0) {
-      int s = highest_bit_below(h->free_bits, 4, slot);
-      if (s >= 0) h->high = static_cast<uint16_t>(s);
-      else h->free = 0;
-    }
-    if (h->free == 0) bit_put(A.blocks_with_free, blk, false);
-    if (h->free == 0 && --A.free_blocks != 0) {
-      int b = highest_bit_below(A.blocks_with_free, AREA_MAX_BLOCKS / 64, blk);
-      if (b >= 0) A.reuse = b;
-      else A.free_blocks = 0;
-    }
+    int k = 3;
+    while (k > 0 && !h->free_bits[k]) k--;
+    uint64_t w = h->free_bits[k];
+    slot = static_cast<uint32_t>(k * 64 + 63 - __builtin_clzll(w | 1));   // w is never 0 here
+    h->free_bits[k] = w & ~(uint64_t{1} << (slot & 63));
+    if (--h->free == 0) sized_block_emptied(A, blk);
   } else {
     blk = static_cast<uint32_t>(A.cur);
     SizedBlockHeader* h = block_header(a, blk);
     if (h->handed < AREA_ELEM_COUNT[a]) {
       slot = h->handed++;
     } else {
-      uint32_t nb = blk + 1;
-      if (nb >= A.capacity) {
-        if (nb >= AREA_MAX_BLOCKS) raise_eval_error(1435, "buffer Overflow(area %d)", a);
-        uint32_t cap = A.capacity + AREA_TABLE_STEP;
-        uint8_t** table = static_cast<uint8_t**>(store_alloc_zeroed(cap * sizeof(uint8_t*)));
-        std::memcpy(table, area_block_tables[a], A.capacity * sizeof(uint8_t*));
-        std::free(area_block_tables[a]);
-        area_block_tables[a] = table;
-        A.capacity = cap;
-      }
-      area_block_tables[a][nb] = new_sized_block(a);
-      A.cur = static_cast<int32_t>(nb);
-      blk = nb;
+      blk = sized_next_block(a);
       slot = 0;
     }
   }
@@ -145,14 +161,10 @@ static void sized_release(unsigned a, DW h) {
   slot_limit(a, p, 0);
   SizedArea& A = sized_areas[a];
   bool area_had_free = A.free_blocks != 0;
-  if (bh->free == 0) {
-    bh->high = static_cast<uint16_t>(slot);
+  if (bh->free++ == 0) {
     A.free_blocks++;
     bit_put(A.blocks_with_free, blk, true);
-  } else if (bh->high < slot) {
-    bh->high = static_cast<uint16_t>(slot);
   }
-  bh->free++;
   if (!area_had_free || A.reuse < static_cast<int32_t>(blk)) A.reuse = static_cast<int32_t>(blk);
 }
 

@@ -30,11 +30,10 @@ inline int highest_bit_below(const uint64_t* w, unsigned words, unsigned limit) 
 constexpr uint32_t DW_MAX_BLOCKS = 4096;
 constexpr uint32_t DW_TABLE_STEP = 128;
 extern uint16_t* dw_block_free;   // free records per block
-extern uint8_t* dw_block_high;    // highest free slot per block
 struct DwFreeBits { uint64_t w[4]; };   // bit s: record s of the block is free
 extern DwFreeBits* dw_block_bits;
 extern uint64_t dw_blocks_with_free[DW_MAX_BLOCKS / 64];   // bit b: block b has free records
-extern uint32_t dw_capacity;      // entries of the four per-block tables
+extern uint32_t dw_capacity;      // entries of the three per-block tables
 extern int32_t dw_cur_block;      // -1 before the first record
 extern uint32_t dw_next_slot;     // next bump slot in the current block (256: block used up)
 extern int32_t dw_reuse_block;    // block to take a free record from, -1 when none
@@ -55,8 +54,7 @@ constexpr uint32_t AREA_TABLE_STEP = 256;
 struct SizedBlockHeader {
   uint16_t handed;   // slots handed out so far (bump index)
   uint16_t free;     // free slots
-  uint16_t high;     // highest free slot
-  uint16_t spare;
+  uint16_t spare[2];
   uint64_t free_bits[4];   // bit s: slot s is free
 };
 static_assert(sizeof(SizedBlockHeader) == AREA_BLOCK_HEADER);
