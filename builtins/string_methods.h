@@ -82,6 +82,7 @@ struct StrPos {
   int64_t count;          // characters; -1 until asked for
   bool ascii;             // every byte below 0x80 (only meaningful once count is known)
   const uint32_t* marks;  // pinned non-ASCII string: byte offset of every 32nd character
+  uint32_t* memo;         // pinned non-ASCII string: last character asked for, its byte offset
 };
 void str_pos_open(StrPos* p, DW s);
 uint32_t str_pos_count(StrPos* p);
