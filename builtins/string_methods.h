@@ -42,6 +42,12 @@ DW str_search(DW s, DW* a, int n);
 DW str_match(DW s, DW* a, int n);
 DW str_match_all(DW s, DW* a, int n);
 
+// charAt and charCodeAt with the index as a native number (what an Integer argument gives;
+// callers with any other argument pass 0): the one-character string (empty past the end), and
+// the UTF-16 unit or -1 where charCodeAt gives NaN. For callers that keep numbers unboxed.
+DW str_char_at_index(DW s, int64_t i);
+int32_t str_char_code_at_index(DW s, int64_t i);
+
 // ---- arguments ----
 
 inline int32_t int_arg(DW v) { return int_rec(v)->value; }
