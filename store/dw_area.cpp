@@ -69,12 +69,17 @@ static inline void block_has_free(uint32_t blk, bool on) { bit_put(dw_blocks_wit
   return nb;
 }
 
-// The reuse block has no free record left: the next one down with any becomes the reuse block.
-// Kept out of line so that dw_new's common path stays short.
+// The reuse block has no free record left while others have: the next one down with any
+// becomes the reuse block. The bits of blocks that were emptied are cleared here, when met, so
+// that freeing and taking one record at a time never touches the block bitmap. Kept out of line
+// so that dw_new's common path stays short.
 [[gnu::noinline]] static void dw_block_emptied(uint32_t blk) {
-  block_has_free(blk, false);
-  if (dw_free_total == 0) return;
-  int b = highest_bit_below(dw_blocks_with_free, DW_MAX_BLOCKS / 64, blk);
+  int b = static_cast<int>(blk);
+  for (;;) {
+    b = highest_bit_below(dw_blocks_with_free, DW_MAX_BLOCKS / 64, static_cast<unsigned>(b));
+    if (b < 0 || dw_block_free[b] != 0) break;
+    block_has_free(static_cast<uint32_t>(b), false);
+  }
   if (b >= 0) {
     dw_reuse_block = b;
   } else {
@@ -96,7 +101,7 @@ uint8_t* dw_new(unsigned type, DW* out, unsigned count) {
     slot = static_cast<uint32_t>(k * 64 + 63 - __builtin_clzll(w | 1));   // w is never 0 here
     bits[k] = w & ~(uint64_t{1} << (slot & 63));
     dw_free_total--;
-    if (--dw_block_free[blk] == 0) dw_block_emptied(blk);
+    if (--dw_block_free[blk] == 0 && dw_free_total != 0) dw_block_emptied(blk);
   } else if (dw_next_slot < 256) {
     blk = static_cast<uint32_t>(dw_cur_block);
     slot = dw_next_slot++;
@@ -123,7 +128,8 @@ void dw_free_record(DW h) {
   if (w & bit) return;   // already free: the counts stay those of the bitmap
   w |= bit;
   dw_blocks[blk][slot << 4] = HDR_FREE;
-  if (dw_block_free[blk]++ == 0) block_has_free(blk, true);
+  dw_block_free[blk]++;
+  block_has_free(blk, true);
   if (dw_free_total == 0 || dw_reuse_block < static_cast<int32_t>(blk)) dw_reuse_block = static_cast<int32_t>(blk);
   dw_free_total++;
 }

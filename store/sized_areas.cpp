@@ -70,12 +70,17 @@ static uint8_t* new_sized_block(unsigned a) {
   return block;
 }
 
-// The reuse block has no free slot left: the next one down with any becomes the reuse block.
-// Kept out of line so that the common path of a request stays short.
-[[gnu::noinline]] static void sized_block_emptied(SizedArea& A, uint32_t blk) {
-  bit_put(A.blocks_with_free, blk, false);
-  if (--A.free_blocks == 0) return;
-  int b = highest_bit_below(A.blocks_with_free, AREA_MAX_BLOCKS / 64, blk);
+// The reuse block has no free slot left while others have: the next one down with any becomes
+// the reuse block. The bits of blocks that were emptied are cleared here, when met (as in the DW
+// area). Kept out of line so that the common path of a request stays short.
+[[gnu::noinline]] static void sized_block_emptied(unsigned a, uint32_t blk) {
+  SizedArea& A = sized_areas[a];
+  int b = static_cast<int>(blk);
+  for (;;) {
+    b = highest_bit_below(A.blocks_with_free, AREA_MAX_BLOCKS / 64, static_cast<unsigned>(b));
+    if (b < 0 || block_header(a, static_cast<uint32_t>(b))->free != 0) break;
+    bit_put(A.blocks_with_free, static_cast<uint32_t>(b), false);
+  }
   if (b >= 0) A.reuse = b;
   else A.free_blocks = 0;
 }
@@ -126,12 +131,13 @@ static DW sized_new(unsigned a, size_t size, void** out) {
     // of each block and of the blocks that have any).
     blk = static_cast<uint32_t>(A.reuse);
     SizedBlockHeader* h = block_header(a, blk);
-    int k = 3;
-    while (k > 0 && !h->free_bits[k]) k--;
-    uint64_t w = h->free_bits[k];
-    slot = static_cast<uint32_t>(k * 64 + 63 - __builtin_clzll(w | 1));   // w is never 0 here
-    h->free_bits[k] = w & ~(uint64_t{1} << (slot & 63));
-    if (--h->free == 0) sized_block_emptied(A, blk);
+    slot = h->high;
+    bit_put(h->free_bits, slot, false);
+    if (--h->free == 0) {
+      if (--A.free_blocks != 0) sized_block_emptied(a, blk);
+    } else {
+      h->high = static_cast<uint16_t>(highest_bit_below(h->free_bits, 4, slot));
+    }
   } else {
     blk = static_cast<uint32_t>(A.cur);
     SizedBlockHeader* h = block_header(a, blk);
@@ -163,8 +169,11 @@ static void sized_release(unsigned a, DW h) {
   bool area_had_free = A.free_blocks != 0;
   if (bh->free++ == 0) {
     A.free_blocks++;
-    bit_put(A.blocks_with_free, blk, true);
+    bh->high = static_cast<uint16_t>(slot);
+  } else if (bh->high < slot) {
+    bh->high = static_cast<uint16_t>(slot);
   }
+  bit_put(A.blocks_with_free, blk, true);
   if (!area_had_free || A.reuse < static_cast<int32_t>(blk)) A.reuse = static_cast<int32_t>(blk);
 }
 

@@ -32,7 +32,8 @@ constexpr uint32_t DW_TABLE_STEP = 128;
 extern uint16_t* dw_block_free;   // free records per block
 struct DwFreeBits { uint64_t w[4]; };   // bit s: record s of the block is free
 extern DwFreeBits* dw_block_bits;
-extern uint64_t dw_blocks_with_free[DW_MAX_BLOCKS / 64];   // bit b: block b has free records
+// Bit b: block b has free records, or had them (cleared when a search meets it empty).
+extern uint64_t dw_blocks_with_free[DW_MAX_BLOCKS / 64];
 extern uint32_t dw_capacity;      // entries of the three per-block tables
 extern int32_t dw_cur_block;      // -1 before the first record
 extern uint32_t dw_next_slot;     // next bump slot in the current block (256: block used up)
@@ -54,7 +55,8 @@ constexpr uint32_t AREA_TABLE_STEP = 256;
 struct SizedBlockHeader {
   uint16_t handed;   // slots handed out so far (bump index)
   uint16_t free;     // free slots
-  uint16_t spare[2];
+  uint16_t high;     // highest free slot (while free is not 0)
+  uint16_t spare;
   uint64_t free_bits[4];   // bit s: slot s is free
 };
 static_assert(sizeof(SizedBlockHeader) == AREA_BLOCK_HEADER);
@@ -63,7 +65,7 @@ struct SizedArea {
   int32_t cur = -1;           // current (last) block
   uint32_t free_blocks = 0;   // blocks with at least one free slot
   int32_t reuse = -1;         // block to look in first for a free slot
-  uint64_t blocks_with_free[AREA_MAX_BLOCKS / 64] = {};   // bit b: block b has a free slot
+  uint64_t blocks_with_free[AREA_MAX_BLOCKS / 64] = {};   // bit b: block b has (or had) a free slot
 };
 extern SizedArea sized_areas[16];
 // The free marker written at the start of a freed element (compared with its zero byte).
