@@ -26,9 +26,15 @@ int32_t utf16_unit(const uint8_t* s, uint32_t len, uint32_t b) {
 
 }  // namespace
 
-DW str_char_at(DW s, DW* a, int n) {
-  int64_t i = char_index(a, n);
-  if (i < 0) return string_new(0);
+DW str_char_at(DW s, DW* a, int n) { return str_char_at_index(s, char_index(a, n)); }
+
+DW str_char_code_at(DW s, DW* a, int n) {
+  int32_t u = str_char_code_at_index(s, char_index(a, n));
+  return u < 0 ? DW_NAN : int_value(u);
+}
+
+DW str_char_at_index(DW s, int64_t i) {
+  if (i < 0 || i > 0xFFFFFFFFll) return string_new(0);
   StrPos p;
   str_pos_open(&p, s);
   uint32_t b = str_pos_offset(&p, static_cast<uint32_t>(i));
@@ -37,14 +43,13 @@ DW str_char_at(DW s, DW* a, int n) {
   return string_of(p.text + b, (e < p.len ? e : p.len) - b);
 }
 
-DW str_char_code_at(DW s, DW* a, int n) {
-  int64_t i = char_index(a, n);
-  if (i < 0) return DW_NAN;
+int32_t str_char_code_at_index(DW s, int64_t i) {
+  if (i < 0 || i > 0xFFFFFFFFll) return -1;
   StrPos p;
   str_pos_open(&p, s);
   uint32_t b = str_pos_offset(&p, static_cast<uint32_t>(i));
-  if (b >= p.len) return DW_NAN;
-  return int_value(utf16_unit(reinterpret_cast<const uint8_t*>(p.text), p.len, b));
+  if (b >= p.len) return -1;
+  return utf16_unit(reinterpret_cast<const uint8_t*>(p.text), p.len, b);
 }
 
 DW str_slice(DW s, DW* a, int n) {

@@ -42,6 +42,12 @@ DW str_search(DW s, DW* a, int n);
 DW str_match(DW s, DW* a, int n);
 DW str_match_all(DW s, DW* a, int n);
 
+// charAt and charCodeAt with the index as a native number (what an Integer argument gives;
+// callers with any other argument pass 0): the one-character string (empty past the end), and
+// the UTF-16 unit or -1 where charCodeAt gives NaN. For callers that keep numbers unboxed.
+DW str_char_at_index(DW s, int64_t i);
+int32_t str_char_code_at_index(DW s, int64_t i);
+
 // ---- arguments ----
 
 inline int32_t int_arg(DW v) { return int_rec(v)->value; }
@@ -82,6 +88,7 @@ struct StrPos {
   int64_t count;          // characters; -1 until asked for
   bool ascii;             // every byte below 0x80 (only meaningful once count is known)
   const uint32_t* marks;  // pinned non-ASCII string: byte offset of every 32nd character
+  uint32_t* memo;         // pinned non-ASCII string: last character asked for, its byte offset
 };
 void str_pos_open(StrPos* p, DW s);
 uint32_t str_pos_count(StrPos* p);

@@ -5,6 +5,7 @@
 
 #include "builtins/string_methods.h"
 #include "frontend/tree.h"
+#include "store/generation.h"
 
 namespace {
 
@@ -73,8 +74,8 @@ inline uint32_t count_before(const char* text, uint32_t len, size_t pos, uint32_
 // ---- the cache ----
 // A pinned string holds one reference, so its storage cannot be handed to another value while
 // it is pinned; its text handle and length are compared on every use, so a string changed in
-// place (which only happens to values held once) is never answered from stale data. A name of
-// the cache's own in the name table tells whether the store and names were reset since (tests).
+// place (which only happens to values held once) is never answered from stale data. The store's
+// generation tells whether the store was reset since (tests).
 // A few strings are kept, so that walks over two or three strings side by side stay linear.
 constexpr int PINS = 4;
 struct Pinned {
@@ -85,6 +86,7 @@ struct Pinned {
   bool ascii;
   uint32_t* marks;
   size_t marks_cap;
+  uint32_t memo[2];   // the character last asked for and its byte offset (walks step from it)
 };
 Pinned pins[PINS];
 int pin_next;   // the entry to reuse next (round robin)
@@ -97,22 +99,14 @@ struct Candidate {
 Candidate cands[PINS];
 int cand_next;
 
-constexpr char MARK[] = "\x01string positions";
-constexpr size_t MARK_LEN = sizeof MARK - 1;
-int64_t mark_index = -1;
-
-bool epoch_ok() {
-  if (mark_index < 0 || static_cast<uint64_t>(mark_index) >= name_count) return false;
-  uint32_t i = static_cast<uint32_t>(mark_index);
-  return name_length(i) == MARK_LEN && std::memcmp(name_text(i), MARK, MARK_LEN) == 0;
-}
+uint32_t generation = ~0u;
 
 // Starts a new epoch after a reset: the old entries are dropped without touching the store.
-void check_epoch() {
-  if (epoch_ok()) return;
+inline void check_epoch() {
+  if (generation == store_generation) return;
   for (Pinned& p : pins) p.h = 0;
   for (Candidate& c : cands) c.h = 0;
-  mark_index = name_intern_text(MARK, MARK_LEN);
+  generation = store_generation;
 }
 
 Pinned* pin_string(DW s, const char* text, uint32_t len) {
@@ -138,6 +132,7 @@ Pinned* pin_string(DW s, const char* text, uint32_t len) {
   p->len = len;
   p->count = n;
   p->ascii = ascii;
+  p->memo[0] = p->memo[1] = 0;
   return p;
 }
 
@@ -161,6 +156,7 @@ void str_pos_open(StrPos* p, DW s) {
   p->count = -1;
   p->ascii = false;
   p->marks = nullptr;
+  p->memo = nullptr;
   check_epoch();
   Pinned* hit = nullptr;
   for (Pinned& e : pins)
@@ -179,7 +175,10 @@ void str_pos_open(StrPos* p, DW s) {
   if (hit) {
     p->count = hit->count;
     p->ascii = hit->ascii;
-    if (!hit->ascii) p->marks = hit->marks;
+    if (!hit->ascii) {
+      p->marks = hit->marks;
+      p->memo = hit->memo;
+    }
     return;
   }
   Candidate& c = cands[cand_next];
@@ -196,7 +195,15 @@ uint32_t str_pos_offset(StrPos* p, uint32_t ci) {
   if (p->count >= 0) {
     if (ci >= p->count) return p->len;
     if (p->ascii) return ci;
-    if (p->marks) return static_cast<uint32_t>(step_chars(p->text, p->len, p->marks[ci >> 5], ci & 31));
+    if (p->marks) {
+      // From the character asked for last when it lies between ci's checkpoint and ci.
+      uint32_t* m = p->memo;
+      size_t b = m[0] <= ci && m[0] >= (ci & ~31u) ? step_chars(p->text, p->len, m[1], ci - m[0])
+                                                    : step_chars(p->text, p->len, p->marks[ci >> 5], ci & 31);
+      m[0] = ci;
+      m[1] = static_cast<uint32_t>(b);
+      return m[1];
+    }
   }
   return utf8_offset(p->text, p->len, ci);
 }

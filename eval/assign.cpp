@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "eval/ops.h"
+#include "store/number_text.h"
 
 
 // Only a name, a member or an element is a place; anything else (a call, a literal) leaves no
@@ -210,7 +211,7 @@ static void string_append(DW t, const char* add, size_t n) {
 // Text of an Integer, Float or String operand of +=.
 static bool number_or_string_text(DW v, char* buf, size_t size, const char** text, size_t* len) {
   switch (dw_type(v)) {
-    case T_INT: *len = static_cast<size_t>(std::snprintf(buf, size, "%d", int_of(v))); *text = buf; return true;
+    case T_INT: *len = int_text(int_of(v), buf); *text = buf; return true;
     case T_FLOAT: *len = static_cast<size_t>(number_text(float_of(v), buf, size)); *text = buf; return true;
     case T_STRING: *text = str_text(v); *len = str_rec(v)->len; return true;
     default: return false;

@@ -7,6 +7,7 @@
 
 #include "eval/compare.h"
 #include "eval/ops.h"
+#include "store/number_text.h"
 
 static constexpr const char* CONSTANT_NAMES[5] = {"undefined", "true", "false", "null", "NaN"};
 static constexpr size_t CONSTANT_LENGTHS[5] = {9, 4, 5, 4, 3};
@@ -53,7 +54,7 @@ double to_number(DW v, bool* isFloat) {
 }
 
 int number_text(double x, char* buf, size_t size) {
-  int n = std::snprintf(buf, size, "%.10f", x);
+  int n = fixed10_text(x, buf, size);
   if (n < 0) n = 0;
   if (static_cast<size_t>(n) >= size) n = static_cast<int>(size) - 1;
   while (n >= 2 && buf[n - 1] == '0' && buf[n - 2] != '.') n--;

@@ -6,12 +6,13 @@
 #include <cstdio>
 
 #include "eval/ops.h"
+#include "store/number_text.h"
 
 
 // Text of an Integer, Float or constant operand of +; false for any other type.
 bool operand_text(DW v, char* buf, size_t size, const char** text, size_t* len) {
   switch (dw_type(v)) {
-    case T_INT: *len = static_cast<size_t>(std::snprintf(buf, size, "%d", int_of(v))); *text = buf; return true;
+    case T_INT: *len = int_text(int_of(v), buf); *text = buf; return true;
     case T_FLOAT: *len = static_cast<size_t>(number_text(float_of(v), buf, size)); *text = buf; return true;
     case T_STRING: *text = str_text(v); *len = str_rec(v)->len; return true;
     case T_CONST: *text = constant_name(v, len); return true;

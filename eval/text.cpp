@@ -6,6 +6,7 @@
 
 #include "eval/ops.h"
 #include "eval/plugins.h"
+#include "store/number_text.h"
 
 void textbuf_append(TextBuf* b, const char* s, size_t n) {
   if (b->len + n + 1 > b->cap) {
@@ -53,8 +54,7 @@ const char* error_message(DW rec, size_t* len) {
 
 static void append_int(TextBuf* b, int32_t v) {
   char t[16];
-  int n = std::snprintf(t, sizeof t, "%d", v);
-  textbuf_append(b, t, static_cast<size_t>(n));
+  textbuf_append(b, t, int_text(v, t));
 }
 
 static void append_float(TextBuf* b, double d) {

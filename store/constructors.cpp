@@ -23,7 +23,8 @@ DW make_float(double v, unsigned count) {
 static void copy_text(char* dst, const char* text, size_t len) {
   size_t n = text ? strnlen(text, len) : 0;
   if (n) std::memcpy(dst, text, n);
-  std::memset(dst + n, 0, len + 1 - n);
+  if (n == len) dst[len] = 0;
+  else std::memset(dst + n, 0, len + 1 - n);
 }
 
 DW make_string(const char* text, size_t len, unsigned count) {

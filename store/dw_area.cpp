@@ -7,11 +7,12 @@
 
 static uint8_t* dw_blocks_initial[DW_TABLE_STEP];
 static uint16_t dw_free_initial[DW_TABLE_STEP];
-static uint8_t dw_high_initial[DW_TABLE_STEP];
+static DwFreeBits dw_bits_initial[DW_TABLE_STEP];
 
 uint8_t** dw_blocks = dw_blocks_initial;
 uint16_t* dw_block_free = dw_free_initial;
-uint8_t* dw_block_high = dw_high_initial;
+DwFreeBits* dw_block_bits = dw_bits_initial;
+uint64_t dw_blocks_with_free[DW_MAX_BLOCKS / 64];
 uint32_t dw_capacity = DW_TABLE_STEP;
 int32_t dw_cur_block = -1;
 uint32_t dw_next_slot = 256;
@@ -23,29 +24,31 @@ uint32_t dw_floor = 0;
 static void dw_grow_tables(uint32_t cap) {
   uint8_t** blocks = static_cast<uint8_t**>(std::calloc(cap, sizeof(uint8_t*)));
   uint16_t* freec = static_cast<uint16_t*>(std::calloc(cap, sizeof(uint16_t)));
-  uint8_t* high = static_cast<uint8_t*>(std::calloc(cap, 1));
-  if (!blocks || !freec || !high) {
+  DwFreeBits* bits = static_cast<DwFreeBits*>(std::calloc(cap, sizeof(DwFreeBits)));
+  if (!blocks || !freec || !bits) {
     std::free(blocks);
     std::free(freec);
-    std::free(high);
+    std::free(bits);
     raise_eval_error(1400, "メモリ領域を取得できません");
   }
   std::memcpy(blocks, dw_blocks, dw_capacity * sizeof(uint8_t*));
   std::memcpy(freec, dw_block_free, dw_capacity * sizeof(uint16_t));
-  std::memcpy(high, dw_block_high, dw_capacity);
+  std::memcpy(bits, dw_block_bits, dw_capacity * sizeof(DwFreeBits));
   if (dw_blocks != dw_blocks_initial) {
     std::free(dw_blocks);
     std::free(dw_block_free);
-    std::free(dw_block_high);
+    std::free(dw_block_bits);
   }
   dw_blocks = blocks;
   dw_block_free = freec;
-  dw_block_high = high;
+  dw_block_bits = bits;
   dw_capacity = cap;
 }
 
+static inline void block_has_free(uint32_t blk, bool on) { bit_put(dw_blocks_with_free, blk, on); }
+
 // Starts a new block at the floor or after the current block; its slot 0 is taken.
-static uint32_t dw_start_block() {
+[[gnu::noinline]] static uint32_t dw_start_block() {
   uint32_t nb = dw_cur_block < static_cast<int32_t>(dw_floor) ? dw_floor
                                                               : static_cast<uint32_t>(dw_cur_block) + 1;
   if (nb >= dw_capacity) {
@@ -59,36 +62,46 @@ static uint32_t dw_start_block() {
   store_track(block);
   dw_blocks[nb] = block;
   dw_block_free[nb] = 0;
-  dw_block_high[nb] = 0;
+  dw_block_bits[nb] = DwFreeBits{};
+  block_has_free(nb, false);
   dw_cur_block = static_cast<int32_t>(nb);
   dw_next_slot = 1;
   return nb;
 }
 
+// The reuse block has no free record left while others have: the next one down with any
+// becomes the reuse block. The bits of blocks that were emptied are cleared here, when met, so
+// that freeing and taking one record at a time never touches the block bitmap. Kept out of line
+// so that dw_new's common path stays short.
+[[gnu::noinline]] static void dw_block_emptied(uint32_t blk) {
+  int b = static_cast<int>(blk);
+  for (;;) {
+    b = highest_bit_below(dw_blocks_with_free, DW_MAX_BLOCKS / 64, static_cast<unsigned>(b));
+    if (b < 0 || dw_block_free[b] != 0) break;
+    block_has_free(static_cast<uint32_t>(b), false);
+  }
+  if (b >= 0) {
+    dw_reuse_block = b;
+  } else {
+    dw_free_total = 0;
+    dw_reuse_block = -1;
+  }
+}
+
 uint8_t* dw_new(unsigned type, DW* out, unsigned count) {
   uint32_t blk, slot;
   if (dw_free_total != 0) {
-    // Run phase: the reuse block's highest free record, then move the hints down.
+    // Run phase: the reuse block's highest free record, then move the hint down (the free
+    // records of a block, and the blocks that have any, are kept as bitmaps).
     blk = static_cast<uint32_t>(dw_reuse_block);
-    slot = dw_block_high[blk];
+    uint64_t* bits = dw_block_bits[blk].w;
+    int k = 3;
+    while (k > 0 && !bits[k]) k--;
+    uint64_t w = bits[k];
+    slot = static_cast<uint32_t>(k * 64 + 63 - __builtin_clzll(w | 1));   // w is never 0 here
+    bits[k] = w & ~(uint64_t{1} << (slot & 63));
     dw_free_total--;
-    if (--dw_block_free[blk] != 0) {
-      const uint8_t* base = dw_blocks[blk];
-      int s = static_cast<int>(slot) - 1;
-      while (s >= 0 && base[s << 4] != HDR_FREE) s--;
-      if (s >= 0) dw_block_high[blk] = static_cast<uint8_t>(s);
-      else dw_block_free[blk] = 0;
-    }
-    if (dw_block_free[blk] == 0 && dw_free_total != 0) {
-      int b = static_cast<int>(blk) - 1;
-      while (b >= 0 && dw_block_free[b] == 0) b--;
-      if (b >= 0) {
-        dw_reuse_block = b;
-      } else {
-        dw_free_total = 0;
-        dw_reuse_block = -1;
-      }
-    }
+    if (--dw_block_free[blk] == 0 && dw_free_total != 0) dw_block_emptied(blk);
   } else if (dw_next_slot < 256) {
     blk = static_cast<uint32_t>(dw_cur_block);
     slot = dw_next_slot++;
@@ -110,9 +123,13 @@ void dw_free_record(DW h) {
   unsigned t = dw_type(h);
   if (t == T_NODE || t == T_FUNC) tree_free_epoch++;
   uint32_t blk = (h >> 8) & 0xFFF, slot = h & 0xFF;
+  uint64_t& w = dw_block_bits[blk].w[slot >> 6];
+  uint64_t bit = uint64_t{1} << (slot & 63);
+  if (w & bit) return;   // already free: the counts stay those of the bitmap
+  w |= bit;
   dw_blocks[blk][slot << 4] = HDR_FREE;
-  if (dw_block_free[blk] == 0 || dw_block_high[blk] < slot) dw_block_high[blk] = static_cast<uint8_t>(slot);
   dw_block_free[blk]++;
+  block_has_free(blk, true);
   if (dw_free_total == 0 || dw_reuse_block < static_cast<int32_t>(blk)) dw_reuse_block = static_cast<int32_t>(blk);
   dw_free_total++;
 }
@@ -131,7 +148,8 @@ uint8_t* store_install_dw_blocks(unsigned nblocks, unsigned last_count, unsigned
   for (uint32_t k = 0; k < nblocks; k++) {
     dw_blocks[b + k] = mem + static_cast<size_t>(k) * 4096;
     dw_block_free[b + k] = 0;
-    dw_block_high[b + k] = 0;
+    dw_block_bits[b + k] = DwFreeBits{};
+    block_has_free(b + k, false);
   }
   dw_cur_block = static_cast<int32_t>(end - 1);
   dw_next_slot = (last_count == 0 || last_count > 255) ? 256 : last_count;
@@ -142,15 +160,16 @@ void dw_area_reset() {
   if (dw_blocks != dw_blocks_initial) {
     std::free(dw_blocks);
     std::free(dw_block_free);
-    std::free(dw_block_high);
+    std::free(dw_block_bits);
   }
   dw_blocks = dw_blocks_initial;
   dw_block_free = dw_free_initial;
-  dw_block_high = dw_high_initial;
+  dw_block_bits = dw_bits_initial;
   if (store_tables_dirty) {
     std::memset(dw_blocks_initial, 0, sizeof dw_blocks_initial);
     std::memset(dw_free_initial, 0, sizeof dw_free_initial);
-    std::memset(dw_high_initial, 0, sizeof dw_high_initial);
+    std::memset(dw_bits_initial, 0, sizeof dw_bits_initial);
+    std::memset(dw_blocks_with_free, 0, sizeof dw_blocks_with_free);
   }
   dw_capacity = DW_TABLE_STEP;
   dw_cur_block = -1;

@@ -6,10 +6,7 @@
 #include "errors/raise.h"
 #include "store/store_state.h"
 
-SizedArea sized_areas[16] = {{0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1},
-                             {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1},
-                             {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1},
-                             {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1}, {0, -1, 0, -1}};
+SizedArea sized_areas[16];
 uint8_t** area_block_tables[16];
 
 static void* area15_initial[1024];
@@ -38,8 +35,6 @@ static inline SizedBlockHeader* block_header(unsigned a, uint32_t blk) {
 static inline uint8_t* slot_ptr(unsigned a, uint32_t blk, uint32_t slot) {
   return area_block_tables[a][blk] + AREA_BLOCK_HEADER + slot * AREA_SLOT_SIZE[a];
 }
-
-static inline bool slot_is_free(const uint8_t* p) { return std::memcmp(p, AREA_FREE_MARKER, sizeof AREA_FREE_MARKER) == 0; }
 
 // Under AddressSanitizer a slot is addressable only as far as its holder asked (and always its
 // free marker), and slots not handed out not at all, so that a write past an area is caught
@@ -79,37 +74,73 @@ static uint8_t* new_sized_block(unsigned a) {
   return block;
 }
 
+// The reuse block has no free slot left while others have: the next one down with any becomes
+// the reuse block. The bits of blocks that were emptied are cleared here, when met (as in the DW
+// area). Kept out of line so that the common path of a request stays short.
+[[gnu::noinline]] static void sized_block_emptied(unsigned a, uint32_t blk) {
+  SizedArea& A = sized_areas[a];
+  int b = static_cast<int>(blk);
+  for (;;) {
+    b = highest_bit_below(A.blocks_with_free, AREA_MAX_BLOCKS / 64, static_cast<unsigned>(b));
+    if (b < 0 || block_header(a, static_cast<uint32_t>(b))->free != 0) break;
+    bit_put(A.blocks_with_free, static_cast<uint32_t>(b), false);
+  }
+  if (b >= 0) A.reuse = b;
+  else A.free_blocks = 0;
+}
+
+// The area's first block and its table (slot 0 is taken).
+[[gnu::noinline]] static uint32_t sized_first_block(unsigned a) {
+  uint8_t* block = new_sized_block(a);
+  uint8_t** table = static_cast<uint8_t**>(std::calloc(AREA_TABLE_STEP, sizeof(uint8_t*)));
+  if (!table) {
+    std::free(block);
+    raise_eval_error(1400, "メモリ領域を取得できません");
+  }
+  table[0] = block;
+  area_block_tables[a] = table;
+  SizedArea& A = sized_areas[a];
+  A = SizedArea{};
+  A.capacity = AREA_TABLE_STEP;
+  A.cur = 0;
+  return 0;
+}
+
+// A new block after the current one, which is full (slot 0 is taken).
+[[gnu::noinline]] static uint32_t sized_next_block(unsigned a) {
+  SizedArea& A = sized_areas[a];
+  uint32_t nb = static_cast<uint32_t>(A.cur) + 1;
+  if (nb >= A.capacity) {
+    if (nb >= AREA_MAX_BLOCKS) raise_eval_error(1435, "buffer Overflow(area %d)", a);
+    uint32_t cap = A.capacity + AREA_TABLE_STEP;
+    uint8_t** table = static_cast<uint8_t**>(store_alloc_zeroed(cap * sizeof(uint8_t*)));
+    std::memcpy(table, area_block_tables[a], A.capacity * sizeof(uint8_t*));
+    std::free(area_block_tables[a]);
+    area_block_tables[a] = table;
+    A.capacity = cap;
+  }
+  area_block_tables[a][nb] = new_sized_block(a);
+  A.cur = static_cast<int32_t>(nb);
+  return nb;
+}
+
 static DW sized_new(unsigned a, size_t size, void** out) {
   SizedArea& A = sized_areas[a];
   uint32_t blk, slot;
   if (!area_block_tables[a]) {
-    uint8_t* block = new_sized_block(a);
-    uint8_t** table = static_cast<uint8_t**>(std::calloc(AREA_TABLE_STEP, sizeof(uint8_t*)));
-    if (!table) {
-      std::free(block);
-      raise_eval_error(1400, "メモリ領域を取得できません");
-    }
-    table[0] = block;
-    area_block_tables[a] = table;
-    A = SizedArea{AREA_TABLE_STEP, 0, 0, -1};
-    blk = 0;
+    blk = sized_first_block(a);
     slot = 0;
   } else if (A.free_blocks != 0) {
-    // The reuse block's highest free slot; then move the hints down.
+    // The reuse block's highest free slot; then move the hint down (bitmaps of the free slots
+    // of each block and of the blocks that have any).
     blk = static_cast<uint32_t>(A.reuse);
     SizedBlockHeader* h = block_header(a, blk);
     slot = h->high;
-    if (--h->free != 0) {
-      int s = static_cast<int>(slot) - 1;
-      while (s >= 0 && !slot_is_free(slot_ptr(a, blk, static_cast<uint32_t>(s)))) s--;
-      if (s >= 0) h->high = static_cast<uint16_t>(s);
-      else h->free = 0;
-    }
-    if (h->free == 0 && --A.free_blocks != 0) {
-      int b = static_cast<int>(blk) - 1;
-      while (b >= 0 && block_header(a, static_cast<uint32_t>(b))->free == 0) b--;
-      if (b >= 0) A.reuse = b;
-      else A.free_blocks = 0;
+    bit_put(h->free_bits, slot, false);
+    if (--h->free == 0) {
+      if (--A.free_blocks != 0) sized_block_emptied(a, blk);
+    } else {
+      h->high = static_cast<uint16_t>(highest_bit_below(h->free_bits, 4, slot));
     }
   } else {
     blk = static_cast<uint32_t>(A.cur);
@@ -117,19 +148,7 @@ static DW sized_new(unsigned a, size_t size, void** out) {
     if (h->handed < AREA_ELEM_COUNT[a]) {
       slot = h->handed++;
     } else {
-      uint32_t nb = blk + 1;
-      if (nb >= A.capacity) {
-        if (nb >= AREA_MAX_BLOCKS) raise_eval_error(1435, "buffer Overflow(area %d)", a);
-        uint32_t cap = A.capacity + AREA_TABLE_STEP;
-        uint8_t** table = static_cast<uint8_t**>(store_alloc_zeroed(cap * sizeof(uint8_t*)));
-        std::memcpy(table, area_block_tables[a], A.capacity * sizeof(uint8_t*));
-        std::free(area_block_tables[a]);
-        area_block_tables[a] = table;
-        A.capacity = cap;
-      }
-      area_block_tables[a][nb] = new_sized_block(a);
-      A.cur = static_cast<int32_t>(nb);
-      blk = nb;
+      blk = sized_next_block(a);
       slot = 0;
     }
   }
@@ -143,19 +162,22 @@ static DW sized_new(unsigned a, size_t size, void** out) {
 static void sized_release(unsigned a, DW h) {
   uint32_t blk = (h >> 8) & 0xFFF, slot = h & 0xFF;
   uint8_t* p = slot_ptr(a, blk, slot);
-  if (slot_is_free(p)) return;   // already given back
+  SizedBlockHeader* bh = block_header(a, blk);
+  // Already given back: told by the bitmap, never by the slot's bytes (a holder may have written
+  // anything, the free marker included).
+  if (bh->free_bits[slot >> 6] >> (slot & 63) & 1) return;
+  bit_put(bh->free_bits, slot, true);
   std::memcpy(p, AREA_FREE_MARKER, sizeof AREA_FREE_MARKER);
   slot_limit(a, p, 0);
   SizedArea& A = sized_areas[a];
-  SizedBlockHeader* bh = block_header(a, blk);
   bool area_had_free = A.free_blocks != 0;
-  if (bh->free == 0) {
-    bh->high = static_cast<uint16_t>(slot);
+  if (bh->free++ == 0) {
     A.free_blocks++;
+    bh->high = static_cast<uint16_t>(slot);
   } else if (bh->high < slot) {
     bh->high = static_cast<uint16_t>(slot);
   }
-  bh->free++;
+  bit_put(A.blocks_with_free, blk, true);
   if (!area_had_free || A.reuse < static_cast<int32_t>(blk)) A.reuse = static_cast<int32_t>(blk);
 }
 
@@ -228,7 +250,7 @@ void sized_areas_reset() {
       std::free(area_block_tables[a]);
       area_block_tables[a] = nullptr;
     }
-    sized_areas[a] = SizedArea{0, -1, 0, -1};
+    sized_areas[a] = SizedArea{};
   }
   uint32_t n = area15_next < area15_capacity ? area15_next : area15_capacity;
   for (uint32_t i = 0; i < n; i++) std::free(area15_table[i]);

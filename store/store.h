@@ -63,7 +63,7 @@ extern void** area15_table;      // area 15: one allocation per entry
 constexpr uint16_t AREA_ELEM_SIZE[16] = {0, 32, 64, 96, 128, 192, 256, 384, 448, 512, 768, 1024, 1280, 1536, 2048, 0};
 constexpr uint16_t AREA_ELEM_COUNT[16] = {0, 256, 256, 256, 128, 128, 64, 64, 32, 32, 16, 16, 8, 8, 8, 0};
 constexpr uint16_t AREA_SLOT_SIZE[16] = {0, 40, 72, 104, 136, 200, 264, 392, 456, 520, 776, 1032, 1288, 1544, 2056, 0};
-constexpr unsigned AREA_BLOCK_HEADER = 8;   // 16-bit handed-out count, free count, highest free slot
+constexpr unsigned AREA_BLOCK_HEADER = 40;  // handed-out count, free count, highest free slot, free-slot bitmap
 
 // ---- handles ----
 inline uint8_t* dw_rec(DW h) { return dw_blocks[(h >> 8) & 0xFFF] + ((h & 0xFF) << 4); }

@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "errors/raise.h"
+#include "store/generation.h"
 #include "store/store_state.h"
 
 bool store_run_phase = false;
@@ -48,7 +49,10 @@ void store_raise_floors() {
 
 bool store_tables_dirty = false;
 
+uint32_t store_generation = 0;
+
 void store_reset() {
+  store_generation++;
   dw_area_reset();
   word_area_reset();
   sized_areas_reset();

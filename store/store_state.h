@@ -5,11 +5,35 @@
 
 #include "store/store.h"
 
+// Free slots and blocks with free slots are kept as bitmaps, so that the highest free one below
+// a point is found a word at a time.
+inline void bit_put(uint64_t* w, uint32_t i, bool on) {
+  uint64_t bit = uint64_t{1} << (i & 63);
+  if (on) w[i >> 6] |= bit;
+  else w[i >> 6] &= ~bit;
+}
+// Highest set bit below bit `limit` of a bitmap of `words` words; -1 when none.
+inline int highest_bit_below(const uint64_t* w, unsigned words, unsigned limit) {
+  unsigned k = limit >> 6;
+  if (k < words) {
+    uint64_t m = w[k] & ((uint64_t{1} << (limit & 63)) - 1);
+    if (m) return static_cast<int>(k * 64 + 63 - static_cast<unsigned>(__builtin_clzll(m)));
+  } else {
+    k = words;
+  }
+  while (k-- > 0)
+    if (w[k]) return static_cast<int>(k * 64 + 63 - static_cast<unsigned>(__builtin_clzll(w[k])));
+  return -1;
+}
+
 // DW area: 4,096 blocks at most (12 block bits).
 constexpr uint32_t DW_MAX_BLOCKS = 4096;
 constexpr uint32_t DW_TABLE_STEP = 128;
 extern uint16_t* dw_block_free;   // free records per block
-extern uint8_t* dw_block_high;    // highest free slot per block
+struct DwFreeBits { uint64_t w[4]; };   // bit s: record s of the block is free
+extern DwFreeBits* dw_block_bits;
+// Bit b: block b has free records, or had them (cleared when a search meets it empty).
+extern uint64_t dw_blocks_with_free[DW_MAX_BLOCKS / 64];
 extern uint32_t dw_capacity;      // entries of the three per-block tables
 extern int32_t dw_cur_block;      // -1 before the first record
 extern uint32_t dw_next_slot;     // next bump slot in the current block (256: block used up)
@@ -31,14 +55,17 @@ constexpr uint32_t AREA_TABLE_STEP = 256;
 struct SizedBlockHeader {
   uint16_t handed;   // slots handed out so far (bump index)
   uint16_t free;     // free slots
-  uint16_t high;     // highest free slot
+  uint16_t high;     // highest free slot (while free is not 0)
   uint16_t spare;
+  uint64_t free_bits[4];   // bit s: slot s is free
 };
+static_assert(sizeof(SizedBlockHeader) == AREA_BLOCK_HEADER);
 struct SizedArea {
-  uint32_t capacity;      // entries of the block table
-  int32_t cur;            // current (last) block
-  uint32_t free_blocks;   // blocks with at least one free slot
-  int32_t reuse;          // block to look in first for a free slot
+  uint32_t capacity = 0;      // entries of the block table
+  int32_t cur = -1;           // current (last) block
+  uint32_t free_blocks = 0;   // blocks with at least one free slot
+  int32_t reuse = -1;         // block to look in first for a free slot
+  uint64_t blocks_with_free[AREA_MAX_BLOCKS / 64] = {};   // bit b: block b has (or had) a free slot
 };
 extern SizedArea sized_areas[16];
 // The free marker written at the start of a freed element (compared with its zero byte).

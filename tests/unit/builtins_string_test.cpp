@@ -98,6 +98,35 @@ TEST_F(StringTest, PinnedPositionsAgreeWithStepping) {
   EXPECT_EQ(str_pos_offset(&p, 999), 300u);
 }
 
+// Walks over two pinned strings side by side (each remembers the character asked for last):
+// forwards, the same position twice, backwards, jumps within and across checkpoints.
+TEST_F(StringTest, WalksOverPinnedStringsAgreeWithStepping) {
+  std::string s1, s2;
+  for (int i = 0; i < 400; i++) {
+    s1 += (i % 3 == 0) ? "\xE6\x97\xA5" : (i % 7 == 0) ? "\xF0\x9F\x98\x80" : "a";
+    s2 += (i % 4 == 1) ? "\xC3\xA9" : "b";
+  }
+  const std::string* texts[2] = {&s1, &s2};
+  DW hs[2] = {str(s1), str(s2)};
+  StrPos p;
+  for (DW h : hs) {
+    str_pos_open(&p, h);
+    str_pos_open(&p, h);
+  }
+  std::vector<uint32_t> walk;
+  for (uint32_t i = 0; i < 420; i++) walk.insert(walk.end(), {i, i});   // forwards, each twice
+  for (uint32_t i = 300; i-- > 250;) walk.push_back(i);                   // backwards
+  for (uint32_t i : {5u, 40u, 33u, 31u, 32u, 64u, 63u, 95u, 0u, 399u, 398u, 17u, 18u, 60u})
+    walk.push_back(i);                                                    // jumps
+  for (uint32_t ci : walk)
+    for (int k = 0; k < 2; k++) {
+      str_pos_open(&p, hs[k]);
+      ASSERT_NE(p.marks, nullptr);
+      uint32_t len = static_cast<uint32_t>(texts[k]->size());
+      ASSERT_EQ(str_pos_offset(&p, ci), utf8_offset(texts[k]->data(), len, ci)) << k << " " << ci;
+    }
+}
+
 // Storage freed and handed to a new string of the same length is never answered from the old
 // string's positions, nor is a pinned string after the store and the names were reset.
 TEST_F(StringTest, ReusedStorageAndResetStoresAreNotAnsweredFromTheCache) {

@@ -1,6 +1,8 @@
 // Value store: handles, the DW area, the word area, the sized areas, area 15, floors, block
 // installation, limits and the name pool.
 #include <cstdint>
+#include <iterator>
+#include <set>
 #include <vector>
 
 #include "tests/unit/store_test_support.h"
@@ -47,6 +49,42 @@ TEST_F(AreasTest, FreedRecordsAreReusedHighestFirstThenBlocksBelow) {
   EXPECT_EQ(dw_free_total, 0u);
   // Then bump allocation goes on after the last record handed out.
   EXPECT_EQ(make_int(0, 0) & 0x00FFFFFF, (hs[599] & 0x00FFFFFF) + 1);
+}
+
+// Random frees and allocations over many blocks: every reused record is the highest free one
+// (highest block, then highest slot), as a plain set of the freed handles says.
+TEST_F(AreasTest, ReuseAlwaysTakesTheHighestFreeRecord) {
+  run_phase();
+  std::vector<DW> live;
+  for (int i = 0; i < 3000; i++) live.push_back(make_int(i, 1));
+  std::set<uint32_t> freed;   // block << 8 | slot
+  uint32_t seed = 12345;
+  auto rnd = [&seed](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  for (int step = 0; step < 40000; step++) {
+    if (!live.empty() && (freed.empty() || rnd(3) != 0)) {
+      size_t k = rnd(static_cast<uint32_t>(live.size()));
+      DW h = live[k];
+      live[k] = live.back();
+      live.pop_back();
+      dw_release(h);
+      freed.insert(h & 0xFFFFF);
+    } else {
+      DW h = make_int(step, 1);
+      ASSERT_EQ(h & 0xFFFFF, *freed.rbegin()) << step;
+      freed.erase(std::prev(freed.end()));
+      live.push_back(h);
+    }
+    ASSERT_EQ(dw_free_total, freed.size());
+  }
+  // With nothing free, bump allocation goes on after the last record handed out.
+  while (!freed.empty()) {
+    ASSERT_EQ(make_int(0, 1) & 0xFFFFF, *freed.rbegin());
+    freed.erase(std::prev(freed.end()));
+  }
+  EXPECT_EQ(make_int(0, 1) & 0xFFFFF, 3000u);
 }
 
 TEST_F(AreasTest, LoadPhaseNeverFreesRecordsOrStorage) {
@@ -176,6 +214,57 @@ TEST_F(AreasTest, SizedAreaHandlesFillBlocksThenReuseHighestFreeSlot) {
   // The 129th element of the area opens block 1.
   for (int i = 11; i < 128; i++) area_new(100, &p);
   EXPECT_EQ(area_new(100, &p), (4u << 20) | (1u << 8));
+}
+
+// A holder may write any bytes, the free marker included: such a slot is still live (never
+// handed out again) and is still given back when released.
+TEST_F(AreasTest, SlotHoldingTheFreeMarkerBytesIsNotFree) {
+  run_phase();
+  void* p;
+  std::vector<DW> hs;
+  std::vector<void*> ps;
+  for (int i = 0; i < 5; i++) {
+    hs.push_back(area_new(40, &p));   // area 2
+    ps.push_back(p);
+  }
+  std::memcpy(ps[3], AREA_FREE_MARKER, sizeof AREA_FREE_MARKER);
+  area_release(hs[1]);
+  area_release(hs[4]);
+  EXPECT_EQ(area_new(40, &p), hs[4]);
+  EXPECT_EQ(area_new(40, &p), hs[1]);
+  EXPECT_EQ(area_new(40, &p), (2u << 20) | 5);
+  area_release(hs[3]);
+  EXPECT_EQ(area_new(40, &p), hs[3]);
+}
+
+// Random releases and requests over many blocks of one area: every reused slot is the highest
+// free one (highest block, then highest slot), as a plain set of the released handles says.
+TEST_F(AreasTest, SizedReuseAlwaysTakesTheHighestFreeSlot) {
+  run_phase();
+  void* p;
+  std::vector<DW> live;
+  for (int i = 0; i < 1500; i++) live.push_back(area_new(50, &p));   // area 2, 256 per block
+  std::set<DW> freed;
+  uint32_t seed = 777;
+  auto rnd = [&seed](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  for (int step = 0; step < 30000; step++) {
+    if (!live.empty() && (freed.empty() || rnd(3) != 0)) {
+      size_t k = rnd(static_cast<uint32_t>(live.size()));
+      DW h = live[k];
+      live[k] = live.back();
+      live.pop_back();
+      area_release(h);
+      freed.insert(h);
+    } else {
+      DW h = area_new(60, &p);
+      ASSERT_EQ(h, *freed.rbegin()) << step;
+      freed.erase(std::prev(freed.end()));
+      live.push_back(h);
+    }
+  }
 }
 
 #if defined(__SANITIZE_ADDRESS__)
