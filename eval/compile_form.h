@@ -76,7 +76,7 @@ enum Op : uint8_t {
   I_MEMBER_STORE,  // a loop's o.imm = pop (aux 1: the literal k itself) for the object b
   I_MEMBER_TO,     // a loop's o.imm aux= pop for the object b (+= reads the member first)
   I_MATH,      // Math function aux over its popped numbers
-  I_LOAD_VALUE,    // push cell, which must hold a number or an object
+  I_LOAD_VALUE,    // push cell, which must hold a number, an object or an array (a call's argument)
   I_OBJECT,    // a new object of literal imm (aux members; rcell: where their plan begins)
   I_CASE,      // cell === k (a number literal) jumps to imm
   I_SUBLOOP,   // a loop's inner loop statement imm, run by the tree on the variables written back

@@ -708,7 +708,7 @@ L_MEMBER_TO: {
 #undef OBJECT
 L_LOAD_VALUE: {
   Cell c = cells[in->cell];
-  if (__builtin_expect(!cell_is_number(c) && !cell_is_object(c), 0)) goto hand_back;
+  if (__builtin_expect(!cell_is_number(c) && !cell_is_object(c) && !cell_is_array(c), 0)) goto hand_back;
   *sp++ = c;
   NEXT;
 }

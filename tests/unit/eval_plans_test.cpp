@@ -601,6 +601,13 @@ TEST(EvalCompiledMembers, SameAsTheTree) {
        "var r = main(0); console.log(r); r = main(1); console.log(r); r = 0;",
        "[6.5,11.5,8.5,true,true]\n[6.5,12.5,\"a101131\",true,true]\n", "", true, true},
 
+      {"arrays handed to compiled functions: elements read and written, recursion, a text element handing back",
+       "function halves(v, lo, hi) { if (hi - lo < 2) return v[lo]; var m = (lo + hi) >> 1; return halves(v, lo, m) + halves(v, m, hi); }"
+       " function fill(v, n) { for (var i = 0; i < n; i++) v[i] = v[i] * 2 + i; return v.length; }"
+       " function main(k) { var a = [k], t = 0; a.pop(); for (var i = 0; i < 16; i++) a.push(i + 0.5);"
+       " for (var r = 0; r < 3; r++) t = t + fill(a, 16) + halves(a, 0, 16); if (k) { a[5] = 'x'; t = t + halves(a, 0, 16); }"
+       " return [t, a[0], a[15]]; } console.log(main(0)); console.log(main(1));",
+       "[3160.0,4.0,229.0]\n[\"3160.0106.064.0x203.01412.0\",4.0,229.0]\n", "", true, false},   // small Integers
       {"Math.pow of a negative base and a fraction is NaN, which the tree computes",
        "var t = 0; for (var i = 0; i < 3; i++) t = t + Math.pow(i - 1, 0.5); console.log(t);", "", "", false, false},
   };
