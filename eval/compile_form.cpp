@@ -331,6 +331,20 @@ bool math_call(Builder& b, NodeRec* r) {
   return false;
 }
 
+// a[i] of a variable: the index is evaluated after the (plain) read of a. I_INDEX_TRUTH, for a
+// test, also takes an element that is true or false.
+bool index_read(Builder& b, NodeRec* r, uint8_t op) {
+  if (!is_name(r->a1)) return false;
+  int c = cell_of(b, r->a1, false), g = c < 0 ? global_of(b, r->a1) : -1;
+  if (c < 0 && g < 0) return false;
+  return number(b, r->a2) && emit_right(b, op, 0, c < 0, c < 0 ? 0 : c, g);
+}
+
+// A literal stored as it is: a number, true, false or null.
+inline bool plain_literal(DW v) {
+  return dw_type(v) == T_INT || dw_type(v) == T_FLOAT || v == DW_TRUE || v == DW_FALSE || v == DW_NULL;
+}
+
 // A call of a compiled function; want M_VALUE: its result may be an object.
 bool call(Builder& b, NodeRec* r, bool discard, MemberWant want) {
   DW callee = r->a1;
@@ -475,13 +489,8 @@ Kind expr(Builder& b, DW t) {
     }
     case OP_CALL:
       return math_call(b, r) || call(b, r, false) ? K_NUM : K_NONE;
-    case OP_INDEX: {
-      // a[i] of a variable: the index is evaluated after the (plain) read of a.
-      if (!is_name(r->a1)) return K_NONE;
-      int c = cell_of(b, r->a1, false), g = c < 0 ? global_of(b, r->a1) : -1;
-      if (c < 0 && g < 0) return K_NONE;
-      return number(b, r->a2) && emit_right(b, I_INDEX, 0, c < 0, c < 0 ? 0 : c, g) ? K_NUM : K_NONE;
-    }
+    case OP_INDEX:
+      return index_read(b, r, I_INDEX) ? K_NUM : K_NONE;
     case OP_MEMBER: {
       if ((r->a2 & NAME_MASK) != NAME_LENGTH) return member_read(b, r, M_NUMBER) ? K_NUM : K_NONE;
       if (!is_name(r->a1)) return K_NONE;
@@ -504,7 +513,7 @@ bool element_assign(Builder& b, NodeRec* r) {
   if (!b.f->loop || r->op != OP_ASSIGN || r->argc != 2 || !t || t->op != OP_INDEX || !is_name(t->a1))
     return false;
   DW v = r->a2;
-  bool literal = dw_type(v) == T_INT || dw_type(v) == T_FLOAT;
+  bool literal = plain_literal(v);
   if (literal) {
     if (dw_type(v) == T_FLOAT && !cell_is_float(float_cell(float_of(v)))) return false;
   } else if (is_name(v) || !number(b, v)) {
@@ -682,7 +691,13 @@ bool test_jump(Builder& b, DW c, bool onTrue, Jumps* out) {
     enter(b, r);
     return test_jump(b, r->a1, !onTrue, out);
   }
-  if (expr(b, c) == K_NONE) return false;
+  if (r && r->op == OP_INDEX) {
+    // An element tested: true and false are its truth.
+    enter(b, r);
+    if (!index_read(b, r, I_INDEX_TRUTH)) return false;
+  } else if (expr(b, c) == K_NONE) {
+    return false;
+  }
   Ins* last = b.f->n > 0 ? &b.code[b.f->n - 1] : nullptr;
   if (last && last->op == I_CMP && b.fence != b.f->n && b.pendMod < 0 && out->n < MAX_JUMPS) {
     // A comparison tested at once jumps itself.
@@ -821,7 +836,7 @@ bool push_call(Builder& b, NodeRec* r) {
   uint8_t kind;
   int vc = 0;
   Cell k = 0;
-  if (dw_type(v) == T_INT || dw_type(v) == T_FLOAT) {
+  if (plain_literal(v)) {
     kind = 1;
     k = v;
   } else if (is_name(v)) {

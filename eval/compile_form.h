@@ -84,6 +84,7 @@ enum Op : uint8_t {
                // 2 the variable in rcell (its value itself); imm the method's name
   I_CMP_CELL_JFALSE,  // cell aux b; false jumps to imm (a variable compared and tested at once)
   I_CMP_CELL_JTRUE,   // cell aux b; true jumps to imm
+  I_INDEX_TRUTH,   // as I_INDEX for a test: an element true or false is pushed as 1 or 0
   I_COUNT
 };
 

@@ -358,8 +358,8 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
       &&L_RETURN_UNDEFINED, &&L_END, &&L_GLOBAL, &&L_INDEX, &&L_LENGTH, &&L_INDEX_STORE, &&L_POS,
       &&L_LOAD_OBJ, &&L_MEMBER, &&L_INDEX_VALUE, &&L_STORE_VALUE, &&L_MEMBER_STORE, &&L_MEMBER_TO, &&L_MATH,
       &&L_LOAD_VALUE, &&L_OBJECT, &&L_CASE, &&L_SUBLOOP, &&L_PUSH, &&L_CMP_CELL_JFALSE,
-      &&L_CMP_CELL_JTRUE};
-  static_assert(I_COUNT == 45, "one label per operation");
+      &&L_CMP_CELL_JTRUE, &&L_INDEX_TRUTH};
+  static_assert(I_COUNT == 46, "one label per operation");
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -571,6 +571,18 @@ L_INDEX: {
   if (!element_at(a, y, &e)) goto hand_back;
   Cell v;
   if (dw_type(e) == T_INT) v = int_cell(int_of(e));
+  else if (dw_type(e) != T_FLOAT || !cell_is_float(v = float_cell(float_of(e)))) goto hand_back;
+  *sp++ = v;
+  NEXT;
+}
+L_INDEX_TRUTH: {
+  Cell a = in->aux ? cell_of_global(global_table[in->imm].value) : cells[in->cell];
+  RIGHT();
+  DW e;
+  if (!element_at(a, y, &e)) goto hand_back;
+  Cell v;
+  if (e == DW_TRUE || e == DW_FALSE) v = int_cell(e == DW_TRUE);
+  else if (dw_type(e) == T_INT) v = int_cell(int_of(e));
   else if (dw_type(e) != T_FLOAT || !cell_is_float(v = float_cell(float_of(e)))) goto hand_back;
   *sp++ = v;
   NEXT;

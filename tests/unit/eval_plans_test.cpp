@@ -276,6 +276,11 @@ struct FormGen {
     int k = pick(8);
     if (k == 0) return expr(vars, funcs, depth);
     if (k == 1) return "!(" + cond(vars, funcs, depth - 1) + ")";
+    if (k == 3 && pick(3) == 0) {
+      // An element tested for its truth (true, false, null, a text or a number).
+      static const char* const idx[] = {"0", "5", "7", "8", "9"};
+      return std::string(pick(3) ? "" : "!") + "arr[" + idx[pick(5)] + "]";
+    }
     if (k == 2 && depth > 0)
       return "(" + cond(vars, funcs, depth - 1) + (pick(2) ? " && " : " || ") + cond(vars, funcs, depth - 1) + ")";
     return expr(vars, funcs, depth) + cmps[pick(8)] + expr(vars, funcs, depth);
@@ -291,7 +296,8 @@ struct FormGen {
         if (pick(4) == 0) {
           // An element of the global array (an index past its end grows it or makes it keyed).
           std::string i = loopDepth > 0 && pick(2) ? vars.back() : std::to_string(pick(9));
-          return "arr[" + i + "] = " + (pick(2) ? literal() : e()) + ";";
+          static const char* const consts[] = {"true", "false", "null"};
+          return "arr[" + i + "] = " + (pick(5) == 0 ? std::string(consts[pick(3)]) : pick(2) ? literal() : e()) + ";";
         }
         if (pick(6) == 0) {
           // The global array grows (a wrong push target raises).
@@ -390,7 +396,7 @@ TEST(EvalCompiled, GeneratedProgramsSameAsTheTree) {
     // The locals' first value may only use the parameters.
     std::vector<std::string> globals = {"x", "y", "z"};
     src += "var x = " + g.literal() + ", y = " + g.literal() + ", z = " + g.literal() + ";\n";
-    src += "var arr = [3, 1.5, -2, 7, 2147483647, 0, 'x'];\n";
+    src += "var arr = [3, 1.5, -2, 7, 2147483647, 0, 'x', true, false, null];\n";
     src += "var o = {p: 3, q: 1.5, r: 'x'}, objs = [o, {q: 0.25, p: -2, z: {w: 5}}, 4];\n";
     src += "function mk(a, b) { if (a > b) return {p: a, q: b + 0.5}; return {q: 1, p: mk2(b, a * 2)}; }\n"
            "function mk2(a, b) { return {p: a - b, s: b}; }\n";
@@ -608,6 +614,12 @@ TEST(EvalCompiledMembers, SameAsTheTree) {
        " for (var r = 0; r < 3; r++) t = t + fill(a, 16) + halves(a, 0, 16); if (k) { a[5] = 'x'; t = t + halves(a, 0, 16); }"
        " return [t, a[0], a[15]]; } console.log(main(0)); console.log(main(1));",
        "[3160.0,4.0,229.0]\n[\"3160.0106.064.0x203.01412.0\",4.0,229.0]\n", "", true, false},   // small Integers
+      {"elements true, false and null: written, pushed and tested; other elements tested hand back",
+       "function main(n) { var f = [n], c = 0, s = 0; f.pop(); for (var i = 0; i < n; i++) f.push(true); f.push(null);"
+       " for (var i = 2; i < n; i++) if (f[i]) { c++; for (var j = i * 2; j < n; j += i) f[j] = false; }"
+       " for (var i = 0; i <= n; i++) { if (!f[i]) s = s + 1; else s = s + 2; } f[3] = 'x'; f[4] = 0.5; f[5] = '';"
+       " for (var i = 0; i < 7; i++) if (f[i]) s = s * 3; return [c, s, f[0], f[n]]; } console.log(main(30), main(8));",
+       "[10,10449,true,null][4,3645,true,null]\n", "", true, false},   // small Integers
       {"Math.pow of a negative base and a fraction is NaN, which the tree computes",
        "var t = 0; for (var i = 0; i < 3; i++) t = t + Math.pow(i - 1, 0.5); console.log(t);", "", "", false, false},
   };
