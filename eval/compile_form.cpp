@@ -331,9 +331,31 @@ bool math_call(Builder& b, NodeRec* r) {
   return false;
 }
 
+// An index that runs no code of its own: variables, numbers and + - * % of them.
+bool plain_index(DW t) {
+  if (is_name(t) || dw_type(t) == T_INT) return true;
+  NodeRec* r = node_of(t);
+  if (!r || !(r->op == OP_ADD || r->op == OP_SUB || r->op == OP_MUL || r->op == OP_MOD || r->op == OP_GROUP)) return false;
+  uint32_t n = rec_argc(r);
+  const DW* a = rec_args(r);
+  for (uint32_t i = 0; i < n; i++)
+    if (!plain_index(a[i])) return false;
+  return true;
+}
+
 // a[i] of a variable: the index is evaluated after the (plain) read of a. I_INDEX_TRUTH, for a
 // test, also takes an element that is true or false.
 bool index_read(Builder& b, NodeRec* r, uint8_t op) {
+  NodeRec* row = node_of(r->a1);
+  if (row && row->op == OP_INDEX && is_name(row->a1) && plain_index(row->a2) && plain_index(r->a2)) {
+    // a[i][k]: the row a[i] (an array) is read first, then k; nothing between them can run
+    // code that would drop the row, so it is held by the stack without a reference.
+    int c = cell_of(b, row->a1, false), g = c < 0 ? global_of(b, row->a1) : -1;
+    if (c < 0 && g < 0) return false;
+    enter(b, row);
+    if (!number(b, row->a2) || !emit_right(b, I_ROW, 0, c < 0, c < 0 ? 0 : c, g)) return false;
+    return number(b, r->a2) && emit_right(b, op, -1, 2);
+  }
   if (!is_name(r->a1)) return false;
   int c = cell_of(b, r->a1, false), g = c < 0 ? global_of(b, r->a1) : -1;
   if (c < 0 && g < 0) return false;

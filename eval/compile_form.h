@@ -63,7 +63,8 @@ enum Op : uint8_t {
   I_RETURN_UNDEFINED,
   I_END,       // loop: done; function: the body ended (undefined)
   I_GLOBAL,    // push global imm (a function's read of a global that holds a number)
-  I_INDEX,     // element b of the array in cell (aux 1: in global imm), an Integer or Float in range
+  I_INDEX,     // element b of the array in cell (aux 1: in global imm; aux 2: the array popped
+               // from under b), an Integer or Float in range
   I_LENGTH,    // the length of the array in cell (aux 1: in global imm)
   I_INDEX_STORE,   // a loop's a[b] = pop for the array in cell, an element in range; aux 1: the
                    // value is the literal imm itself (stored as the tree stores it)
@@ -85,6 +86,7 @@ enum Op : uint8_t {
   I_CMP_CELL_JFALSE,  // cell aux b; false jumps to imm (a variable compared and tested at once)
   I_CMP_CELL_JTRUE,   // cell aux b; true jumps to imm
   I_INDEX_TRUTH,   // as I_INDEX for a test: an element true or false is pushed as 1 or 0
+  I_ROW,       // element b of the array in cell (aux 1: in global imm), itself an array, pushed
   I_COUNT
 };
 

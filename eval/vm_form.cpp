@@ -358,8 +358,8 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
       &&L_RETURN_UNDEFINED, &&L_END, &&L_GLOBAL, &&L_INDEX, &&L_LENGTH, &&L_INDEX_STORE, &&L_POS,
       &&L_LOAD_OBJ, &&L_MEMBER, &&L_INDEX_VALUE, &&L_STORE_VALUE, &&L_MEMBER_STORE, &&L_MEMBER_TO, &&L_MATH,
       &&L_LOAD_VALUE, &&L_OBJECT, &&L_CASE, &&L_SUBLOOP, &&L_PUSH, &&L_CMP_CELL_JFALSE,
-      &&L_CMP_CELL_JTRUE, &&L_INDEX_TRUTH};
-  static_assert(I_COUNT == 46, "one label per operation");
+      &&L_CMP_CELL_JTRUE, &&L_INDEX_TRUTH, &&L_ROW};
+  static_assert(I_COUNT == 47, "one label per operation");
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -565,8 +565,9 @@ L_GLOBAL: {
   NEXT;
 }
 L_INDEX: {
-  Cell a = in->aux ? cell_of_global(global_table[in->imm].value) : cells[in->cell];
+  Cell a = in->aux == 1 ? cell_of_global(global_table[in->imm].value) : cells[in->cell];
   RIGHT();
+  if (in->aux == 2) a = *--sp;
   DW e;
   if (!element_at(a, y, &e)) goto hand_back;
   Cell v;
@@ -576,8 +577,9 @@ L_INDEX: {
   NEXT;
 }
 L_INDEX_TRUTH: {
-  Cell a = in->aux ? cell_of_global(global_table[in->imm].value) : cells[in->cell];
+  Cell a = in->aux == 1 ? cell_of_global(global_table[in->imm].value) : cells[in->cell];
   RIGHT();
+  if (in->aux == 2) a = *--sp;
   DW e;
   if (!element_at(a, y, &e)) goto hand_back;
   Cell v;
@@ -585,6 +587,14 @@ L_INDEX_TRUTH: {
   else if (dw_type(e) == T_INT) v = int_cell(int_of(e));
   else if (dw_type(e) != T_FLOAT || !cell_is_float(v = float_cell(float_of(e)))) goto hand_back;
   *sp++ = v;
+  NEXT;
+}
+L_ROW: {
+  Cell a = in->aux ? cell_of_global(global_table[in->imm].value) : cells[in->cell];
+  RIGHT();
+  DW e;
+  if (!element_at(a, y, &e) || dw_type(e) != T_ARRAY) goto hand_back;
+  *sp++ = array_cell(e);
   NEXT;
 }
 L_LENGTH: {

@@ -257,6 +257,13 @@ struct FormGen {
       // An element or the length of the global array (a wrong index raises).
       static const char* const idx[] = {"0", "1", "2", "5", "6", "-1"};
       if (pick(4) == 0) return "arr.length";
+      if (pick(4) == 0) {
+        // An element of a row of the global grid (a row that is no array, a text or a wrong
+        // index hands back).
+        static const char* const rows[] = {"0", "1", "2", "3"};
+        std::string k = pick(2) ? std::string(idx[pick(4)]) : vars[static_cast<size_t>(pick(static_cast<int>(vars.size())))];
+        return "grid[" + std::string(rows[pick(4)]) + "][" + k + "]";
+      }
       return "arr[" + (pick(3) ? std::string(idx[pick(6)]) : sub()) + "]";
     }
     static const char* const ops[] = {" + ", " - ", " * ", " / ", " % ", " ** ", " & ", " | ", " ^ ",
@@ -397,6 +404,7 @@ TEST(EvalCompiled, GeneratedProgramsSameAsTheTree) {
     std::vector<std::string> globals = {"x", "y", "z"};
     src += "var x = " + g.literal() + ", y = " + g.literal() + ", z = " + g.literal() + ";\n";
     src += "var arr = [3, 1.5, -2, 7, 2147483647, 0, 'x', true, false, null];\n";
+    src += "var grid = [[1, 2.5, -3], [4, 'y', 6, 0.25], 7, [8]];\n";
     src += "var o = {p: 3, q: 1.5, r: 'x'}, objs = [o, {q: 0.25, p: -2, z: {w: 5}}, 4];\n";
     src += "function mk(a, b) { if (a > b) return {p: a, q: b + 0.5}; return {q: 1, p: mk2(b, a * 2)}; }\n"
            "function mk2(a, b) { return {p: a - b, s: b}; }\n";
@@ -620,6 +628,13 @@ TEST(EvalCompiledMembers, SameAsTheTree) {
        " for (var i = 0; i <= n; i++) { if (!f[i]) s = s + 1; else s = s + 2; } f[3] = 'x'; f[4] = 0.5; f[5] = '';"
        " for (var i = 0; i < 7; i++) if (f[i]) s = s * 3; return [c, s, f[0], f[n]]; } console.log(main(30), main(8));",
        "[10,10449,true,null][4,3645,true,null]\n", "", true, false},   // small Integers
+      {"elements of rows: arrays of arrays read with plain indices; a row that is no array hands back",
+       "function main(n, w) { var m = [n], t = 0.5; m.pop(); for (var i = 0; i < n; i++) { var r = [i]; r.pop();"
+       " for (var j = 0; j < n; j++) r.push(i * n + j + 0.5); m.push(r); }"
+       " for (var i = 0; i < n; i++) for (var j = 0; j < n; j++) t = t + m[i][j] * m[j][(i + 1) % n];"
+       " if (w) m[1] = w; for (var i = 0; i < n; i++) t = t + m[i][0]; return t; }\n"
+       "console.log(main(4, 0), main(3, [2.5, 'z']));\nconsole.log(main(3, 5));",
+       "1114.5201.25\n", "2030: EVAL ERROR 2030 (t.js:1:", true, false},
       {"Math.pow of a negative base and a fraction is NaN, which the tree computes",
        "var t = 0; for (var i = 0; i < 3; i++) t = t + Math.pow(i - 1, 0.5); console.log(t);", "", "", false, false},
   };
