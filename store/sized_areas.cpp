@@ -64,11 +64,7 @@ static inline void block_limit(unsigned, uint8_t*) {}
 
 static uint8_t* new_sized_block(unsigned a) {
   size_t bytes = AREA_BLOCK_HEADER + static_cast<size_t>(AREA_ELEM_COUNT[a]) * AREA_SLOT_SIZE[a] + 4;
-  // Not cleared: a slot is written by its holder when handed out (a reused one holds old bytes
-  // just the same), and clearing a whole block touches pages that a short run never uses.
-  uint8_t* block = static_cast<uint8_t*>(store_alloc(bytes));
-  std::memset(block, 0, AREA_BLOCK_HEADER);
-  std::memset(block + bytes - 4, 0, 4);
+  uint8_t* block = static_cast<uint8_t*>(store_alloc_zeroed(bytes));
   reinterpret_cast<SizedBlockHeader*>(block)->handed = 1;
   block_limit(a, block);
   return block;
