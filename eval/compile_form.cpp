@@ -310,12 +310,15 @@ bool returns_object(const NodeRec* r) {
   return idx >= 0 && forms[idx].state == S_READY && forms[idx].returnsObject;
 }
 
-// Math's abs, ceil, floor, trunc, round and pow on numbers (anything else is the tree's).
+// Math's abs, ceil, floor, trunc, round, pow, max and min on numbers (anything else is the
+// tree's). An argc of 0: one to MAX_MATH_ARGS arguments.
 bool math_call(Builder& b, NodeRec* r) {
   NodeRec* m = node_of(r->a1);
   if (!m || m->op != OP_MEMBER || dw_type(m->a1) != T_CONST || m->a1 != NAME_MATH) return false;
   static constexpr struct { const char* name; uint8_t index, argc; } FUNCS[] = {
-      {"abs", 0, 1}, {"ceil", 1, 1}, {"floor", 2, 1}, {"trunc", 3, 1}, {"round", 4, 1}, {"pow", 6, 2}};
+      {"abs", 0, 1}, {"ceil", 1, 1}, {"floor", 2, 1}, {"trunc", 3, 1}, {"round", 4, 1}, {"pow", 6, 2},
+      {"max", 7, 0}, {"min", 8, 0}};
+  constexpr uint32_t MAX_MATH_ARGS = 8;
   uint32_t name = m->a2 & NAME_MASK;
   const char* text = name_text(name);
   size_t len = name_length(name);
@@ -323,7 +326,7 @@ bool math_call(Builder& b, NodeRec* r) {
   const DW* args = arglist_args(r->a2);
   for (const auto& fn : FUNCS) {
     if (std::strlen(fn.name) != len || std::memcmp(fn.name, text, len) != 0) continue;
-    if (n != fn.argc) return false;
+    if (fn.argc ? n != fn.argc : n < 1 || n > MAX_MATH_ARGS) return false;
     for (uint32_t i = 0; i < n; i++)
       if (!number(b, args[i])) return false;
     return emit(b, I_MATH, 1 - static_cast<int>(n), fn.index, 0, static_cast<int32_t>(n));

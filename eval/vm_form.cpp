@@ -163,9 +163,22 @@ inline void store_number(DW* slot, Cell x) {
 }
 
 // Math's functions over numbers as the library computes them; false where it gives NaN.
-inline bool math(unsigned index, const Cell* a, Cell* out) {
+inline bool math(unsigned index, const Cell* a, int n, Cell* out) {
   Cell x = a[0];
   switch (index) {
+    case 7: case 8: {   // max, min: the first argument holding the largest or smallest value
+      Cell best = x;
+      double bestValue = as_double(x);
+      for (int i = 1; i < n; i++) {
+        double v = as_double(a[i]);
+        if (index == 7 ? v > bestValue : v < bestValue) {
+          best = a[i];
+          bestValue = v;
+        }
+      }
+      *out = best;
+      return true;
+    }
     case 0:
       if (cell_is_int(x)) *out = int_cell(cell_int(x) >= 0 ? cell_int(x) : static_cast<int32_t>(0u - static_cast<uint32_t>(cell_int(x))));
       else *out = float_cell(std::fabs(cell_float(x)));
@@ -180,7 +193,7 @@ inline bool math(unsigned index, const Cell* a, Cell* out) {
       *out = int_cell(double_to_int32(d));
       return true;
     }
-    default: {   // pow
+    default: {   // 6: pow
       Cell y = a[1];
       bool isFloat = !cell_is_int(x) || !cell_is_int(y);
       double dx = as_double(x), dy = as_double(y);
@@ -368,6 +381,7 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
   Cell* snap = nullptr;
   uint64_t snapDirty = 0;
   if (LOOP) snap = static_cast<Cell*>(alloca(sizeof(Cell) * static_cast<size_t>(f->ncells + 1)));
+  uint64_t dirt = LOOP ? *dirty : 0;
   Cell y;
   DW source = 0;   // the value read last by I_MEMBER/I_INDEX_VALUE for I_STORE_VALUE
   DW srcs[MAX_STACK];   // per stack entry: the value it was read from (valid where I_CALL's k says)
@@ -388,7 +402,9 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
     in = code + (t);     \
     DISPATCH;            \
   } while (0)
-#define DIRTY(c) if (LOOP) *dirty |= uint64_t(1) << (c)
+// The written cells are kept in a register and stored through dirty only where code outside
+// reads them, and at every exit.
+#define DIRTY(c) if (LOOP) dirt |= uint64_t(1) << (c)
 // The right operand b: popped, read from its cell (a cell without a number hands back) or given.
 #define RIGHT()                                               \
   if (in->right == R_STACK) y = *--sp;                        \
@@ -555,7 +571,7 @@ L_CALL: {
 L_SNAP:
   if (LOOP) {
     std::memcpy(snap, cells, sizeof(Cell) * static_cast<size_t>(f->ncells));
-    snapDirty = *dirty;
+    snapDirty = dirt;
   }
   NEXT;
 L_GLOBAL: {
@@ -675,7 +691,7 @@ L_STORE_VALUE: {
     if (!source) source = cell_is_int(v) ? int_value(cell_int(v)) : make_float(cell_float(v), 0);
     *slot = dw_ref(source);
     dw_release(old);
-    *dirty &= ~(uint64_t(1) << in->cell);
+    dirt &= ~(uint64_t(1) << in->cell);
   }
   NEXT;
 }
@@ -734,41 +750,59 @@ L_LOAD_VALUE: {
   *sp++ = c;
   NEXT;
 }
-L_OBJECT:
-  if (!build_object(f, in, cells, argsrc, &sp, &source)) goto hand_back;
+L_OBJECT: {
+  // The stack pointer's address never escapes, so that it can live in a register.
+  Cell* top = sp;
+  if (!build_object(f, in, cells, argsrc, &top, &source)) goto hand_back;
+  sp = top;
   NEXT;
+}
 L_CASE: {
   Cell x = cells[in->cell], k = in->k;
   if (cell_is_int(x) == cell_is_int(k) && (cell_is_int(x) ? x == k : cell_float(x) == cell_float(k))) JUMP_TO(in->imm);
   NEXT;
 }
-L_SUBLOOP:
+L_SUBLOOP: {
   if (!LOOP) goto hand_back;
   node = &TREE_POSITION;
-  if (!run_subloop(f, in, cells, slots, dirty)) {
+  *dirty = dirt;
+  bool went_on = run_subloop(f, in, cells, slots, dirty);
+  dirt = *dirty;
+  if (!went_on) {
     // Not where the loop can go on: the tree takes over at the next statement.
     *stop = next_stop(f, static_cast<int>(in - code));
     return RUN_ABANDON;
   }
   NEXT;
-L_PUSH:
-  if (!LOOP || !push_value(in, cells, slots, dirty, &sp)) goto hand_back;
+}
+L_PUSH: {
+  Cell* top = sp;
+  if (!LOOP) goto hand_back;
+  *dirty = dirt;
+  bool pushed = push_value(in, cells, slots, dirty, &top);
+  dirt = *dirty;
+  if (!pushed) goto hand_back;
+  sp = top;
   NEXT;
+}
 L_MATH: {
   int n = in->imm;
   sp -= n;
-  if (!math(in->aux, sp, sp)) goto hand_back;
+  if (!math(in->aux, sp, n, sp)) goto hand_back;
   sp++;
   NEXT;
 }
 L_RETURN:
+  if (LOOP) *dirty = dirt;
   *result = sp[-1];
   *last = node;
   return RUN_VALUE;
 L_RETURN_UNDEFINED:
+  if (LOOP) *dirty = dirt;
   *last = node;
   return RUN_UNDEFINED;
 L_END:
+  if (LOOP) *dirty = dirt;
   *last = node;
   if (LOOP) *stop = LoopStop{LOOP_DONE, 0};
   return LOOP ? RUN_VALUE : RUN_UNDEFINED;
@@ -785,8 +819,9 @@ hand_back:
     const Mark& mk = f->marks[m];
     if (mk.snap) {
       std::memcpy(cells, snap, sizeof(Cell) * static_cast<size_t>(f->ncells));
-      *dirty = snapDirty;
+      dirt = snapDirty;
     }
+    *dirty = dirt;
     *stop = LoopStop{static_cast<LoopWhere>(mk.where), mk.index};
     if (mk.inner >= 0) {
       resume.inner = &f->inners[mk.inner];

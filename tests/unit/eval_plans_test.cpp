@@ -560,6 +560,11 @@ TEST(EvalCompiledMembers, SameAsTheTree) {
        " + Math.round(i * 0.5) + Math.trunc(i * 0.9) + Math.pow(i, 2) + Math.pow(2, i) + Math.pow(i, 0);"
        " u = u + Math.pow(i + 3.5, 0.5); } console.log(t, Math.floor(u * 1e6));",
        "61.87512399857\n", "", true, false},
+      {"Math.max and Math.min give the first argument holding the extreme value, Integer or Float",
+       "var t = 0, u = 0.0, r = []; for (var i = -2; i < 3; i++) { var a = Math.max(i, 0.0), b = Math.min(i * 1.0, 0, i),"
+       " c = Math.max(i, 2, i + 3, 1.5); t = t + a + b + c; u = u + Math.min(i * 0.25, 1);"
+       " r.push(a); r.push(b); r.push(c); } console.log(r.join(\",\"), \" \", t, \" \", u);",
+       "\"0.0,-2.0,2,0.0,-1.0,2,0,0.0,3,1,0,4,2,0,5\"\" \"16.0\" \"0.0\n", "", true, false},
       {"calls that build and return small objects, sharing their arguments as the tree does",
        "function point(x, y) { return {x: x, y: y}; } function add(a, b) { return point(a.x + b.x, a.y + b.y); }"
        "function main(n) { var acc = point(0.5, 1e10), f = 2.5; for (var i = 0; i < n; i++) { var p = point(i * 0.5, f);"
