@@ -1034,6 +1034,15 @@ int finish(Builder& b, int idx, bool ok) {
     f->state = S_NONE;
     return -1;
   }
+  // Each common operator of a pair gets the runner's own code for it.
+  for (int i = 0; i < f->n; i++) {
+    Ins& in = f->code[i];
+    if (in.op != I_ARITH2) continue;
+    if (in.aux == OP_SUB) in.op = I_SUB2;
+    else if (in.aux == OP_MUL) in.op = I_MUL2;
+    else if (in.aux == OP_DIV) in.op = I_DIV2;
+    else if (in.aux == OP_MOD) in.op = I_MOD2;
+  }
   f->state = S_READY;
   return idx;
 }

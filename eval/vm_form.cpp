@@ -44,13 +44,22 @@ inline bool compare(unsigned op, Cell x, Cell y) {
                                           : compare_holds(as_double(x), as_double(y), c);
 }
 
+// floor without a call: the runner's code is large enough that the compiler may leave
+// std::floor as a call into libm, which the engine loads only when first needed.
+inline double floor_exact(double d) {
+  if (!(std::fabs(d) < 4503599627370496.0)) return d;   // 2^52 and beyond, and NaN, are whole
+  double t = static_cast<double>(static_cast<int64_t>(d));
+  if (t > d) t -= 1.0;
+  return std::copysign(t, d);   // -0.0 stays -0.0, and (-1, 0) gives -1
+}
+
 // One step of the double fold of - * / % ** (a zero divisor was excluded before).
 inline double fold(unsigned op, double a, double b) {
   switch (op) {
     case OP_SUB: case OP_SUB_ASSIGN: return a - b;
     case OP_MUL: case OP_MUL_ASSIGN: return a * b;
     case OP_DIV: case OP_DIV_ASSIGN: return a / b;
-    case OP_MOD: case OP_MOD_ASSIGN: return a - b * std::floor(a / b);
+    case OP_MOD: case OP_MOD_ASSIGN: return a - b * floor_exact(a / b);
     default: return std::pow(a, b);
   }
 }
@@ -74,6 +83,23 @@ inline bool arith(unsigned op, const Cell* a, int n, Cell* out) {
     acc = fold(op, acc, as_double(a[k]));
   }
   *out = fl ? float_cell(acc) : int_cell(double_to_int32(acc));
+  return true;
+}
+
+// x op y for - * / % ** with the tree's rules: two Integers give the exact integer form where it
+// agrees with the double fold, a Float among them the double fold; false for a zero divisor,
+// which is the tree's to raise. Inlined with a constant op, it takes no branch on it.
+[[gnu::always_inline]] inline bool arith2(unsigned op, Cell x, Cell y, Cell* out) {
+  if (cell_is_int(x) && cell_is_int(y)) {
+    int32_t r, b = cell_int(y);
+    if (op == OP_DIV && b == 0) return false;
+    if (int_pair(op, cell_int(x), b, &r)) *out = int_cell(r);
+    else *out = int_cell(double_to_int32(fold(op, cell_int(x), b)));
+    return true;
+  }
+  double b = as_double(y);
+  if (op == OP_DIV && b == 0.0) return false;
+  *out = float_cell(fold(op, as_double(x), b));
   return true;
 }
 
@@ -371,8 +397,8 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
       &&L_RETURN_UNDEFINED, &&L_END, &&L_GLOBAL, &&L_INDEX, &&L_LENGTH, &&L_INDEX_STORE, &&L_POS,
       &&L_LOAD_OBJ, &&L_MEMBER, &&L_INDEX_VALUE, &&L_STORE_VALUE, &&L_MEMBER_STORE, &&L_MEMBER_TO, &&L_MATH,
       &&L_LOAD_VALUE, &&L_OBJECT, &&L_CASE, &&L_SUBLOOP, &&L_PUSH, &&L_CMP_CELL_JFALSE,
-      &&L_CMP_CELL_JTRUE, &&L_INDEX_TRUTH, &&L_ROW};
-  static_assert(I_COUNT == 47, "one label per operation");
+      &&L_CMP_CELL_JTRUE, &&L_INDEX_TRUTH, &&L_ROW, &&L_SUB2, &&L_MUL2, &&L_DIV2, &&L_MOD2};
+  static_assert(I_COUNT == 51, "one label per operation");
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -424,26 +450,26 @@ L_ADD:
   RIGHT();
   sp[-1] = add(sp[-1], y);
   NEXT;
-L_ARITH2: {
+L_ARITH2:
   RIGHT();
-  Cell x = sp[-1];
-  if (cell_is_int(x) && cell_is_int(y)) {
-    // Two Integers: the exact integer form where it agrees with the double fold.
-    int32_t r, b = cell_int(y);
-    if (in->aux == OP_DIV && b == 0) goto hand_back;
-    if (int_pair(in->aux, cell_int(x), b, &r)) {
-      sp[-1] = int_cell(r);
-      NEXT;
-    }
-    sp[-1] = int_cell(double_to_int32(fold(in->aux, cell_int(x), b)));
-    NEXT;
-  }
-  // A Float among them: the double fold of the pair (a zero divisor is the tree's to raise).
-  double b = as_double(y);
-  if (in->aux == OP_DIV && b == 0.0) goto hand_back;
-  sp[-1] = float_cell(fold(in->aux, as_double(x), b));
+  if (!arith2(in->aux, sp[-1], y, &sp[-1])) goto hand_back;
   NEXT;
-}
+L_SUB2:
+  RIGHT();
+  arith2(OP_SUB, sp[-1], y, &sp[-1]);
+  NEXT;
+L_MUL2:
+  RIGHT();
+  arith2(OP_MUL, sp[-1], y, &sp[-1]);
+  NEXT;
+L_DIV2:
+  RIGHT();
+  if (!arith2(OP_DIV, sp[-1], y, &sp[-1])) goto hand_back;
+  NEXT;
+L_MOD2:
+  RIGHT();
+  arith2(OP_MOD, sp[-1], y, &sp[-1]);
+  NEXT;
 L_ARITH: {
   int n = in->imm;
   sp -= n;
