@@ -1034,9 +1034,10 @@ int finish(Builder& b, int idx, bool ok) {
     f->state = S_NONE;
     return -1;
   }
-  // Each common operator of a pair gets the runner's own code for it.
+  // Each common operator of a pair or a chain gets the runner's own code for it.
   for (int i = 0; i < f->n; i++) {
     Ins& in = f->code[i];
+    if (in.op == I_ARITH && (in.aux == OP_SUB || in.aux == OP_MUL)) in.op = in.aux == OP_SUB ? I_SUBN : I_MULN;
     if (in.op != I_ARITH2) continue;
     if (in.aux == OP_SUB) in.op = I_SUB2;
     else if (in.aux == OP_MUL) in.op = I_MUL2;

@@ -91,6 +91,8 @@ enum Op : uint8_t {
   I_MUL2,      // is finished: the runner then takes no branch on the operator)
   I_DIV2,
   I_MOD2,
+  I_SUBN,      // I_ARITH of one operator, likewise
+  I_MULN,
   I_COUNT
 };
 

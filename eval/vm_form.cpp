@@ -65,7 +65,8 @@ inline double fold(unsigned op, double a, double b) {
 }
 
 // - * / % ** over n operands, as the tree's arithmetic folds them; false for a zero divisor.
-inline bool arith(unsigned op, const Cell* a, int n, Cell* out) {
+// Inlined with a constant op, it takes no branch on it.
+[[gnu::always_inline]] inline bool arith(unsigned op, const Cell* a, int n, Cell* out) {
   if (op == OP_DIV)
     for (int k = 1; k < n; k++)
       if (as_double(a[k]) == 0.0) return false;
@@ -397,8 +398,9 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
       &&L_RETURN_UNDEFINED, &&L_END, &&L_GLOBAL, &&L_INDEX, &&L_LENGTH, &&L_INDEX_STORE, &&L_POS,
       &&L_LOAD_OBJ, &&L_MEMBER, &&L_INDEX_VALUE, &&L_STORE_VALUE, &&L_MEMBER_STORE, &&L_MEMBER_TO, &&L_MATH,
       &&L_LOAD_VALUE, &&L_OBJECT, &&L_CASE, &&L_SUBLOOP, &&L_PUSH, &&L_CMP_CELL_JFALSE,
-      &&L_CMP_CELL_JTRUE, &&L_INDEX_TRUTH, &&L_ROW, &&L_SUB2, &&L_MUL2, &&L_DIV2, &&L_MOD2};
-  static_assert(I_COUNT == 51, "one label per operation");
+      &&L_CMP_CELL_JTRUE, &&L_INDEX_TRUTH, &&L_ROW, &&L_SUB2, &&L_MUL2, &&L_DIV2, &&L_MOD2,
+      &&L_SUBN, &&L_MULN};
+  static_assert(I_COUNT == 53, "one label per operation");
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -474,6 +476,20 @@ L_ARITH: {
   int n = in->imm;
   sp -= n;
   if (!arith(in->aux, sp, n, sp)) goto hand_back;
+  sp++;
+  NEXT;
+}
+L_SUBN: {
+  int n = in->imm;
+  sp -= n;
+  arith(OP_SUB, sp, n, sp);
+  sp++;
+  NEXT;
+}
+L_MULN: {
+  int n = in->imm;
+  sp -= n;
+  arith(OP_MUL, sp, n, sp);
   sp++;
   NEXT;
 }
