@@ -1039,11 +1039,13 @@ int finish(Builder& b, int idx, bool ok) {
     Ins& in = f->code[i];
     if (in.op == I_ARITH && (in.aux == OP_SUB || in.aux == OP_MUL)) in.op = in.aux == OP_SUB ? I_SUBN : I_MULN;
     if (in.op != I_ARITH2) continue;
-    if (in.aux == OP_SUB) in.op = I_SUB2;
-    else if (in.aux == OP_MUL) in.op = I_MUL2;
-    else if (in.aux == OP_DIV) in.op = I_DIV2;
-    else if (in.aux == OP_MOD) in.op = I_MOD2;
+    int which = in.aux == OP_SUB ? 0 : in.aux == OP_MUL ? 1 : in.aux == OP_DIV ? 2 : in.aux == OP_MOD ? 3 : -1;
+    if (which < 0) continue;
+    int first = in.right == R_STACK ? I_SUB2 : in.right == R_CONST ? I_SUB2K : I_SUB2C;
+    in.op = static_cast<uint8_t>(first + which);
   }
+  static_assert(I_MOD2 == I_SUB2 + 3 && I_SUB2K == I_SUB2 + 4 && I_MOD2C == I_SUB2 + 11,
+                "the pair operators in the order sub, mul, div, mod, for each place of b");
   f->state = S_READY;
   return idx;
 }

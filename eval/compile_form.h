@@ -87,10 +87,18 @@ enum Op : uint8_t {
   I_CMP_CELL_JTRUE,   // cell aux b; true jumps to imm
   I_INDEX_TRUTH,   // as I_INDEX for a test: an element true or false is pushed as 1 or 0
   I_ROW,       // element b of the array in cell (aux 1: in global imm), itself an array, pushed
-  I_SUB2,      // I_ARITH2 of one operator, with the runner's own code for it (set when the form
-  I_MUL2,      // is finished: the runner then takes no branch on the operator)
-  I_DIV2,
+  I_SUB2,      // I_ARITH2 of one operator and one place of b, with the runner's own code for
+  I_MUL2,      // each (set when the form is finished: the runner then takes no branch on the
+  I_DIV2,      // operator or on where b is): b popped,
   I_MOD2,
+  I_SUB2K,     // b given,
+  I_MUL2K,
+  I_DIV2K,
+  I_MOD2K,
+  I_SUB2C,     // b in its cell
+  I_MUL2C,
+  I_DIV2C,
+  I_MOD2C,
   I_SUBN,      // I_ARITH of one operator, likewise
   I_MULN,
   I_COUNT

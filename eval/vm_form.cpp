@@ -399,8 +399,9 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
       &&L_LOAD_OBJ, &&L_MEMBER, &&L_INDEX_VALUE, &&L_STORE_VALUE, &&L_MEMBER_STORE, &&L_MEMBER_TO, &&L_MATH,
       &&L_LOAD_VALUE, &&L_OBJECT, &&L_CASE, &&L_SUBLOOP, &&L_PUSH, &&L_CMP_CELL_JFALSE,
       &&L_CMP_CELL_JTRUE, &&L_INDEX_TRUTH, &&L_ROW, &&L_SUB2, &&L_MUL2, &&L_DIV2, &&L_MOD2,
+      &&L_SUB2K, &&L_MUL2K, &&L_DIV2K, &&L_MOD2K, &&L_SUB2C, &&L_MUL2C, &&L_DIV2C, &&L_MOD2C,
       &&L_SUBN, &&L_MULN};
-  static_assert(I_COUNT == 53, "one label per operation");
+  static_assert(I_COUNT == 61, "one label per operation");
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -456,22 +457,25 @@ L_ARITH2:
   RIGHT();
   if (!arith2(in->aux, sp[-1], y, &sp[-1])) goto hand_back;
   NEXT;
-L_SUB2:
-  RIGHT();
-  arith2(OP_SUB, sp[-1], y, &sp[-1]);
-  NEXT;
-L_MUL2:
-  RIGHT();
-  arith2(OP_MUL, sp[-1], y, &sp[-1]);
-  NEXT;
-L_DIV2:
-  RIGHT();
-  if (!arith2(OP_DIV, sp[-1], y, &sp[-1])) goto hand_back;
-  NEXT;
-L_MOD2:
-  RIGHT();
-  arith2(OP_MOD, sp[-1], y, &sp[-1]);
-  NEXT;
+#define PAIR(opc)                                      \
+  if (!arith2(opc, sp[-1], y, &sp[-1])) goto hand_back; \
+  NEXT
+#define FROM_CELL \
+  if (!cell_is_number(y = cells[in->rcell])) goto hand_back
+L_SUB2: y = *--sp; PAIR(OP_SUB);
+L_MUL2: y = *--sp; PAIR(OP_MUL);
+L_DIV2: y = *--sp; PAIR(OP_DIV);
+L_MOD2: y = *--sp; PAIR(OP_MOD);
+L_SUB2K: y = in->k; PAIR(OP_SUB);
+L_MUL2K: y = in->k; PAIR(OP_MUL);
+L_DIV2K: y = in->k; PAIR(OP_DIV);
+L_MOD2K: y = in->k; PAIR(OP_MOD);
+L_SUB2C: FROM_CELL; PAIR(OP_SUB);
+L_MUL2C: FROM_CELL; PAIR(OP_MUL);
+L_DIV2C: FROM_CELL; PAIR(OP_DIV);
+L_MOD2C: FROM_CELL; PAIR(OP_MOD);
+#undef PAIR
+#undef FROM_CELL
 L_ARITH: {
   int n = in->imm;
   sp -= n;
