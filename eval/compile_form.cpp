@@ -1038,6 +1038,7 @@ int finish(Builder& b, int idx, bool ok) {
   for (int i = 0; i < f->n; i++) {
     Ins& in = f->code[i];
     if (in.op == I_ARITH && (in.aux == OP_SUB || in.aux == OP_MUL)) in.op = in.aux == OP_SUB ? I_SUBN : I_MULN;
+    if (in.op == I_BIT) in.op = in.aux == OP_BIT_AND ? I_AND2 : in.aux == OP_BIT_OR ? I_OR2 : I_XOR2;
     if (in.op != I_ARITH2) continue;
     int which = in.aux == OP_SUB ? 0 : in.aux == OP_MUL ? 1 : in.aux == OP_DIV ? 2 : in.aux == OP_MOD ? 3 : -1;
     if (which < 0) continue;

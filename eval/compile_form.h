@@ -101,6 +101,9 @@ enum Op : uint8_t {
   I_MOD2C,
   I_SUBN,      // I_ARITH of one operator, likewise
   I_MULN,
+  I_AND2,      // I_BIT of one operator, likewise
+  I_OR2,
+  I_XOR2,
   I_COUNT
 };
 

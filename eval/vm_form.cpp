@@ -400,8 +400,8 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
       &&L_LOAD_VALUE, &&L_OBJECT, &&L_CASE, &&L_SUBLOOP, &&L_PUSH, &&L_CMP_CELL_JFALSE,
       &&L_CMP_CELL_JTRUE, &&L_INDEX_TRUTH, &&L_ROW, &&L_SUB2, &&L_MUL2, &&L_DIV2, &&L_MOD2,
       &&L_SUB2K, &&L_MUL2K, &&L_DIV2K, &&L_MOD2K, &&L_SUB2C, &&L_MUL2C, &&L_DIV2C, &&L_MOD2C,
-      &&L_SUBN, &&L_MULN};
-  static_assert(I_COUNT == 61, "one label per operation");
+      &&L_SUBN, &&L_MULN, &&L_AND2, &&L_OR2, &&L_XOR2};
+  static_assert(I_COUNT == 64, "one label per operation");
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -502,6 +502,15 @@ L_BIT:
   if (!cell_is_int(sp[-1]) || !cell_is_int(y)) goto hand_back;
   sp[-1] = int_cell(bit(in->aux, cell_int(sp[-1]), cell_int(y)));
   NEXT;
+#define BITS(expr)                                                   \
+  RIGHT();                                                           \
+  if (!cell_is_int(sp[-1]) || !cell_is_int(y)) goto hand_back;       \
+  sp[-1] = int_cell(static_cast<int32_t>(static_cast<uint32_t>(cell_int(sp[-1])) expr static_cast<uint32_t>(cell_int(y)))); \
+  NEXT
+L_AND2: BITS(&);
+L_OR2: BITS(|);
+L_XOR2: BITS(^);
+#undef BITS
 L_BIT_NOT:
   if (!cell_is_int(sp[-1])) goto hand_back;
   sp[-1] = int_cell(~cell_int(sp[-1]));
