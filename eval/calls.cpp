@@ -171,9 +171,9 @@ static inline __attribute__((always_inline)) void enter_frame(DW f, int first) {
         s = &local_stack[first + static_cast<int>(i)];
         s->value = v;
       }
-      s->name = a[0] & NAME_MASK;
+      local_name(first + static_cast<int>(i), a[0] & NAME_MASK);
     } else {
-      s->name = entry & NAME_MASK;
+      local_name(first + static_cast<int>(i), entry & NAME_MASK);
     }
   }
   local_reserve(static_cast<int>(nl) + 1);
