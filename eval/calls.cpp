@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "eval/compile_form.h"
 #include "eval/compiled.h"
 #include "eval/debughooks.h"
 #include "eval/ops.h"
@@ -51,10 +52,14 @@ static bool body_is_frameless(DW body) {
   return true;
 }
 
-// Bodies already looked at, by handle (cleared with the store: handles are then reused).
+// Bodies already looked at, by handle (cleared with the store and whenever trees are freed:
+// handles are then reused). Beside whether a body is frameless, an entry keeps whether the
+// body was found to have no compiled form: that answer holds until trees are freed (which drops
+// every form), so such a call need not ask again.
 static constexpr int FRAMELESS_CACHE = 512;
 static DW frameless_key[FRAMELESS_CACHE];
 static bool frameless_value[FRAMELESS_CACHE];
+static bool formless_value[FRAMELESS_CACHE];
 
 void frameless_cache_reset() {
   for (DW& k : frameless_key) k = 0;
@@ -62,7 +67,8 @@ void frameless_cache_reset() {
 
 static uint32_t frameless_epoch;
 
-static inline bool frameless(DW body) {
+// The cache entry of a body, filled in when it held another.
+static inline unsigned body_entry(DW body) {
   if (frameless_epoch != tree_free_epoch) {
     frameless_cache_reset();
     frameless_epoch = tree_free_epoch;
@@ -71,12 +77,15 @@ static inline bool frameless(DW body) {
   if (frameless_key[i] != body) {
     frameless_key[i] = body;
     frameless_value[i] = body_is_frameless(body);
+    formless_value[i] = false;
   }
-  return frameless_value[i] && !eval_hooks_on;
+  return i;
 }
 
+static inline bool frameless(DW body) { return frameless_value[body_entry(body)] && !eval_hooks_on; }
+
 // The body of a function (a block: the caller checked the stack).
-static inline void run_body(DW body) {
+static inline __attribute__((always_inline)) void run_body(DW body) {
   NodeRec* r = node_rec(body);
   if (dw_type(body) == T_NODE && r->op == OP_BLOCK && !eval_hooks_on) {
     cur_module = r->modflags & 0x7F;
@@ -87,20 +96,9 @@ static inline void run_body(DW body) {
   }
 }
 
-DW run_function_body(DW body, bool* returned) {
-  if (frameless(body)) {
-    int savedFast = fast_return_frame;
-    fast_return_frame = jump_depth - 1;
-    run_body(body);
-    fast_return_frame = savedFast;
-    if (!returning) {
-      *returned = false;
-      return DW_UNDEFINED;
-    }
-    returning = false;
-    *returned = return_code != JUMP_RETURN_VOID;
-    return *returned ? return_code : DW_UNDEFINED;
-  }
+// A body that may leave through a jump: under its own function frame (kept out of line: the
+// frame is armed in this function's native frame).
+static DW run_body_framed(DW body, bool* returned) {
   int fr = jump_push(JF_FUNCTION);
   int savedFast = fast_return_frame;
   DW c;
@@ -124,10 +122,27 @@ DW run_function_body(DW body, bool* returned) {
   return *returned ? c : DW_UNDEFINED;
 }
 
+static inline __attribute__((always_inline)) DW run_body_returning(DW body, bool* returned) {
+  if (!frameless(body)) return run_body_framed(body, returned);
+  int savedFast = fast_return_frame;
+  fast_return_frame = jump_depth - 1;
+  run_body(body);
+  fast_return_frame = savedFast;
+  if (!returning) {
+    *returned = false;
+    return DW_UNDEFINED;
+  }
+  returning = false;
+  *returned = return_code != JUMP_RETURN_VOID;
+  return *returned ? return_code : DW_UNDEFINED;
+}
+
+DW run_function_body(DW body, bool* returned) { return run_body_returning(body, returned); }
+
 // Pushes the parameter values of a call: evaluated from argument trees (values == nullptr) or
 // taken from values. Slots are nameless until the frame is entered, so that the caller's
 // names still resolve while later arguments are evaluated.
-static void push_arguments(unsigned nparams, const DW* trees, const DW* values, uint32_t n) {
+static inline __attribute__((always_inline)) void push_arguments(unsigned nparams, const DW* trees, const DW* values, uint32_t n) {
   // Calls made by the arguments give back the slots they push, and the stack never shrinks:
   // one reservation covers every slot pushed here.
   local_reserve(static_cast<int>(nparams) + 1);
@@ -142,7 +157,7 @@ static void push_arguments(unsigned nparams, const DW* trees, const DW* values, 
 
 // Names the parameter slots from first on (default values evaluated in the callee's scope,
 // after the earlier parameters), then pushes the var locals.
-static void enter_frame(DW f, int first) {
+static inline __attribute__((always_inline)) void enter_frame(DW f, int first) {
   unsigned np = func_param_count(f), nl = func_local_count(f);
   DW* names = func_names(f);
   for (unsigned i = 0; i < np; i++) {
@@ -156,9 +171,9 @@ static void enter_frame(DW f, int first) {
         s = &local_stack[first + static_cast<int>(i)];
         s->value = v;
       }
-      s->name = a[0] & NAME_MASK;
+      local_name(first + static_cast<int>(i), a[0] & NAME_MASK);
     } else {
-      s->name = entry & NAME_MASK;
+      local_name(first + static_cast<int>(i), entry & NAME_MASK);
     }
   }
   local_reserve(static_cast<int>(nl) + 1);
@@ -168,9 +183,9 @@ static void enter_frame(DW f, int first) {
 // Runs f whose parameters were pushed from slot base (and this at thisSlot, or -1). Pops the
 // frame, restores the caller's scope and returns the result as a temporary when only the
 // frame held it.
-static DW finish_call(DW f, int base, const ScopeMark& saved, int thisSlot) {
+static inline __attribute__((always_inline)) DW finish_call(DW f, int base, const ScopeMark& saved, int thisSlot) {
   bool returned;
-  DW res = run_function_body(func_body(f), &returned);
+  DW res = run_body_returning(func_body(f), &returned);
   if (__builtin_expect(eval_hooks_on, 0)) debug_call_leave(res);
   if (thisSlot >= 0 && !returned) res = local_stack[thisSlot].value;
   locals_pop(base, res);
@@ -180,7 +195,8 @@ static DW finish_call(DW f, int base, const ScopeMark& saved, int thisSlot) {
 
 // The tree's call of f: parameters from argument trees or from values, then the body; a
 // constructor call also gets a new object as this (returned unless the body returns a value).
-static DW call_on_tree(DW f, const DW* trees, const DW* values, uint32_t n, bool construct = false) {
+static inline __attribute__((always_inline)) DW call_on_tree(DW f, const DW* trees, const DW* values, uint32_t n,
+                                                              bool construct) {
   unsigned np = func_param_count(f);
   int base = local_top + 1;
   push_arguments(np, trees, values, n);
@@ -195,6 +211,9 @@ static DW call_on_tree(DW f, const DW* trees, const DW* values, uint32_t n, bool
   return finish_call(f, base, saved, thisSlot);
 }
 
+// The tree's call of f on argument values (a compiled run that gave up).
+static DW call_with_values(DW f, const DW* values, uint32_t n) { return call_on_tree(f, nullptr, values, n, false); }
+
 // A call of a function that has a compiled form: the arguments are evaluated (as the tree
 // evaluates them: one per parameter, in order) and the form runs on them; when it gives up, the
 // call is made on the tree with the same values. Returns false (having evaluated nothing) when
@@ -206,7 +225,7 @@ static bool invoke_compiled(DW f, int form, const DW* trees, uint32_t n, DW* res
   for (int i = 0; i < np; i++) vals[i] = dw_ref(eval_node(trees[i]));
   // The arguments may have run code that dropped the forms: ask again.
   form = func_compiled(f);
-  if (form < 0 || !func_compiled_run(form, vals, res)) *res = call_on_tree(f, nullptr, vals, static_cast<uint32_t>(np));
+  if (form < 0 || !func_compiled_run(form, vals, res)) *res = call_with_values(f, vals, static_cast<uint32_t>(np));
   for (int i = 0; i < np; i++) {
     if (vals[i] == *res) dw_unref(vals[i]);
     else dw_release(vals[i]);
@@ -220,13 +239,21 @@ static DW invoke(DW f, const DW* trees, uint32_t n) {
   // otherwise it is held here for the call.
   bool hold = dw_count(f) < 2;
   if (hold) dw_ref(f);
-  int form = func_compiled(f);
-  DW compiled;
-  if (form >= 0 && invoke_compiled(f, form, trees, n, &compiled)) {
-    if (hold) dw_unref(f);
-    return compiled;
+  DW body = func_body(f);
+  unsigned e = body_entry(body);
+  if (!formless_value[e]) {
+    int form = func_compiled(f);
+    DW compiled;
+    if (form >= 0) {
+      if (invoke_compiled(f, form, trees, n, &compiled)) {
+        if (hold) dw_unref(f);
+        return compiled;
+      }
+    } else if (compiled_enabled && !eval_hooks_on && form::compile_function(f) < 0) {
+      formless_value[e] = true;
+    }
   }
-  DW res = call_on_tree(f, trees, nullptr, n);
+  DW res = call_on_tree(f, trees, nullptr, n, false);
   if (hold) dw_unref(f);
   return res;
 }

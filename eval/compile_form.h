@@ -193,13 +193,14 @@ struct Form {
   bool returnsObject;      // a return may give a new object (its own, or a callee's it returns)
   uint16_t plan[MAX_PLAN]; // literal members: kind << 8 | cell
   int nplan;
-  // A loop's variables as last resolved, and what they were resolved against: the same frame,
-  // the same local names and as many globals resolve them the same way again.
+  // A loop's variables as last resolved, and what they were resolved against: a frame of the
+  // same local names (whether at top level; the last slot's position from the frame's first)
+  // and as many globals resolve them the same way again.
   bool resolved;
   bool rsBlock;
   int rsBase, rsTop, rsGlobals;
   uint32_t rsLocals[32];
-  int32_t rsSlot[MAX_CELLS];   // > 0: a local's index; < 0: -1 - a global's index
+  int32_t rsSlot[MAX_CELLS];   // > 0: a local's position from the frame's first slot, plus 1; < 0: -1 - a global's index
   uint32_t rsGlobalName[MAX_CELLS];
 };
 

@@ -46,12 +46,27 @@ void local_grow(int n);
 inline void local_reserve(int n) {
   if (local_top + n >= local_capacity) local_grow(n);
 }
+// Per bucket of names (low bits of the index), the slot that last took a name of the bucket or
+// was last found for one. A hint inside the running call's slots that holds its name is that
+// name's innermost slot: a slot only takes a name at the top of the stack or while the slots
+// above it are nameless (a call's parameters), and every naming sets its bucket's hint, so no
+// slot above the hinted one can hold the name without having moved the hint. (A debugger
+// evaluation in an outer call searches fewer slots; what it finds lies below every slot of the
+// calls above, so their searches never take its hints.)
+constexpr int LOCAL_HINTS = 1024;
+extern int local_hint[LOCAL_HINTS];
+// Gives slot i its name (every naming of a slot goes through here or local_push).
+inline void local_name(int i, uint32_t name) {
+  local_stack[i].name = name;
+  local_hint[name & (LOCAL_HINTS - 1)] = i;
+}
 // Pushes a slot; the value's reference is the caller's (none is taken here).
 inline int local_push(uint32_t name, DW value) {
   local_reserve(1);
   local_top++;
   local_stack[local_top].name = name;
   local_stack[local_top].value = value;
+  local_hint[name & (LOCAL_HINTS - 1)] = local_top;
   return local_top;
 }
 // Pops and releases every slot from local_top down to mark (local_top becomes mark - 1). A slot
@@ -113,8 +128,14 @@ DW lookup_global(uint32_t name);             // the global part of lookup_variab
 inline int local_slot_of(uint32_t name) {
   if (block_depth > 0) {
     int low = frame_base < 1 ? 1 : frame_base;
+    int& hint = local_hint[name & (LOCAL_HINTS - 1)];
+    int h = hint;
+    if (h >= low && h <= local_top && (local_stack[h].name & NAME_MASK) == name) return h;
     for (int i = local_top; i >= low; i--)
-      if ((local_stack[i].name & NAME_MASK) == name) return i;
+      if ((local_stack[i].name & NAME_MASK) == name) {
+        hint = i;
+        return i;
+      }
   }
   return 0;
 }

@@ -177,6 +177,26 @@ static DW string_char(DW s, uint32_t n) {
   return DW_UNDEFINED;
 }
 
+// The names of string keys used last, by string handle. A hit is confirmed against the name's
+// text, so a string changed in place, a handle given to another string or a replaced name table
+// only ever misses; a miss interns as before (and raises as before for an overlong key).
+static constexpr unsigned KEY_CACHE = 64;
+static DW key_string[KEY_CACHE];
+static uint32_t key_name[KEY_CACHE];
+
+static uint32_t string_key_name(DW s) {
+  const char* t = str_text(s);
+  size_t len = str_rec(s)->len;
+  unsigned k = (s ^ (s >> 6)) & (KEY_CACHE - 1);
+  uint32_t n = key_name[k];
+  if (key_string[k] == s && n < name_count && name_entries[n].len == len && std::memcmp(name_text(n), t, len) == 0)
+    return n;
+  n = name_intern_text(t, len);
+  key_string[k] = s;
+  key_name[k] = n;
+  return n;
+}
+
 DW op_index(DW, NodeRec* r) {
   no_location();
   DW a = eval_node(r->a1);
@@ -197,7 +217,7 @@ DW op_index(DW, NodeRec* r) {
   if (ti == T_STRING || ti == T_CONST) {
     uint32_t name;
     if (ti == T_STRING) {
-      name = name_intern_text(str_text(i), str_rec(i)->len);
+      name = string_key_name(i);
       dw_discard(i);
     } else {
       name = i & NAME_MASK;

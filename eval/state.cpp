@@ -23,6 +23,7 @@ int block_depth = 0;
 bool returning = false;
 DW return_code = 0;
 int fast_return_frame = -1;
+int local_hint[LOCAL_HINTS];
 
 void local_grow(int n) {
   int cap = local_top + n + 512;

@@ -3,8 +3,8 @@
 //
 // A loop or switch arms its frame once (sigsetjmp) and keeps it armed across continues; every
 // variable that changes after arming is volatile, and its receiver restores the jump depth, the
-// scope markers and the local stack it recorded (arrival). try runs its block through the
-// protected call, whose depth keeper puts the same depths back in one place.
+// scope markers and the local stack it recorded (arrival). try arms its frame the same way and
+// runs its clauses only after an arrival has put those depths back.
 #include <cstdio>
 #include <cstring>
 
@@ -391,42 +391,13 @@ DW op_throw(DW, NodeRec* r) {
 // A value that a transfer carries (not one of the three jump codes).
 static inline bool is_value_code(DW k) { return k != JUMP_BREAK && k != JUMP_CONTINUE && k != JUMP_RETURN_VOID; }
 
-// The evaluator's depths at a protected call: the scope markers and the local stack's top. Put
-// back on arrival, a local that held the carried value only gives up its reference.
-struct EvalMark {
-  ScopeMark scope;
-  int top;
-};
-static_assert(sizeof(EvalMark) <= sizeof(void*) * DEPTH_MARK_WORDS);
-static void eval_mark_save(void* mark) { *static_cast<EvalMark*>(mark) = {scope_save(), local_top}; }
-static void eval_mark_restore(const void* mark, DW keep) {
-  const auto* m = static_cast<const EvalMark*>(mark);
-  locals_pop(m->top + 1, keep);
-  scope_restore(m->scope);
-}
-static constexpr DepthKeeper eval_depths = {eval_mark_save, eval_mark_restore};
-
-struct TryBody {
-  DW block;
-  int mark;
-};
-static void run_try_block(void* arg) {
-  auto* b = static_cast<TryBody*>(arg);
-  run_statement(b->block, b->mark);
-}
-
-DW op_try(DW, NodeRec* r) {
+// A jump arrived at a try frame whose statement began with local_top = mark - 1 (the frames
+// above it and the locals pushed since are dead): the catch clause, the finally block, and the
+// transfer passed on. t is the index of the try frame.
+static DW try_arrived(NodeRec* r, DW k, int mark, int t) {
   uint32_t n = rec_argc(r);
   DW* a = rec_args(r);
-  DW tryBlock = a[0], pair = a[1], fin = n >= 3 ? a[2] : 0;
-  int mark = local_top + 1;
-  int t = jump_depth;
-  TryBody body{tryBlock, mark};
-  DW k;
-  if (!jump_protect(JF_TRY, run_try_block, &body, &k, &eval_depths)) {
-    if (fin) run_statement(fin, mark);
-    return DW_UNDEFINED;
-  }
+  DW pair = a[1], fin = n >= 3 ? a[2] : 0;
   bool pending = throw_pending;
   throw_pending = false;
   if (pending && pair) {
@@ -455,6 +426,26 @@ DW op_try(DW, NodeRec* r) {
     }
   }
   raise_eval_error(2060, "ステートメント不正(try ... catch)");
+}
+
+// The try frame is armed here, in the statement's own native frame: nothing it records changes
+// after arming. An arrival puts back the scope markers and the local stack (a local that held
+// the carried value only gives up its reference) before the clauses run.
+DW op_try(DW, NodeRec* r) {
+  const ScopeMark m = scope_save();
+  const int mark = local_top + 1;
+  const int fr = jump_push(JF_TRY);
+  if (JUMP_ARM(fr)) {
+    DW k = jump_code;
+    jump_depth = fr;
+    locals_pop(mark, k);
+    scope_restore(m);
+    return try_arrived(r, k, mark, fr);
+  }
+  run_statement(rec_args(r)[0], mark);
+  jump_depth = fr;
+  if (rec_argc(r) >= 3) run_statement(rec_args(r)[2], mark);
+  return DW_UNDEFINED;
 }
 
 // ---- Error / Exception ----

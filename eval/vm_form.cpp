@@ -951,15 +951,18 @@ DW* declared_slot(uint32_t name) {
   return nullptr;
 }
 
-// Whether the loop's variables resolve as they did last time: the same call frame holding the
-// same local names, and no global added (globals are only ever appended).
+// Whether the loop's variables resolve as they did last time: a call frame (or the top level)
+// holding the same local names in the same order, and no global added (globals are only ever
+// appended). Local slots are kept relative to the frame's first slot, so the same loop started
+// by another call of its function at another depth (recursion) resolves the same way again.
 bool same_resolution(const Form* f) {
-  if (!f->resolved || f->rsBlock != (block_depth > 0) || f->rsBase != frame_base || f->rsTop != local_top ||
+  int low = frame_base < 1 ? 1 : frame_base;
+  if (!f->resolved || f->rsBlock != (block_depth > 0) || f->rsBase != (frame_base < 1) || f->rsTop != local_top - low ||
       f->rsGlobals != global_top)
     return false;
-  int low = frame_base < 1 ? 1 : frame_base;
-  for (int i = low; i <= local_top; i++)
-    if (local_stack[i].name != f->rsLocals[i - low]) return false;
+  const VarSlot* frame = local_stack + low;
+  for (int i = 0; i <= f->rsTop; i++)
+    if (frame[i].name != f->rsLocals[i]) return false;
   for (int c = 0; c < f->ncells; c++) {
     int32_t s = f->rsSlot[c];
     if (s < 0 && global_table[-1 - s].name != f->rsGlobalName[c]) return false;
@@ -973,7 +976,7 @@ void keep_resolution(Form* f, DW* const* slots) {
   for (int c = 0; c < f->ncells; c++) {
     const DW* s = slots[c];
     if (local_top >= low && s >= &local_stack[low].value && s <= &local_stack[local_top].value) {
-      f->rsSlot[c] = slot_index(s, local_stack);
+      f->rsSlot[c] = slot_index(s, local_stack) - low + 1;
     } else {
       int32_t g = slot_index(s, global_table);
       f->rsSlot[c] = -1 - g;
@@ -982,8 +985,8 @@ void keep_resolution(Form* f, DW* const* slots) {
   }
   for (int i = low; i <= local_top; i++) f->rsLocals[i - low] = local_stack[i].name;
   f->rsBlock = block_depth > 0;
-  f->rsBase = frame_base;
-  f->rsTop = local_top;
+  f->rsBase = frame_base < 1;
+  f->rsTop = local_top - low;
   f->rsGlobals = global_top;
   f->resolved = true;
 }
@@ -1031,9 +1034,10 @@ bool loop_compiled_run(DW cond, DW body, const DW* updates, uint32_t nupdates, L
     }
     keep_resolution(w, slots);
   } else {
+    VarSlot* frame = local_stack + (frame_base < 1 ? 1 : frame_base) - 1;
     for (int c = 0; c < f->ncells; c++) {
       int32_t s = f->rsSlot[c];
-      slots[c] = s > 0 ? &local_stack[s].value : &global_table[-1 - s].value;
+      slots[c] = s > 0 ? &frame[s].value : &global_table[-1 - s].value;
     }
   }
   for (int c = 0; c < f->ncells; c++) cells[c] = cell_of_value(*slots[c]);

@@ -2,6 +2,7 @@
 // script functions, the static objects' dispatch and errors, method receivers.
 #include <gtest/gtest.h>
 
+#include "eval/compiled.h"
 #include "tests/unit/eval_testutil.h"
 
 TEST(EvalCore, VariablesAndScopes) {
@@ -27,6 +28,44 @@ TEST(EvalCore, VariablesAndScopes) {
        "function f() { return this; } console.log(f());", "undefined\n", ""},
   };
   run_scripts(cases, std::size(cases));
+}
+
+// Names found again after the slots that held them went, were hidden or moved: the innermost
+// slot of the running call always wins, whatever was found for the name before. Both ways.
+TEST(EvalCore, NamesResolveToTheInnermostSlotEveryTime) {
+  static const ScriptCase cases[] = {
+      {"a let hides a var in a nested block and the var is seen again after it",
+       "function f() { var x = 1, r = ''; for (var i = 0; i < 2; i++) { r += x; { let x = 5; r += x; { let x = 7; r += x; } r += x; } r += x; }"
+       " return r; } console.log(f());",
+       "\"1575115751\"\n", ""},
+      {"a catch parameter hides a var of the same name only inside the catch",
+       "function f() { var e = 'v', r = ''; for (var i = 0; i < 2; i++) { try { r += e; throw 'c' + i; } catch (e) { r += e; } r += e; }"
+       " return r; } console.log(f());",
+       "\"vc0vvc1v\"\n", ""},
+      {"callers and callees with the same names read their own slots",
+       "function g(a, b) { var x = a * 10; return x + b; } function f(x, a) { var b = g(a, x); return [x, a, b]; }"
+       "function h(n) { var x = n; if (n > 0) h(n - 1); return x; } console.log(f(1, 2), g(3, 4), f(5, 6), h(3));",
+       "[1,2,21]34[5,6,65]3\n", ""},
+      {"a default value reads the caller's name while the parameter slots are unnamed",
+       "var k = 'gk'; function f(a, b = a + k) { return b; } function g() { var k = 'lk', a = 'la'; return f(1) + f(2, a) + k; }"
+       "console.log(g());",
+       "\"1gklalk\"\n", ""},
+      {"a global of a name a call also has as a local",
+       "var t = 'g'; function f() { return t; } function g() { var t = 'l'; return f() + t; } console.log(g(), f(), g());",
+       "\"gl\"\"g\"\"gl\"\n", ""},
+      {"a loop started at every depth of a recursion writes its own call's variables",
+       "function f(n, acc) { var s = 0; for (var i = 0; i < n; i++) s = s + i; if (n > 1) acc.push(f(n - 1, acc)); return s; }"
+       "var a = []; console.log(f(5, a), a);",
+       "10[0,1,3,6]\n", ""},
+      {"a string key changed in place addresses its new member",
+       "var o = {a: 1, ab: 2, abb: 3}; var k = 'a', r = ''; for (var i = 0; i < 3; i++) { r += o[k]; k += 'b'; } console.log(r, o[k]);",
+       "\"123\"undefined\n", ""},
+  };
+  for (bool compiled : {true, false}) {
+    compiled_enabled = compiled;
+    run_scripts(cases, std::size(cases));
+  }
+  compiled_enabled = true;
 }
 
 TEST(EvalCore, FunctionCalls) {
