@@ -46,7 +46,9 @@ struct Builder {
   Labels loops[MAX_LOOPS];
   int nloops;
   int stores;   // stores and calls emitted (a statement with more than one needs a snapshot)
-  bool elementStore;   // the statement writes an array element (which no snapshot undoes)
+  bool elementStore;   // the statement writes a member or pushes (which no snapshot undoes)
+  bool logged;         // it writes an element or a variable's value, which a snapshot undoes by
+                       // its log of the values replaced
   bool subloops;       // inner loops of a loop's statement are the tree's (I_SUBLOOP)
   int subloopAt;       // the last I_SUBLOOP emitted (-1: none)
   int fence;    // a jump lands here: the instruction before may not be folded into the next
@@ -541,15 +543,17 @@ bool element_assign(Builder& b, NodeRec* r) {
   bool literal = plain_literal(v);
   if (literal) {
     if (dw_type(v) == T_FLOAT && !cell_is_float(float_cell(float_of(v)))) return false;
-  } else if (is_name(v) || !number(b, v)) {
-    return false;   // a variable's value would be shared with the element
   }
+  // A variable's value is shared with the element, as the tree shares it.
+  int vc = !literal && is_name(v) ? cell_of(b, v, false) : -1;
+  if (!literal && vc < 0 && (is_name(v) || !number(b, v))) return false;
   int c = cell_of(b, t->a1, false);
   if (c < 0) return false;
   enter(b, t);
   if (!number(b, t->a2)) return false;
   b.stores++;
-  b.elementStore = true;
+  b.logged = true;
+  if (vc >= 0) return emit_right(b, I_INDEX_STORE, -1, 2, c, vc);
   return emit_right(b, I_INDEX_STORE, literal ? -1 : -2, literal ? 1 : 0, c, literal ? static_cast<int32_t>(v) : 0);
 }
 
@@ -608,7 +612,7 @@ bool value_store(Builder& b, DW v, int c, bool* done) {
   enter(b, r);
   if (!(is_member_read(r) ? member_read(b, r, M_VALUE) : index_value(b, r))) return false;
   b.stores++;
-  if (b.f->loop) b.elementStore = true;
+  if (b.f->loop) b.logged = true;
   return emit(b, I_STORE_VALUE, -1, 0, c);
 }
 
@@ -1190,6 +1194,7 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
     b.depth = 0;
     b.stores = 0;
     b.elementStore = false;
+    b.logged = false;
     b.subloops = subloops;
     b.subloopAt = -1;
     bool ok = !mk.snap || emit(b, I_SNAP, 0);
@@ -1197,7 +1202,11 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
     for (int pc = b.subloopAt + 1; ok && b.subloopAt >= 0 && pc < f->n; pc++)
       ok = b.code[pc].op == I_POS || (b.code[pc].op == I_JUMP && (b.code[pc].imm == 0 || b.code[pc].imm > pc));
     b.subloops = false;
-    if (ok && (b.stores <= 1 || (mk.snap && !b.elementStore))) return 1;
+    if (ok && b.stores <= 1) return 1;
+    if (ok && mk.snap && !b.elementStore) {
+      b.code[start].aux = b.logged;   // the snapshot keeps a log of the values replaced
+      return 1;
+    }
     f->n = start;
     f->ncallees = ncallees;
     f->nplan = nplan;
@@ -1246,6 +1255,7 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
     b.depth = 0;
     b.stores = 0;
     b.elementStore = false;
+    b.logged = false;
     ok = ok && emit(b, I_SNAP, 0);
     enter(b, r);
     for (uint32_t i = 0; ok && i < ni; i++) ok = stmt(b, inits[i]);

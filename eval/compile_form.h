@@ -67,7 +67,10 @@ enum Op : uint8_t {
                // from under b), an Integer or Float in range
   I_LENGTH,    // the length of the array in cell (aux 1: in global imm)
   I_INDEX_STORE,   // a loop's a[b] = pop for the array in cell, an element in range; aux 1: the
-                   // value is the literal imm itself (stored as the tree stores it)
+                   // value is the literal imm itself (stored as the tree stores it); aux 2: the
+                   // value of the variable in cell imm itself
+  // (I_SNAP aux 1: the statement's element and variable-value writes are logged, so that a
+  // hand-back in it puts the values they replaced back)
   I_POS,       // nothing but its position (a node entered that has no code of its own here)
   I_LOAD_OBJ,  // push cell, which must hold an object
   I_MEMBER,    // member imm of the object b: aux M_NUMBER a number, M_OBJECT an object, M_VALUE

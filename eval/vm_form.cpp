@@ -411,6 +411,21 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
   uint64_t snapDirty = 0;
   if (LOOP) snap = static_cast<Cell*>(alloca(sizeof(Cell) * static_cast<size_t>(f->ncells + 1)));
   uint64_t dirt = LOOP ? *dirty : 0;
+  // Loops: the values that writes behind a logging snapshot replaced, each with the reference its
+  // place held. A hand-back in that statement puts them back; the next snapshot, the loop's end
+  // and anything the tree runs meanwhile release them.
+  struct Replaced {
+    DW* place;
+    DW old;
+  };
+  constexpr int LOG_MAX = 16;
+  Replaced log[LOG_MAX];
+  int nlog = 0;
+  bool logging = false;
+  auto commit = [&] {
+    for (int k = 0; k < nlog; k++) dw_release(log[k].old);
+    nlog = 0;
+  };
   Cell y;
   DW source = 0;   // the value read last by I_MEMBER/I_INDEX_VALUE for I_STORE_VALUE
   DW srcs[MAX_STACK];   // per stack entry: the value it was read from (valid where I_CALL's k says)
@@ -625,6 +640,8 @@ L_CALL: {
 }
 L_SNAP:
   if (LOOP) {
+    commit();
+    logging = in->aux != 0;
     std::memcpy(snap, cells, sizeof(Cell) * static_cast<size_t>(f->ncells));
     snapDirty = dirt;
   }
@@ -683,9 +700,44 @@ L_INDEX_STORE: {
   uint32_t u = static_cast<uint32_t>(cell_int(y));
   if (u >= ar->count) goto hand_back;   // the tree grows the array or makes it keyed
   DW* slot = static_cast<DW*>(area_ptr(ar->elems)) + u;
+  if (logging) {
+    // A new value in every case, the one replaced kept in the log.
+    if (nlog + 2 > LOG_MAX) goto hand_back;
+    DW v;
+    if (in->aux == 1) {
+      v = static_cast<DW>(in->imm);
+    } else if (in->aux == 2) {
+      unsigned c = static_cast<unsigned>(in->imm);
+      if (dirt >> c & 1) {
+        Cell x = cells[c];
+        DW nv = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
+        log[nlog++] = Replaced{slots[c], *slots[c]};
+        *slots[c] = dw_ref(nv);
+        dirt &= ~(uint64_t(1) << c);
+      }
+      v = *slots[c];
+    } else {
+      Cell x = *--sp;
+      v = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
+    }
+    log[nlog++] = Replaced{slot, *slot};
+    *slot = dw_ref(v);
+    NEXT;
+  }
   if (in->aux) {
+    DW v;
+    if (in->aux == 1) {
+      v = static_cast<DW>(in->imm);
+    } else {
+      // The variable's value itself: a number the code changed is written into it first.
+      unsigned c = static_cast<unsigned>(in->imm);
+      if (dirt >> c & 1) {
+        write_variable(slots[c], cells[c]);
+        dirt &= ~(uint64_t(1) << c);
+      }
+      v = *slots[c];
+    }
     DW old = *slot;
-    DW v = static_cast<DW>(in->imm);
     dw_ref(v);
     *slot = v;
     dw_release(old);
@@ -737,6 +789,7 @@ L_INDEX_VALUE: {
   NEXT;
 }
 L_STORE_VALUE: {
+  if (LOOP && logging && nlog == LOG_MAX) goto hand_back;   // before anything changes
   Cell v = *--sp;
   cells[in->cell] = v;
   if (LOOP) {
@@ -745,7 +798,8 @@ L_STORE_VALUE: {
     DW old = *slot;
     if (!source) source = cell_is_int(v) ? int_value(cell_int(v)) : make_float(cell_float(v), 0);
     *slot = dw_ref(source);
-    dw_release(old);
+    if (logging) log[nlog++] = Replaced{slot, old};
+    else dw_release(old);
     dirt &= ~(uint64_t(1) << in->cell);
   }
   NEXT;
@@ -820,6 +874,8 @@ L_CASE: {
 L_SUBLOOP: {
   if (!LOOP) goto hand_back;
   node = &TREE_POSITION;
+  commit();   // nothing after the tree's run may hand back in this statement
+  logging = false;
   *dirty = dirt;
   bool went_on = run_subloop(f, in, cells, slots, dirty);
   dirt = *dirty;
@@ -848,16 +904,25 @@ L_MATH: {
   NEXT;
 }
 L_RETURN:
-  if (LOOP) *dirty = dirt;
+  if (LOOP) {
+    commit();
+    *dirty = dirt;
+  }
   *result = sp[-1];
   *last = node;
   return RUN_VALUE;
 L_RETURN_UNDEFINED:
-  if (LOOP) *dirty = dirt;
+  if (LOOP) {
+    commit();
+    *dirty = dirt;
+  }
   *last = node;
   return RUN_UNDEFINED;
 L_END:
-  if (LOOP) *dirty = dirt;
+  if (LOOP) {
+    commit();
+    *dirty = dirt;
+  }
   *last = node;
   if (LOOP) *stop = LoopStop{LOOP_DONE, 0};
   return LOOP ? RUN_VALUE : RUN_UNDEFINED;
@@ -875,7 +940,15 @@ hand_back:
     if (mk.snap) {
       std::memcpy(cells, snap, sizeof(Cell) * static_cast<size_t>(f->ncells));
       dirt = snapDirty;
+      // The values this statement replaced go back to their places (its snapshot began the log).
+      for (int k = nlog; k-- > 0;) {
+        DW cur = *log[k].place;
+        *log[k].place = log[k].old;
+        dw_release(cur);
+      }
+      nlog = 0;
     }
+    commit();
     *dirty = dirt;
     *stop = LoopStop{static_cast<LoopWhere>(mk.where), mk.index};
     if (mk.inner >= 0) {

@@ -560,6 +560,16 @@ TEST(EvalCompiledMembers, SameAsTheTree) {
        " + Math.round(i * 0.5) + Math.trunc(i * 0.9) + Math.pow(i, 2) + Math.pow(2, i) + Math.pow(i, 0);"
        " u = u + Math.pow(i + 3.5, 0.5); } console.log(t, Math.floor(u * 1e6));",
        "61.87512399857\n", "", true, false},
+      {"element swaps behind a snapshot: a hand-back after some writes of the statement puts back what they replaced",
+       "var a = [4, 7, 1, 9], b = [1.5, 2.5, 3.5], s = \"ab\", x = 0.5, q = [0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0];"
+       " for (var i = 0; i < 4; i++) { if (i >= 0) { var t = a[i]; a[i] = a[3 - i]; a[i + 1] = t; } }"
+       " for (var i = 0; i < 3; i++) { x = x * 2; b[i] = x; }"
+       " for (var i = 0; i < 3; i++) { if (i < 5) { x = x + 1; b[i] = x; b[i * 2] = s; } }"
+       " for (var k = 0; k < 2; k++) { if (k < 9) { q[0] = k; q[1] = k; q[2] = k; q[3] = k; q[4] = k; q[5] = k; q[6] = k;"
+       " q[7] = k; q[8] = k; q[9] = k; q[10] = k; q[11] = k; q[12] = k; q[13] = k; q[14] = k; q[15] = k; q[16] = k;"
+       " q[17] = k; var u = q[3]; } }"
+       " console.log(a.join(\",\"), \" \", t, \" \", b.join(\",\"), \" \", x, \" \", q.join(\"\"), \" \", u);",
+       "\"9,1,1,9,4\"\" \"4\" \"\"ab,6.0,7.0,ab\"\" \"7.0\" \"\"111111111111111111\"\" \"1\n", "", true, false},
       {"Math.max and Math.min give the first argument holding the extreme value, Integer or Float",
        "var t = 0, u = 0.0, r = []; for (var i = -2; i < 3; i++) { var a = Math.max(i, 0.0), b = Math.min(i * 1.0, 0, i),"
        " c = Math.max(i, 2, i + 3, 1.5); t = t + a + b + c; u = u + Math.min(i * 0.25, 1);"
