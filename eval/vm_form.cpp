@@ -411,6 +411,31 @@ __attribute__((noinline)) bool string_pair(const Ins* in, Cell* sp) {
   return true;
 }
 
+// The truth of the number or string on top, as 1 or 0; false for another type.
+__attribute__((noinline)) bool string_truth(Cell* sp) {
+  Cell x = sp[-1];
+  if (cell_is_string(x)) {
+    sp[-1] = int_cell(str_rec(cell_string(x))->len != 0);
+    drop(x);
+    return true;
+  }
+  if (!cell_is_number(x)) return false;
+  sp[-1] = int_cell(truth(x));
+  return true;
+}
+
+// A switch's discriminant === a case's literal: the discriminant is used up when it matches.
+__attribute__((noinline)) bool case_matches(Cell x, Cell k) {
+  if (!strict_cells(x, k)) return false;
+  drop(x);
+  return true;
+}
+
+__attribute__((noinline)) void drop_cold(Cell c) { drop(c); }
+__attribute__((noinline)) void drop_stack(const Cell* from, const Cell* to) {
+  for (; from < to; from++) drop(*from);
+}
+
 // x = v: a number into the cell, a string (in a loop) into the variable at once, as the tree's
 // assignment stores it.
 __attribute__((noinline)) bool store_any(const Ins* in, Cell* cells, DW** slots, uint64_t* dirty, Cell v) {
@@ -436,8 +461,8 @@ inline DW index_arg(Cell c) { return cell_is_int(c) ? int_value(cell_int(c)) : D
 // s.charAt(i), s.charCodeAt(i), s.indexOf(t[, from]), s.substring(a[, b]) on the imm arguments
 // on the stack, by the library's own operations; false (the arguments still on the stack) where
 // the tree would give what no cell holds or raise.
-__attribute__((noinline)) bool string_call(const Ins* in, DW s, Cell** spp) {
-  Cell* a = *spp - in->imm;
+__attribute__((noinline)) Cell* string_call(const Ins* in, DW s, Cell* sp) {
+  Cell* a = sp - in->imm;
   Cell r;
   switch (in->aux) {
     case S_CHAR_AT:
@@ -445,12 +470,12 @@ __attribute__((noinline)) bool string_call(const Ins* in, DW s, Cell** spp) {
       break;
     case S_CHAR_CODE_AT: {
       int32_t u = str_char_code_at_index(s, cell_is_int(a[0]) ? cell_int(a[0]) : 0);
-      if (u < 0) return false;   // NaN
+      if (u < 0) return nullptr;   // NaN
       r = int_cell(u);
       break;
     }
     case S_INDEX_OF: {
-      if (!cell_is_string(a[0]) || (in->imm == 2 && !cell_is_int(a[1]))) return false;
+      if (!cell_is_string(a[0]) || (in->imm == 2 && !cell_is_int(a[1]))) return nullptr;
       DW args[2] = {cell_string(a[0]), in->imm == 2 ? int_value(cell_int(a[1])) : DW_UNDEFINED};
       DW v = str_index_of(s, args, in->imm);
       r = int_cell(int_of(v));
@@ -468,23 +493,22 @@ __attribute__((noinline)) bool string_call(const Ins* in, DW s, Cell** spp) {
     }
   }
   *a = r;
-  *spp = a + 1;
-  return true;
+  return a + 1;
 }
 
 // x += v (aux 1) and x = x + v1 + ... (aux n) for a string variable: the texts are appended in
 // place when the variable alone holds its string and no operand is that string, else they make
 // a new string for the variable (as the tree's assignments do).
-__attribute__((noinline)) bool append_to(const Ins* in, Cell* cells, DW** slots, Cell** spp) {
+__attribute__((noinline)) Cell* append_to(const Ins* in, Cell* cells, DW** slots, Cell* sp) {
   Cell x = cells[in->cell];
   unsigned n = in->aux;
-  Cell* v = *spp - n;
+  Cell* v = sp - n;
   DW* slot = slots[in->cell];
-  if (!cell_is_string(x) || *slot != cell_string(x)) return false;
+  if (!cell_is_string(x) || *slot != cell_string(x)) return nullptr;
   DW t = cell_string(x);
   bool inPlace = dw_count(t) == 1;
   for (unsigned k = 0; k < n; k++) {
-    if (!number_or_string(v[k])) return false;
+    if (!number_or_string(v[k])) return nullptr;
     if (v[k] == x) inPlace = false;
   }
   char buf[400];
@@ -512,8 +536,7 @@ __attribute__((noinline)) bool append_to(const Ins* in, Cell* cells, DW** slots,
     cells[in->cell] = string_cell(res);
     dw_release(t);
   }
-  *spp = v;
-  return true;
+  return v;
 }
 
 constexpr ptrdiff_t STACK_MARGIN = 16 * 1024;
@@ -967,41 +990,36 @@ L_CONCAT:
   if (!string_pair(in, sp)) goto hand_back;
   sp--;
   NEXT;
-L_STR_TRUTH: {
-  Cell x = sp[-1];
-  if (cell_is_string(x)) {
-    sp[-1] = int_cell(str_rec(cell_string(x))->len != 0);
-    drop(x);
-  } else if (cell_is_number(x)) {
-    sp[-1] = int_cell(truth(x));
-  } else {
-    goto hand_back;
-  }
+L_STR_TRUTH:
+  if (!string_truth(sp)) goto hand_back;
   NEXT;
-}
 L_STR_CALL: {
   Cell rv = in->right == R_CELL ? cells[in->rcell] : sp[-1];
   if (!cell_is_string(rv)) goto hand_back;
-  if (in->right != R_CELL) sp--;
-  if (!string_call(in, cell_string(rv), &sp)) goto hand_back;
+  Cell* after = string_call(in, cell_string(rv), in->right == R_CELL ? sp : sp - 1);
+  if (!after) goto hand_back;
+  sp = after;
   NEXT;
 }
 L_CASE_TOP:
-  if (strict_cells(sp[-1], in->k)) {
-    drop(*--sp);
+  if (case_matches(sp[-1], in->k)) {
+    sp--;
     JUMP_TO(in->imm);
   }
   NEXT;
 L_DROP:
-  drop(*--sp);
+  drop_cold(*--sp);
   NEXT;
 L_STORE_ANY:
   if (!store_any(in, cells, LOOP ? slots : nullptr, dirty, sp[-1])) goto hand_back;
   sp--;
   NEXT;
-L_APPEND:
-  if (!LOOP || !append_to(in, cells, slots, &sp)) goto hand_back;
+L_APPEND: {
+  Cell* after = LOOP ? append_to(in, cells, slots, sp) : nullptr;
+  if (!after) goto hand_back;
+  sp = after;
   NEXT;
+}
 L_MATH: {
   int n = in->imm;
   sp -= n;
@@ -1028,7 +1046,7 @@ L_END:
 #undef RIGHT_ANY
 hand_back:
   // New strings on the stack are freed (values read from places stay with them).
-  for (Cell* p = stack; p < sp; p++) drop(*p);
+  if (f->strings) drop_stack(stack, sp);
   if (LOOP) {
     // The statement the failing instruction belongs to: the last one that began before it.
     int pc = static_cast<int>(in - code), m = 0;
