@@ -76,7 +76,9 @@ inline uint32_t count_before(const char* text, uint32_t len, size_t pos, uint32_
 // it is pinned; its text handle and length are compared on every use, so a string changed in
 // place (which only happens to values held once) is never answered from stale data. The store's
 // generation tells whether the store was reset since (tests).
-// A few strings are kept, so that walks over two or three strings side by side stay linear.
+// A few strings are kept, so that walks over two or three strings side by side stay linear; the
+// one asked about least recently goes first (a walk over a long string that pins short ones on
+// the way keeps the long one).
 constexpr int PINS = 4;
 struct Pinned {
   DW h;          // 0 when the entry is free
@@ -87,9 +89,10 @@ struct Pinned {
   uint32_t* marks;
   size_t marks_cap;
   uint32_t memo[2];   // the character last asked for and its byte offset (walks step from it)
+  uint32_t used;      // when it was last asked about
 };
 Pinned pins[PINS];
-int pin_next;   // the entry to reuse next (round robin)
+uint32_t pin_clock;
 
 // Strings asked about recently, not held: another question about one of them pins it.
 struct Candidate {
@@ -110,8 +113,16 @@ inline void check_epoch() {
 }
 
 Pinned* pin_string(DW s, const char* text, uint32_t len) {
-  Pinned* p = &pins[pin_next];
-  pin_next = (pin_next + 1) % PINS;
+  // The entry of the same string changed since (appended to in place), else a free one, else
+  // the one asked about least recently.
+  Pinned* p = &pins[0];
+  for (Pinned& e : pins) {
+    if (e.h == s) {
+      p = &e;
+      break;
+    }
+    if (p->h && (!e.h || e.used < p->used)) p = &e;
+  }
   if (p->h) dw_release(p->h);
   p->h = 0;
   bool ascii;
@@ -173,6 +184,7 @@ void str_pos_open(StrPos* p, DW s) {
       }
   }
   if (hit) {
+    hit->used = ++pin_clock;
     p->count = hit->count;
     p->ascii = hit->ascii;
     if (!hit->ascii) {

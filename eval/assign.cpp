@@ -96,8 +96,6 @@ static DW assign_number(DW target, const Num& num) {
   return v;
 }
 
-static void string_append(DW t, const char* add, size_t n);
-
 // s = s + e1 + e2 ...: the operands are evaluated (in order, each checked as the addition
 // table would check it against a String), then their texts are appended to s in place when s
 // alone holds its String, else written into a new string. Returns false (having run nothing
@@ -189,7 +187,7 @@ DW op_assign(DW, NodeRec* r) {
 // ---- += ----
 
 // Appends text to the string t in place (t is held by one place only).
-static void string_append(DW t, const char* add, size_t n) {
+void string_append(DW t, const char* add, size_t n) {
   StrRec* s = str_rec(t);
   size_t len = s->len;
   if (len + n > s->cap) {

@@ -2,7 +2,9 @@
 // literals, + - * / % ** of any length, & | ^ ~ << >> >>>, comparisons, ! && || and ?:, calls of
 // compiled functions by their global names; =, the compound assignments, ++ and -- on variables;
 // if/else, blocks, while, do, for, break, continue, return, var with a value; object members
-// read (o.name) and, in loops, written (o.name = e, o.name op= e); Math's number functions. Anything else
+// read (o.name) and, in loops, written (o.name = e, o.name op= e); Math's number functions;
+// string literals and values, their comparisons, +, truth, switch over literals, length,
+// charAt, charCodeAt, indexOf, substring and, in loops, their stores and appends. Anything else
 // leaves the function (or loop) to the tree. Comparisons and logical operators give true or
 // false, which only conditions and other logical operators may use: no variable ever holds one.
 #include <cstdlib>
@@ -30,7 +32,9 @@ DW cache_key[CACHE];
 int16_t cache_val[CACHE];
 inline unsigned cache_slot(DW key) { return (key ^ (key >> 10)) & (CACHE - 1); }
 
-enum Kind { K_NONE, K_NUM, K_BOOL };
+// What an expression leaves on the stack: a number, a truth (1 or 0), a string, or a number or
+// a string.
+enum Kind { K_NONE, K_NUM, K_BOOL, K_STR, K_ANY };
 
 struct Labels {
   int breaks[MAX_JUMPS], nbreaks;
@@ -51,6 +55,8 @@ struct Builder {
                        // its log of the values replaced
   bool subloops;       // inner loops of a loop's statement are the tree's (I_SUBLOOP)
   int subloopAt;       // the last I_SUBLOOP emitted (-1: none)
+  int strWrites[MAX_JUMPS];   // the statement's string writes (which no snapshot undoes)
+  int nstrWrites;
   int fence;    // a jump lands here: the instruction before may not be folded into the next
   // The node entered last whose position no instruction carries yet: the tree sets the error
   // position when it enters a node, so the next instruction takes it over.
@@ -79,6 +85,7 @@ bool emit(Builder& b, uint8_t op, int delta, uint8_t aux = 0, int cell = 0, int3
   b.depth += delta;
   if (b.depth > MAX_STACK - 2) return false;
   if (b.depth > b.f->nstack) b.f->nstack = b.depth;
+  if (op >= I_LOAD_ANY) b.f->strings = true;
   uint8_t mod = NO_NODE;
   uint32_t pos = 0;
   if (b.pendMod >= 0) {
@@ -424,6 +431,144 @@ bool call(Builder& b, NodeRec* r, bool discard, MemberWant want) {
   return true;
 }
 
+// A string literal that the tree uses as it is (a template is evaluated).
+inline bool string_literal(DW t) { return dw_type(t) == T_STRING && (str_rec(t)->flags & STR_TEMPLATE) == 0; }
+
+// The String method a call node makes (charAt, charCodeAt, indexOf, substring with counts the
+// method takes), on a receiver that is a variable (not a static object), a string literal, a
+// member or an element; -1 for any other call.
+int string_op(const NodeRec* r) {
+  NodeRec* m = node_of(r->a1);
+  if (!m || m->op != OP_MEMBER) return -1;
+  DW recv = m->a1;
+  NodeRec* rr = node_of(recv);
+  if (is_name(recv) ? is_static_object(recv & NAME_MASK) : !(string_literal(recv) || is_member_read(rr) || (rr && rr->op == OP_INDEX && is_name(rr->a1))))
+    return -1;
+  static constexpr struct { const char* name; uint8_t op, minArgs, maxArgs; } OPS[] = {
+      {"charAt", S_CHAR_AT, 1, 1}, {"charCodeAt", S_CHAR_CODE_AT, 1, 1},
+      {"indexOf", S_INDEX_OF, 1, 2}, {"substring", S_SUBSTRING, 1, 2}};
+  uint32_t name = m->a2 & NAME_MASK;
+  size_t len = name_length(name);
+  uint32_t n = arglist_count(r->a2);
+  for (const auto& o : OPS)
+    if (std::strlen(o.name) == len && std::memcmp(o.name, name_text(name), len) == 0)
+      return n >= o.minArgs && n <= o.maxArgs ? o.op : -1;
+  return -1;
+}
+
+// Whether an expression is seen to give a string: a literal, a String method that makes one,
+// a + with such an operand, or a variable the code uses as a string.
+bool stringish(Builder& b, DW t, int depth = 0) {
+  if (string_literal(t)) return true;
+  if (is_name(t)) {
+    uint32_t nm = t & NAME_MASK;
+    for (int c = 0; c < b.f->ncells; c++)
+      if (b.f->names[c] == nm) return b.f->textual[c];
+    return false;
+  }
+  NodeRec* r = node_of(t);
+  if (!r || depth > 8) return false;
+  if (r->op == OP_GROUP) return rec_argc(r) == 1 && stringish(b, r->a1, depth + 1);
+  if (r->op == OP_CALL) {
+    int op = string_op(r);
+    return op == S_CHAR_AT || op == S_SUBSTRING;
+  }
+  if (r->op == OP_ADD) {
+    uint32_t n = rec_argc(r);
+    const DW* a = rec_args(r);
+    for (uint32_t i = 0; i < n; i++)
+      if (stringish(b, a[i], depth + 1)) return true;
+  }
+  return false;
+}
+
+// Marks a variable as used as a string.
+void textual(Builder& b, DW t) {
+  if (!is_name(t)) return;
+  int c = cell_of(b, t, false);
+  if (c >= 0) b.f->textual[c] = true;
+}
+
+// A value that may be a number or a string: variables, members and elements as they are.
+Kind any_expr(Builder& b, DW t) {
+  if (is_name(t)) {
+    int c = cell_of(b, t, false);
+    if (c < 0) return expr(b, t);   // a function's global: a number
+    return emit(b, I_LOAD_ANY, 1, 0, c) ? K_ANY : K_NONE;
+  }
+  NodeRec* r = node_of(t);
+  if (r && r->op == OP_GROUP && rec_argc(r) == 1) {
+    enter(b, r);
+    return any_expr(b, r->a1);
+  }
+  if (r && is_member_read(r)) {
+    enter(b, r);
+    return member_read(b, r, M_VALUE) ? K_ANY : K_NONE;
+  }
+  if (r && r->op == OP_INDEX && is_name(r->a1)) {
+    enter(b, r);
+    return index_value(b, r) ? K_ANY : K_NONE;
+  }
+  Kind k = expr(b, t);
+  return k == K_BOOL ? K_NONE : k;
+}
+
+// A truth left as 1 or 0: a string's (or a value's that may be one) is tested first.
+bool as_truth(Builder& b, Kind k) {
+  if (k == K_NONE) return false;
+  return (k != K_STR && k != K_ANY) || emit(b, I_STR_TRUTH, 0);
+}
+
+// s.method(args): the arguments first, then the receiver (as the tree evaluates a method call).
+Kind string_call(Builder& b, NodeRec* r, int op) {
+  NodeRec* m = node_of(r->a1);
+  uint32_t n = arglist_count(r->a2);
+  const DW* args = arglist_args(r->a2);
+  for (uint32_t i = 0; i < n; i++) {
+    if (op == S_INDEX_OF && i == 0 ? any_expr(b, args[i]) == K_NONE : !number(b, args[i])) return K_NONE;
+  }
+  DW recv = m->a1;
+  int rc = -1;
+  if (is_name(recv)) {
+    rc = cell_of(b, recv, false);
+    if (rc < 0) return K_NONE;
+    b.f->textual[rc] = true;
+  } else if (string_literal(recv)) {
+    if (!emit(b, I_CONST, 1, 0, 0, 0, string_cell(recv))) return K_NONE;
+  } else if (any_expr(b, recv) == K_NONE) {
+    return K_NONE;
+  }
+  if (!emit(b, I_STR_CALL, (rc >= 0 ? 1 : 0) - static_cast<int>(n), static_cast<uint8_t>(op), 0, static_cast<int32_t>(n)))
+    return K_NONE;
+  if (rc >= 0) {
+    b.code[b.f->n - 1].right = R_CELL;
+    b.code[b.f->n - 1].rcell = static_cast<uint16_t>(rc);
+  }
+  return op == S_CHAR_AT || op == S_SUBSTRING ? K_STR : K_NUM;
+}
+
+// a + b + ... with a string among them: folded pair by pair from the left, as the tree adds.
+Kind concat(Builder& b, NodeRec* r) {
+  uint32_t n = rec_argc(r);
+  const DW* a = rec_args(r);
+  Kind k = any_expr(b, a[0]);
+  if (k == K_NONE) return K_NONE;
+  bool str = k == K_STR;
+  for (uint32_t i = 1; i < n; i++) {
+    Kind ki = any_expr(b, a[i]);
+    if (ki == K_NONE || !emit_right(b, I_CONCAT, -1)) return K_NONE;
+    str |= ki == K_STR;
+  }
+  return str ? K_STR : K_ANY;
+}
+
+// A comparison with a string on either side: both sides as they are.
+Kind string_compare(Builder& b, NodeRec* r, uint8_t op, uint8_t aux) {
+  textual(b, r->a1);
+  textual(b, r->a2);
+  return any_expr(b, r->a1) != K_NONE && any_expr(b, r->a2) != K_NONE && emit_right(b, op, -1, aux) ? K_BOOL : K_NONE;
+}
+
 // && and ||: true or false, each operand tested in turn.
 Kind logical(Builder& b, NodeRec* r) {
   bool isAnd = r->op == OP_AND;
@@ -432,7 +577,7 @@ Kind logical(Builder& b, NodeRec* r) {
   if (n > MAX_JUMPS) return K_NONE;
   int exits[MAX_JUMPS];
   for (uint32_t i = 0; i < n; i++) {
-    if (expr(b, a[i]) == K_NONE) return K_NONE;
+    if (!as_truth(b, expr(b, a[i]))) return K_NONE;
     exits[i] = b.f->n;
     if (!emit(b, isAnd ? I_JFALSE : I_JTRUE, -1)) return K_NONE;
   }
@@ -461,6 +606,7 @@ Kind expr(Builder& b, DW t) {
     return cell_is_float(k) && emit(b, I_CONST, 1, 0, 0, 0, k) ? K_NUM : K_NONE;
   }
   if (t == DW_TRUE || t == DW_FALSE) return emit(b, I_CONST, 1, 0, 0, 0, int_cell(t == DW_TRUE)) ? K_BOOL : K_NONE;
+  if (string_literal(t)) return emit(b, I_CONST, 1, 0, 0, 0, string_cell(t)) ? K_STR : K_NONE;
   NodeRec* r = node_of(t);
   if (!r) return K_NONE;
   enter(b, r);
@@ -470,6 +616,7 @@ Kind expr(Builder& b, DW t) {
     case OP_GROUP:
       return n == 1 ? expr(b, a[0]) : K_NONE;
     case OP_ADD:
+      if (stringish(b, t)) return concat(b, r);
       if (!number(b, a[0])) return K_NONE;
       for (uint32_t k = 1; k < n; k++)
         if (!number(b, a[k]) || !emit_right(b, I_ADD, -1)) return K_NONE;
@@ -492,16 +639,18 @@ Kind expr(Builder& b, DW t) {
     case OP_EQ: case OP_NE: case OP_LT: case OP_LE: case OP_GT: case OP_GE: {
       CompareOp c = r->op == OP_EQ ? CMP_EQ : r->op == OP_NE ? CMP_NE : r->op == OP_LT ? CMP_LT
                   : r->op == OP_LE ? CMP_LE : r->op == OP_GT ? CMP_GT : CMP_GE;
+      if (stringish(b, r->a1) || stringish(b, r->a2)) return string_compare(b, r, I_STR_CMP, c);
       return number(b, r->a1) && number(b, r->a2) && emit_right(b, I_CMP, -1, c) ? K_BOOL : K_NONE;
     }
     case OP_STRICT_EQ: case OP_STRICT_NE:
+      if (stringish(b, r->a1) || stringish(b, r->a2)) return string_compare(b, r, I_STR_STRICT, r->op == OP_STRICT_NE);
       return number(b, r->a1) && number(b, r->a2) && emit_right(b, I_STRICT, -1, r->op == OP_STRICT_NE) ? K_BOOL : K_NONE;
     case OP_NOT:
-      return expr(b, r->a1) != K_NONE && emit(b, I_NOT, 0) ? K_BOOL : K_NONE;
+      return as_truth(b, expr(b, r->a1)) && emit(b, I_NOT, 0) ? K_BOOL : K_NONE;
     case OP_AND: case OP_OR:
       return logical(b, r);
     case OP_COND: {
-      if (expr(b, a[0]) == K_NONE) return K_NONE;
+      if (!as_truth(b, expr(b, a[0]))) return K_NONE;
       int jf = b.f->n;
       if (!emit(b, I_JFALSE, -1)) return K_NONE;
       Kind k1 = expr(b, a[1]);
@@ -514,8 +663,11 @@ Kind expr(Builder& b, DW t) {
       b.code[j].imm = here(b);
       return k1;
     }
-    case OP_CALL:
+    case OP_CALL: {
+      int op = string_op(r);
+      if (op >= 0) return string_call(b, r, op);
       return math_call(b, r) || call(b, r, false) ? K_NUM : K_NONE;
+    }
     case OP_INDEX:
       return index_read(b, r, I_INDEX) ? K_NUM : K_NONE;
     case OP_MEMBER: {
@@ -616,9 +768,51 @@ bool value_store(Builder& b, DW v, int c, bool* done) {
   return emit(b, I_STORE_VALUE, -1, 0, c);
 }
 
+// A string write of a loop: it goes into the variable at once, so nothing after it in its
+// statement may hand back (see writes_final).
+bool string_write(Builder& b, uint8_t op, int delta, uint8_t aux, int c) {
+  if (b.nstrWrites == MAX_JUMPS || !emit(b, op, delta, aux, c)) return false;
+  b.strWrites[b.nstrWrites++] = b.f->n - 1;
+  b.f->textual[c] = true;
+  b.stores++;
+  return true;
+}
+
+// In a loop, x = e with e a string (x = x + ... appends to x), x += e with a string on either
+// side. *done: the statement is one of these.
+bool string_store(Builder& b, DW target, uint32_t op, DW v, int c, bool* done) {
+  *done = false;
+  if (!b.f->loop) return true;
+  NodeRec* r = node_of(v);
+  if (op == OP_ADD_ASSIGN) {
+    if (!stringish(b, target) && !stringish(b, v)) return true;
+    *done = true;
+    return any_expr(b, v) != K_NONE && string_write(b, I_APPEND, -1, 1, c);
+  }
+  if (!stringish(b, v)) return true;
+  *done = true;
+  if (r && r->op == OP_ADD && rec_args(r)[0] == target && rec_argc(r) <= 17) {
+    // x = x + e1 + ...: the tree appends to x where x alone holds its string.
+    enter(b, r);
+    uint32_t n = rec_argc(r);
+    const DW* a = rec_args(r);
+    for (uint32_t i = 1; i < n; i++)
+      if (any_expr(b, a[i]) == K_NONE) return false;
+    return string_write(b, I_APPEND, 1 - static_cast<int>(n), static_cast<uint8_t>(n - 1), c);
+  }
+  return any_expr(b, v) != K_NONE && string_write(b, I_STORE_ANY, -1, 0, c);
+}
+
 // An assignment or a step of a variable, as a statement (its value unused).
 bool assign(Builder& b, NodeRec* r) {
   if (!is_name(r->a1)) return is_member_read(node_of(r->a1)) ? member_assign(b, r) : element_assign(b, r);
+  if ((r->op == OP_ASSIGN || r->op == OP_ADD_ASSIGN) && r->argc == 2) {
+    int c = cell_of(b, r->a1, true);
+    bool done;
+    if (c < 0) return false;
+    if (!string_store(b, r->a1, r->op, r->a2, c, &done)) return false;
+    if (done) return true;
+  }
   if (r->op == OP_ASSIGN && r->argc == 2) {
     int c = cell_of(b, r->a1, true);
     bool done;
@@ -724,7 +918,7 @@ bool test_jump(Builder& b, DW c, bool onTrue, Jumps* out) {
     // An element tested: true and false are its truth.
     enter(b, r);
     if (!index_read(b, r, I_INDEX_TRUTH)) return false;
-  } else if (expr(b, c) == K_NONE) {
+  } else if (!as_truth(b, expr(b, c))) {
     return false;
   }
   Ins* last = b.f->n > 0 ? &b.code[b.f->n - 1] : nullptr;
@@ -805,16 +999,66 @@ bool loop_stmt(Builder& b, NodeRec* r) {
   return true;
 }
 
+// The statements of a switch from the case that matched (patching the jumps to them).
+bool switch_body(Builder& b, const uint32_t* table, uint32_t npairs, const DW* stmts, uint32_t nstmts,
+                 bool hasDefault, const int* caseJump, int other) {
+  if (!open_loop(b, true)) return false;
+  for (uint32_t i = 0; i <= nstmts; i++) {
+    int at = here(b);
+    for (uint32_t p = 2; p < npairs; p++)
+      if (table[2 * p + 1] == i) b.code[caseJump[p]].imm = at;
+    if (hasDefault && table[3] == i) b.code[other].imm = at;
+    if (i < nstmts && !stmt(b, stmts[i])) return false;
+  }
+  int end = here(b);
+  if (!hasDefault) b.code[other].imm = end;
+  Labels& l = b.loops[b.nloops - 1];
+  patch_all(b, l.breaks, l.nbreaks, end);
+  b.nloops--;
+  return true;
+}
+
+// switch in a loop, or over string literals: the discriminant (a number or a string) stays on
+// the stack while the literal cases are compared with === in order.
+bool switch_literals(Builder& b, const DW* blk) {
+  const uint32_t* table = static_cast<const uint32_t*>(area_ptr(blk[1]));
+  uint32_t npairs = table[0], nstmts = table[1];
+  const DW* stmts = nstmts ? static_cast<const DW*>(area_ptr(blk[2])) : nullptr;
+  bool hasDefault = blk[3] != 0, strings = false;
+  if (npairs > MAX_JUMPS || nstmts > 4096) return false;
+  for (uint32_t p = 2; p < npairs; p++) {
+    DW label = table[2 * p];
+    if (string_literal(label)) strings = true;
+    else if (!(dw_type(label) == T_INT || (dw_type(label) == T_FLOAT && cell_is_float(float_cell(float_of(label)))))) return false;
+  }
+  if (strings) textual(b, blk[0]);
+  if (any_expr(b, blk[0]) == K_NONE) return false;
+  int caseJump[MAX_JUMPS];
+  for (uint32_t p = 2; p < npairs; p++) {
+    DW label = table[2 * p];
+    Cell k = string_literal(label) ? string_cell(label) : dw_type(label) == T_INT ? int_cell(int_of(label)) : float_cell(float_of(label));
+    caseJump[p] = b.f->n;
+    if (!emit(b, I_CASE_TOP, 0, 0, 0, 0, k)) return false;
+  }
+  if (!emit(b, I_DROP, -1)) return false;
+  int other = b.f->n;
+  if (!emit(b, I_JUMP, 0)) return false;
+  return switch_body(b, table, npairs, stmts, nstmts, hasDefault, caseJump, other);
+}
+
 // switch in a function: the discriminant is kept in a cell of its own, the cases are compared
 // with === in order until one matches, and the statements run from that case on.
 bool switch_stmt(Builder& b, NodeRec* r) {
   Form* f = b.f;
-  if (f->loop || f->ncells == MAX_CELLS) return false;
   DW* blk = static_cast<DW*>(area_ptr(r->a1));
   const uint32_t* table = static_cast<const uint32_t*>(area_ptr(blk[1]));
   uint32_t npairs = table[0], nstmts = table[1];
   const DW* stmts = nstmts ? static_cast<const DW*>(area_ptr(blk[2])) : nullptr;
   bool hasDefault = blk[3] != 0;
+  bool strings = false;
+  for (uint32_t p = 2; p < npairs; p++) strings |= string_literal(table[2 * p]);
+  if (f->loop || strings) return switch_literals(b, blk);
+  if (f->ncells == MAX_CELLS) return false;
   if (npairs > MAX_JUMPS || nstmts > 4096) return false;
   int temp = f->ncells;
   f->names[f->ncells++] = 0xFFFFFFFF;   // no name matches it
@@ -835,20 +1079,7 @@ bool switch_stmt(Builder& b, NodeRec* r) {
   }
   int other = b.f->n;
   if (!emit(b, I_JUMP, 0)) return false;
-  if (!open_loop(b, true)) return false;
-  for (uint32_t i = 0; i <= nstmts; i++) {
-    int at = here(b);
-    for (uint32_t p = 2; p < npairs; p++)
-      if (table[2 * p + 1] == i) b.code[caseJump[p]].imm = at;
-    if (hasDefault && table[3] == i) b.code[other].imm = at;
-    if (i < nstmts && !stmt(b, stmts[i])) return false;
-  }
-  int end = here(b);
-  if (!hasDefault) b.code[other].imm = end;
-  Labels& l = b.loops[b.nloops - 1];
-  patch_all(b, l.breaks, l.nbreaks, end);
-  b.nloops--;
-  return true;
+  return switch_body(b, table, npairs, stmts, nstmts, hasDefault, caseJump, other);
 }
 
 // a.push(v) in a loop, as a statement, for an array variable: v is a literal (pushed itself), a
@@ -972,6 +1203,8 @@ bool stmt(Builder& b, DW t) {
         if (c < 0) return false;
         if (b.f->loop) b.f->declared[c] = true;
         bool done;
+        if (!string_store(b, item->a1, OP_ASSIGN, item->a2, c, &done)) return false;
+        if (done) continue;
         if (!value_store(b, item->a2, c, &done)) return false;
         if (done) continue;
         b.stores++;
@@ -1081,6 +1314,7 @@ bool start_build(Builder& b, Form* f) {
   b.pendMod = -1;
   b.subloops = false;
   b.subloopAt = -1;
+  b.nstrWrites = 0;
   b.cap = 128;
   b.code = static_cast<Ins*>(std::malloc(sizeof(Ins) * static_cast<size_t>(b.cap)));
   return b.code != nullptr;
@@ -1156,6 +1390,29 @@ bool plain_init(DW t, uint32_t* reads, int* nreads, uint32_t* writes, int* nwrit
   return true;
 }
 
+// Whether the statement whose code begins at start can only end after the write at pc: nothing
+// that may hand back (which would run the statement again on the tree) can follow it.
+bool writes_final(const Builder& b, int start, int pc) {
+  int todo[MAX_JUMPS], n = 0, end = b.f->n, steps = 0;
+  todo[n++] = pc + 1;
+  while (n > 0) {
+    int at = todo[--n];
+    while (at >= start && at < end) {
+      if (++steps > 4 * MAX_JUMPS) return false;
+      const Ins& in = b.code[at];
+      if (in.op == I_POS) {
+        at++;
+      } else if (in.op == I_JUMP) {
+        if (in.imm == 0) break;   // a break or continue (patched later): the statement ends
+        at = in.imm;
+      } else {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
 // A loop's code: the condition, each body statement and each update begin with a mark that
 // names where the tree takes over when the code cannot go on.
 int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
@@ -1197,10 +1454,12 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
     b.logged = false;
     b.subloops = subloops;
     b.subloopAt = -1;
+    b.nstrWrites = 0;
     bool ok = !mk.snap || emit(b, I_SNAP, 0);
     ok = ok && (isCond ? test_jump(b, t, false, ex) : stmt(b, t));
     for (int pc = b.subloopAt + 1; ok && b.subloopAt >= 0 && pc < f->n; pc++)
       ok = b.code[pc].op == I_POS || (b.code[pc].op == I_JUMP && (b.code[pc].imm == 0 || b.code[pc].imm > pc));
+    for (int w = 0; ok && w < b.nstrWrites; w++) ok = writes_final(b, start, b.strWrites[w]);
     b.subloops = false;
     if (ok && b.stores <= 1) return 1;
     if (ok && mk.snap && !b.elementStore) {
@@ -1256,6 +1515,7 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
     b.stores = 0;
     b.elementStore = false;
     b.logged = false;
+    b.nstrWrites = 0;
     ok = ok && emit(b, I_SNAP, 0);
     enter(b, r);
     for (uint32_t i = 0; ok && i < ni; i++) ok = stmt(b, inits[i]);

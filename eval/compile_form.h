@@ -5,18 +5,23 @@
 
 namespace form {
 
-// A native number in one word: a Float is its double; an Integer, an array or object (its
-// handle) and "no number" (a variable that holds something else, which the code must not read)
-// are signalling-NaN patterns, which arithmetic never produces (a Float of such bits is left to
-// the tree).
+// A native number in one word: a Float is its double; an Integer, a string, an array or object
+// (its handle) and "no number" (a variable that holds something else, which the code must not
+// read) are signalling-NaN patterns, which arithmetic never produces (a Float of such bits is
+// left to the tree). A string cell is the string value itself: a variable's (shared, as the
+// tree shares it) or, on the stack only, a new one (count 0) that its consumer frees.
 using Cell = uint64_t;
 constexpr uint64_t TAG_MASK = 0xFFFF000000000000ull;
-constexpr uint64_t INT_BITS = 0x7FF4000000000000ull;
+constexpr uint64_t INT_BITS = 0x7FF3000000000000ull;
+constexpr uint64_t STRING_BITS = 0x7FF4000000000000ull;
 constexpr Cell CELL_NONE = 0x7FF5000000000000ull;
 constexpr uint64_t ARRAY_BITS = 0x7FF6000000000000ull;
 constexpr uint64_t OBJECT_BITS = 0x7FF7000000000000ull;
 inline bool cell_is_int(Cell c) { return (c & TAG_MASK) == INT_BITS; }
-inline bool cell_is_number(Cell c) { return (c >> 48) - 0x7FF5u >= 3u; }
+inline bool cell_is_number(Cell c) { return (c >> 48) - 0x7FF4u >= 4u; }
+inline bool cell_is_string(Cell c) { return (c & TAG_MASK) == STRING_BITS; }
+inline DW cell_string(Cell c) { return static_cast<DW>(c); }
+inline Cell string_cell(DW h) { return STRING_BITS | h; }
 inline bool cell_is_float(Cell c) { return cell_is_number(c) && !cell_is_int(c); }
 inline bool cell_is_array(Cell c) { return (c & TAG_MASK) == ARRAY_BITS; }
 inline bool cell_is_object(Cell c) { return (c & TAG_MASK) == OBJECT_BITS; }
@@ -65,7 +70,7 @@ enum Op : uint8_t {
   I_GLOBAL,    // push global imm (a function's read of a global that holds a number)
   I_INDEX,     // element b of the array in cell (aux 1: in global imm; aux 2: the array popped
                // from under b), an Integer or Float in range
-  I_LENGTH,    // the length of the array in cell (aux 1: in global imm)
+  I_LENGTH,    // the length of the array or string in cell (aux 1: in global imm)
   I_INDEX_STORE,   // a loop's a[b] = pop for the array in cell, an element in range; aux 1: the
                    // value is the literal imm itself (stored as the tree stores it); aux 2: the
                    // value of the variable in cell imm itself
@@ -74,8 +79,8 @@ enum Op : uint8_t {
   I_POS,       // nothing but its position (a node entered that has no code of its own here)
   I_LOAD_OBJ,  // push cell, which must hold an object
   I_MEMBER,    // member imm of the object b: aux M_NUMBER a number, M_OBJECT an object, M_VALUE
-               // either (kept as the source of the next I_STORE_VALUE)
-  I_INDEX_VALUE,   // as I_INDEX, the element a number or an object, kept as the source
+               // a number, an object or a string (kept as the source of the next I_STORE_VALUE)
+  I_INDEX_VALUE,   // as I_INDEX, the element a number, an object or a string, kept as the source
   I_STORE_VALUE,   // b into cell; a loop writes the source itself into the variable at once
   I_MEMBER_STORE,  // a loop's o.imm = pop (aux 1: the literal k itself) for the object b
   I_MEMBER_TO,     // a loop's o.imm aux= pop for the object b (+= reads the member first)
@@ -107,6 +112,18 @@ enum Op : uint8_t {
   I_AND2,      // I_BIT of one operator, likewise
   I_OR2,
   I_XOR2,
+  // Strings (a string operand popped is freed when it is new):
+  I_LOAD_ANY,  // push cell, which must hold a number or a string
+  I_STR_CMP,   // a aux b (CompareOp) over two strings (byte order) or two numbers, as 1 or 0
+  I_STR_STRICT,    // a === b (aux 0) or a !== b (aux 1) over any two cells
+  I_STR_TRUTH,     // the truth of a number or a string, as 1 or 0
+  I_CONCAT,    // a + b where a or b may be a string
+  I_STR_CALL,  // String method aux (StrOp) on imm arguments popped; the receiver from rcell
+               // (right R_CELL) or popped after them
+  I_CASE_TOP,  // the value on top === k (a literal): popped, jumps to imm
+  I_DROP,      // pop
+  I_STORE_ANY,     // a loop's x = pop, a number (into the cell) or a string (into the variable)
+  I_APPEND,    // a loop's x += the aux values popped (x a string: in place when x alone holds it)
   I_COUNT
 };
 
@@ -123,6 +140,7 @@ struct Ins {
   mutable uint32_t hint;   // member operations: the pair where the name was found last
 };
 enum MemberWant : uint8_t { M_NUMBER, M_OBJECT, M_VALUE };
+enum StrOp : uint8_t { S_CHAR_AT, S_CHAR_CODE_AT, S_INDEX_OF, S_SUBSTRING };
 constexpr uint8_t NO_NODE = 0xFF;
 
 // Where each statement of a loop's code begins, and whether it keeps a snapshot. A statement
@@ -194,6 +212,9 @@ struct Form {
   uint32_t sharedParams;   // parameters that a literal's member shares
   bool returnsLiteral;     // a return gives a new object
   bool returnsObject;      // a return may give a new object (its own, or a callee's it returns)
+  bool strings;            // the code reads strings (a function may then take string arguments)
+  bool textual[MAX_CELLS]; // the code uses the variable as a string (compared, + and stores of it
+                           // take a string there)
   uint16_t plan[MAX_PLAN]; // literal members: kind << 8 | cell
   int nplan;
   // A loop's variables as last resolved, and what they were resolved against: a frame of the

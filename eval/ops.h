@@ -140,6 +140,8 @@ DW add_values(DW a, DW b);                                   // a + b; discards 
 // Text of an Integer, Float, String or constant as + writes it; false for other types.
 bool operand_text(DW v, char* buf, size_t size, const char** text, size_t* len);
 DW add_rest(DW acc, const DW* args, uint32_t k, uint32_t n); // folds args[k..n) into acc
+// assign.cpp: appends text to the string t in place (t is held by one place only).
+void string_append(DW t, const char* add, size_t n);
 
 // statics.cpp
 // Method call on a static object (Math, console, Object, Number, Date, String).

@@ -26,6 +26,13 @@ DW regexp_property(DW re, uint32_t name);
 // returns the full length (as snprintf does).
 size_t regexp_text(DW re, char* buf, size_t size);
 
+// String operations that the compiled form calls itself, with its own argument counts
+// (builtins/string_extract.cpp, builtins/string_search.cpp).
+DW str_char_at_index(DW s, int64_t i);
+int32_t str_char_code_at_index(DW s, int64_t i);
+DW str_index_of(DW s, DW* args, int n);
+DW str_substring(DW s, DW* args, int n);
+
 // ---- method tables (eval/method_table.h), each beside its operations ----
 // The dispatchers above go through the first six; call_static_method picks a static object's
 // table by the object's name.

@@ -1,4 +1,4 @@
-// Running the compiled form: functions called with numbers, and loops whose variables are
+// Running the compiled form: functions called with numbers (and strings), and loops whose variables are
 // resolved when they start. While the code runs no other code does, so the variables of a loop
 // live in native cells and are written back when it stops. Whatever the code cannot give exactly
 // as the tree does (a division by zero, an operand of the wrong type, a variable without a
@@ -14,6 +14,7 @@
 #include "eval/compare.h"
 #include "eval/compile_form.h"
 #include "eval/plugins.h"
+#include "store/number_text.h"
 
 // Each operation must keep its own dispatch jump (threaded code): g++ would otherwise merge
 // them into one shared indirect jump, which predicts badly.
@@ -44,13 +45,13 @@ inline bool compare(unsigned op, Cell x, Cell y) {
                                           : compare_holds(as_double(x), as_double(y), c);
 }
 
-// floor without a call: the runner's code is large enough that the compiler may leave
-// std::floor as a call into libm, which the engine loads only when first needed.
-inline double floor_exact(double d) {
-  if (!(std::fabs(d) < 4503599627370496.0)) return d;   // 2^52 and beyond, and NaN, are whole
-  double t = static_cast<double>(static_cast<int64_t>(d));
-  if (t > d) t -= 1.0;
-  return std::copysign(t, d);   // -0.0 stays -0.0, and (-1, 0) gives -1
+// floor(x) without a library call (the compiler expands floor inline only in code it takes for
+// hot, and the engine loads libm only when it must): exact for every double.
+inline double floor_of(double x) {
+  if (!(std::fabs(x) < 4503599627370496.0)) return x;   // NaN, infinities and integers from 2^52
+  double t = static_cast<double>(static_cast<int64_t>(x));
+  if (t > x) t -= 1.0;
+  return t == 0.0 ? std::copysign(0.0, x) : t;
 }
 
 // One step of the double fold of - * / % ** (a zero divisor was excluded before).
@@ -59,7 +60,7 @@ inline double fold(unsigned op, double a, double b) {
     case OP_SUB: case OP_SUB_ASSIGN: return a - b;
     case OP_MUL: case OP_MUL_ASSIGN: return a * b;
     case OP_DIV: case OP_DIV_ASSIGN: return a / b;
-    case OP_MOD: case OP_MOD_ASSIGN: return a - b * floor_exact(a / b);
+    case OP_MOD: case OP_MOD_ASSIGN: return a - b * floor_of(a / b);
     default: return std::pow(a, b);
   }
 }
@@ -121,9 +122,48 @@ inline Cell cell_of_global(DW v) {
   if (dw_type(v) == T_INT) return int_cell(int_of(v));
   if (dw_type(v) == T_ARRAY) return array_cell(v);
   if (dw_type(v) == T_OBJECT) return object_cell(v);
+  if (dw_type(v) == T_STRING) return string_cell(v);
   if (dw_type(v) != T_FLOAT) return CELL_NONE;
   Cell c = float_cell(float_of(v));
   return cell_is_float(c) ? c : CELL_NONE;
+}
+
+// A string operand used up: a new one (count 0) is freed, a variable's stays.
+inline void drop(Cell c) {
+  if (cell_is_string(c)) value_discard(cell_string(c));
+}
+
+// The text of a number or string cell as + writes it.
+inline void cell_text(Cell c, char* buf, const char** text, size_t* len) {
+  if (cell_is_string(c)) {
+    *text = str_text(cell_string(c));
+    *len = str_rec(cell_string(c))->len;
+  } else if (cell_is_int(c)) {
+    *len = int_text(cell_int(c), buf);
+    *text = buf;
+  } else {
+    *len = static_cast<size_t>(number_text(cell_float(c), buf, 400));
+    *text = buf;
+  }
+}
+
+inline bool number_or_string(Cell c) { return cell_is_number(c) || cell_is_string(c); }
+
+// Comparisons of two strings as the tree's operators make them: == and the orderings by the
+// bytes' order up to the first zero byte, === by length and every byte.
+inline bool text_holds(Cell x, Cell y, unsigned op) {
+  int c = std::strcmp(str_text(cell_string(x)), str_text(cell_string(y)));
+  return compare_holds(c, 0, static_cast<CompareOp>(op));
+}
+inline bool strict_cells(Cell x, Cell y) {
+  if (cell_is_string(x) && cell_is_string(y)) {
+    DW a = cell_string(x), b = cell_string(y);
+    uint32_t la = str_rec(a)->len;
+    return la == str_rec(b)->len && std::memcmp(str_text(a), str_text(b), la) == 0;
+  }
+  if (cell_is_number(x) && cell_is_number(y))
+    return cell_is_int(x) == cell_is_int(y) && (cell_is_int(x) ? x == y : cell_float(x) == cell_float(y));
+  return x == y;   // another type on either side: the same value
 }
 
 // The value slot of member imm of an object, found first where it was found last; null when the
@@ -259,6 +299,7 @@ inline LoopStop next_stop(const Form* f, int pc) {
 }
 
 void write_variable(DW* slot, Cell c) {
+  if (cell_is_string(c)) return;   // a string is written into its variable at once
   if (cell_is_int(c)) {
     variable_write_int(slot, cell_int(c));
     return;
@@ -371,6 +412,164 @@ __attribute__((noinline)) RunEnd call_sourced(const Ins* in, const Cell* args, c
   return run_function(&forms[in->imm], args, argsrcs, r, node);
 }
 
+// a == b and the other comparisons, a === b, a !== b and a + b where a string may be among
+// them: a (sp[-2]) takes the result, b (sp[-1]) is popped by the caller; false (nothing done)
+// for a comparison of a string with another type, or a + of a type without a text.
+__attribute__((noinline)) bool string_pair(const Ins* in, Cell* sp) {
+  Cell x = sp[-2], y = sp[-1], r;
+  if (in->op == I_STR_CMP) {
+    bool holds;
+    if (cell_is_string(x) && cell_is_string(y)) holds = text_holds(x, y, in->aux);
+    else if (cell_is_number(x) && cell_is_number(y)) holds = compare(in->aux, x, y);
+    else return false;   // mixed types: the tree's rules
+    r = int_cell(holds);
+  } else if (in->op == I_STR_STRICT) {
+    r = int_cell(strict_cells(x, y) != (in->aux != 0));
+  } else if (cell_is_number(x) && cell_is_number(y)) {
+    r = add(x, y);
+  } else {
+    if (!number_or_string(x) || !number_or_string(y)) return false;
+    char b1[400], b2[400];
+    const char *t1, *t2;
+    size_t l1, l2;
+    cell_text(x, b1, &t1, &l1);
+    cell_text(y, b2, &t2, &l2);
+    r = string_cell(make_string_concat(t1, t2, l1 + l2, 0));
+  }
+  drop(x);
+  drop(y);
+  sp[-2] = r;
+  return true;
+}
+
+// The truth of the number or string on top, as 1 or 0; false for another type.
+__attribute__((noinline)) bool string_truth(Cell* sp) {
+  Cell x = sp[-1];
+  if (cell_is_string(x)) {
+    sp[-1] = int_cell(str_rec(cell_string(x))->len != 0);
+    drop(x);
+    return true;
+  }
+  if (!cell_is_number(x)) return false;
+  sp[-1] = int_cell(truth(x));
+  return true;
+}
+
+// A switch's discriminant === a case's literal: the discriminant is used up when it matches.
+__attribute__((noinline)) bool case_matches(Cell x, Cell k) {
+  if (!strict_cells(x, k)) return false;
+  drop(x);
+  return true;
+}
+
+__attribute__((noinline)) void drop_cold(Cell c) { drop(c); }
+__attribute__((noinline)) void drop_stack(const Cell* from, const Cell* to) {
+  for (; from < to; from++) drop(*from);
+}
+
+// x = v: a number into the cell, a string (in a loop) into the variable at once, as the tree's
+// assignment stores it.
+__attribute__((noinline)) bool store_any(const Ins* in, Cell* cells, DW** slots, uint64_t* dirty, Cell v) {
+  if (cell_is_number(v)) {
+    cells[in->cell] = v;
+    if (slots) *dirty |= uint64_t(1) << in->cell;
+    return true;
+  }
+  if (!slots || !cell_is_string(v)) return false;
+  DW* slot = slots[in->cell];
+  DW old = *slot;
+  *slot = dw_ref(cell_string(v));
+  dw_release(old);
+  cells[in->cell] = v;
+  *dirty &= ~(uint64_t(1) << in->cell);
+  return true;
+}
+
+// An index argument as the String methods take it: an Integer as it is, anything else 0 (a
+// DW that is no Integer stands for the others).
+inline DW index_arg(Cell c) { return cell_is_int(c) ? int_value(cell_int(c)) : DW_UNDEFINED; }
+
+// s.charAt(i), s.charCodeAt(i), s.indexOf(t[, from]), s.substring(a[, b]) on the imm arguments
+// on the stack, by the library's own operations; false (the arguments still on the stack) where
+// the tree would give what no cell holds or raise.
+__attribute__((noinline)) Cell* string_call(const Ins* in, DW s, Cell* sp) {
+  Cell* a = sp - in->imm;
+  Cell r;
+  switch (in->aux) {
+    case S_CHAR_AT:
+      r = string_cell(str_char_at_index(s, cell_is_int(a[0]) ? cell_int(a[0]) : 0));
+      break;
+    case S_CHAR_CODE_AT: {
+      int32_t u = str_char_code_at_index(s, cell_is_int(a[0]) ? cell_int(a[0]) : 0);
+      if (u < 0) return nullptr;   // NaN
+      r = int_cell(u);
+      break;
+    }
+    case S_INDEX_OF: {
+      if (!cell_is_string(a[0]) || (in->imm == 2 && !cell_is_int(a[1]))) return nullptr;
+      DW args[2] = {cell_string(a[0]), in->imm == 2 ? int_value(cell_int(a[1])) : DW_UNDEFINED};
+      DW v = str_index_of(s, args, in->imm);
+      r = int_cell(int_of(v));
+      value_discard(v);
+      value_discard(args[1]);
+      drop(a[0]);
+      break;
+    }
+    default: {   // substring
+      DW args[2] = {index_arg(a[0]), in->imm == 2 ? index_arg(a[1]) : DW_UNDEFINED};
+      r = string_cell(str_substring(s, args, in->imm));
+      value_discard(args[0]);
+      value_discard(args[1]);
+      break;
+    }
+  }
+  *a = r;
+  return a + 1;
+}
+
+// x += v (aux 1) and x = x + v1 + ... (aux n) for a string variable: the texts are appended in
+// place when the variable alone holds its string and no operand is that string, else they make
+// a new string for the variable (as the tree's assignments do).
+__attribute__((noinline)) Cell* append_to(const Ins* in, Cell* cells, DW** slots, Cell* sp) {
+  Cell x = cells[in->cell];
+  unsigned n = in->aux;
+  Cell* v = sp - n;
+  DW* slot = slots[in->cell];
+  if (!cell_is_string(x) || *slot != cell_string(x)) return nullptr;
+  DW t = cell_string(x);
+  bool inPlace = dw_count(t) == 1;
+  for (unsigned k = 0; k < n; k++) {
+    if (!number_or_string(v[k])) return nullptr;
+    if (v[k] == x) inPlace = false;
+  }
+  char buf[400];
+  const char* text;
+  size_t len;
+  if (inPlace) {
+    for (unsigned k = 0; k < n; k++) {
+      cell_text(v[k], buf, &text, &len);
+      string_append(t, text, len);
+      drop(v[k]);
+    }
+  } else {
+    char storage[1024];
+    TextBuf b;
+    textbuf_init(&b, storage, sizeof storage);
+    textbuf_append(&b, str_text(t), str_rec(t)->len);
+    for (unsigned k = 0; k < n; k++) {
+      cell_text(v[k], buf, &text, &len);
+      textbuf_append(&b, text, len);
+    }
+    DW res = make_string(b.data, b.len, 1);
+    textbuf_free(&b);
+    for (unsigned k = 0; k < n; k++) drop(v[k]);
+    *slot = res;
+    cells[in->cell] = string_cell(res);
+    dw_release(t);
+  }
+  return v;
+}
+
 constexpr ptrdiff_t STACK_MARGIN = 16 * 1024;
 
 // An inner loop compiled into its outer loop's code that handed back: the tree runs the inner
@@ -400,8 +599,9 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
       &&L_LOAD_VALUE, &&L_OBJECT, &&L_CASE, &&L_SUBLOOP, &&L_PUSH, &&L_CMP_CELL_JFALSE,
       &&L_CMP_CELL_JTRUE, &&L_INDEX_TRUTH, &&L_ROW, &&L_SUB2, &&L_MUL2, &&L_DIV2, &&L_MOD2,
       &&L_SUB2K, &&L_MUL2K, &&L_DIV2K, &&L_MOD2K, &&L_SUB2C, &&L_MUL2C, &&L_DIV2C, &&L_MOD2C,
-      &&L_SUBN, &&L_MULN, &&L_AND2, &&L_OR2, &&L_XOR2};
-  static_assert(I_COUNT == 64, "one label per operation");
+      &&L_SUBN, &&L_MULN, &&L_AND2, &&L_OR2, &&L_XOR2, &&L_LOAD_ANY, &&L_STR_CMP, &&L_STR_STRICT,
+      &&L_STR_TRUTH, &&L_CONCAT, &&L_STR_CALL, &&L_CASE_TOP, &&L_DROP, &&L_STORE_ANY, &&L_APPEND};
+  static_assert(I_COUNT == 74, "one label per operation");
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -454,6 +654,16 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
   if (in->right == R_STACK) y = *--sp;                        \
   else if (in->right == R_CONST) y = in->k;                   \
   else if (!cell_is_number(y = cells[in->rcell])) goto hand_back;
+// b of a string operation, a number or a string, on top of the stack (a folded one is pushed)
+// until the operation is done, so that a hand-back frees what is new.
+#define RIGHT_ANY()                                         \
+  if (in->right == R_STACK) {                               \
+    y = sp[-1];                                             \
+  } else {                                                  \
+    y = in->right == R_CONST ? in->k : cells[in->rcell];    \
+    if (!number_or_string(y)) goto hand_back;               \
+    *sp++ = y;                                              \
+  }
   DISPATCH;
 L_LOAD: {
   Cell c = cells[in->cell];
@@ -687,8 +897,9 @@ L_ROW: {
 }
 L_LENGTH: {
   Cell a = in->aux ? cell_of_global(global_table[in->imm].value) : cells[in->cell];
-  if (!cell_is_array(a)) goto hand_back;
-  *sp++ = int_cell(static_cast<int32_t>(arr_rec(cell_array(a))->count));
+  if (cell_is_array(a)) *sp++ = int_cell(static_cast<int32_t>(arr_rec(cell_array(a))->count));
+  else if (cell_is_string(a)) *sp++ = int_cell(static_cast<int32_t>(str_rec(cell_string(a))->len));
+  else goto hand_back;
   NEXT;
 }
 L_INDEX_STORE: {
@@ -765,8 +976,10 @@ L_MEMBER: {
   DW e = *p;
   Cell v = number_of_value(e);
   if (v == CELL_NONE) {
-    if (in->aux == M_NUMBER || dw_type(e) != T_OBJECT) goto hand_back;
-    v = object_cell(e);
+    if (in->aux == M_NUMBER) goto hand_back;
+    if (dw_type(e) == T_OBJECT) v = object_cell(e);
+    else if (dw_type(e) == T_STRING && in->aux == M_VALUE) v = string_cell(e);
+    else goto hand_back;
   } else if (in->aux == M_OBJECT) {
     goto hand_back;
   }
@@ -781,8 +994,9 @@ L_INDEX_VALUE: {
   if (!element_at(a, y, &e)) goto hand_back;
   Cell v = number_of_value(e);
   if (v == CELL_NONE) {
-    if (dw_type(e) != T_OBJECT) goto hand_back;
-    v = object_cell(e);
+    if (dw_type(e) == T_OBJECT) v = object_cell(e);
+    else if (dw_type(e) == T_STRING) v = string_cell(e);
+    else goto hand_back;
   }
   source = srcs[sp - stack] = e;
   *sp++ = v;
@@ -896,6 +1110,53 @@ L_PUSH: {
   sp = top;
   NEXT;
 }
+L_LOAD_ANY: {
+  Cell c = cells[in->cell];
+  if (!number_or_string(c)) goto hand_back;
+  *sp++ = c;
+  NEXT;
+}
+L_STR_CMP:
+L_STR_STRICT:
+L_CONCAT:
+  RIGHT_ANY();
+  if (!string_pair(in, sp)) goto hand_back;
+  sp--;
+  NEXT;
+L_STR_TRUTH:
+  if (!string_truth(sp)) goto hand_back;
+  NEXT;
+L_STR_CALL: {
+  Cell rv = in->right == R_CELL ? cells[in->rcell] : sp[-1];
+  if (!cell_is_string(rv)) goto hand_back;
+  Cell* after = string_call(in, cell_string(rv), in->right == R_CELL ? sp : sp - 1);
+  if (!after) goto hand_back;
+  sp = after;
+  NEXT;
+}
+L_CASE_TOP:
+  if (case_matches(sp[-1], in->k)) {
+    sp--;
+    JUMP_TO(in->imm);
+  }
+  NEXT;
+L_DROP:
+  drop_cold(*--sp);
+  NEXT;
+L_STORE_ANY: {
+  if (LOOP) *dirty = dirt;
+  bool stored = store_any(in, cells, LOOP ? slots : nullptr, dirty, sp[-1]);
+  if (LOOP) dirt = *dirty;
+  if (!stored) goto hand_back;
+  sp--;
+  NEXT;
+}
+L_APPEND: {
+  Cell* after = LOOP ? append_to(in, cells, slots, sp) : nullptr;
+  if (!after) goto hand_back;
+  sp = after;
+  NEXT;
+}
 L_MATH: {
   int n = in->imm;
   sp -= n;
@@ -931,7 +1192,10 @@ L_END:
 #undef JUMP_TO
 #undef DIRTY
 #undef RIGHT
+#undef RIGHT_ANY
 hand_back:
+  // New strings on the stack are freed (values read from places stay with them).
+  if (f->strings) drop_stack(stack, sp);
   if (LOOP) {
     // The statement the failing instruction belongs to: the last one that began before it.
     int pc = static_cast<int>(in - code), m = 0;
@@ -1154,7 +1418,7 @@ bool func_compiled_run(int idx, const DW* args, DW* result) {
   Cell cells[MAX_CELLS];
   for (int i = 0; i < f->nparams; i++) {
     cells[i] = cell_of_value(args[i]);
-    if (cells[i] == CELL_NONE) return false;
+    if (cells[i] == CELL_NONE || (cell_is_string(cells[i]) && !f->strings)) return false;
   }
   Cell r;
   const Ins* node = nullptr;
@@ -1177,7 +1441,7 @@ CompiledEnd func_compiled_run_number(int idx, const DW* args, double* number, DW
   Cell cells[MAX_CELLS];
   for (int i = 0; i < f->nparams; i++) {
     cells[i] = cell_of_value(args[i]);
-    if (cells[i] == CELL_NONE) return CE_ABANDONED;
+    if (cells[i] == CELL_NONE || (cell_is_string(cells[i]) && !f->strings)) return CE_ABANDONED;
   }
   Cell r;
   const Ins* node = nullptr;
