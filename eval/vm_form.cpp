@@ -1413,23 +1413,35 @@ int func_compiled(DW func) {
 
 int func_compiled_params(int idx) { return forms[idx].nparams; }
 
-bool func_compiled_run(int idx, const DW* args, DW* result) {
+namespace {
+
+// Runs function form idx on the values a tree call has, with the runs counted: abandoned at once
+// when an argument has no cell (not counted: nothing ran), or when the run hands back.
+RunEnd run_on_values(int idx, const DW* args, Cell* r) {
   Form* f = &forms[idx];
   Cell cells[MAX_CELLS];
   for (int i = 0; i < f->nparams; i++) {
     cells[i] = cell_of_value(args[i]);
-    if (cells[i] == CELL_NONE || (cell_is_string(cells[i]) && !f->strings)) return false;
+    if (cells[i] == CELL_NONE || (cell_is_string(cells[i]) && !f->strings)) return RUN_ABANDON;
   }
-  Cell r;
   const Ins* node = nullptr;
-  RunEnd e = run_function(f, cells, args, &r, &node);
+  RunEnd e = run_function(f, cells, args, r, &node);
   if (e == RUN_ABANDON) {
     f->abandoned++;
-    return false;
+    return e;
   }
   f->runs++;
   compiled_runs++;
   leave_position(node);
+  return e;
+}
+
+}  // namespace
+
+bool func_compiled_run(int idx, const DW* args, DW* result) {
+  Cell r;
+  RunEnd e = run_on_values(idx, args, &r);
+  if (e == RUN_ABANDON) return false;
   if (e == RUN_UNDEFINED) *result = DW_UNDEFINED;
   else if (cell_is_object(r)) *result = cell_object(r);
   else *result = cell_is_int(r) ? int_value(cell_int(r)) : make_float(cell_float(r), 0);
@@ -1437,22 +1449,9 @@ bool func_compiled_run(int idx, const DW* args, DW* result) {
 }
 
 CompiledEnd func_compiled_run_number(int idx, const DW* args, double* number, DW* value) {
-  Form* f = &forms[idx];
-  Cell cells[MAX_CELLS];
-  for (int i = 0; i < f->nparams; i++) {
-    cells[i] = cell_of_value(args[i]);
-    if (cells[i] == CELL_NONE || (cell_is_string(cells[i]) && !f->strings)) return CE_ABANDONED;
-  }
   Cell r;
-  const Ins* node = nullptr;
-  RunEnd e = run_function(f, cells, args, &r, &node);
-  if (e == RUN_ABANDON) {
-    f->abandoned++;
-    return CE_ABANDONED;
-  }
-  f->runs++;
-  compiled_runs++;
-  leave_position(node);
+  RunEnd e = run_on_values(idx, args, &r);
+  if (e == RUN_ABANDON) return CE_ABANDONED;
   if (e == RUN_UNDEFINED) return CE_UNDEFINED;
   if (cell_is_object(r)) {
     *value = cell_object(r);
