@@ -53,6 +53,8 @@ struct Builder {
   bool elementStore;   // the statement writes a member or pushes (which no snapshot undoes)
   bool logged;         // it writes an element or a variable's value, which a snapshot undoes by
                        // its log of the values replaced
+  int nlogged;         // log entries its writes may take at most
+  int stmtLoops;       // loops open where the statement begins
   bool subloops;       // inner loops of a loop's statement are the tree's (I_SUBLOOP)
   int subloopAt;       // the last I_SUBLOOP emitted (-1: none)
   int strWrites[MAX_JUMPS];   // the statement's string writes (which no snapshot undoes)
@@ -684,6 +686,20 @@ Kind expr(Builder& b, DW t) {
 
 bool stmt(Builder& b, DW t);
 
+// A write that a snapshot's log can undo, taking up to n entries: logged while the statement's
+// writes are bounded (none inside a loop of the statement's own, and no more than the log holds),
+// else one that no snapshot undoes.
+void note_logged(Builder& b, int n) {
+  bool looped = false;
+  for (int k = b.stmtLoops; k < b.nloops; k++) looped |= !b.loops[k].isSwitch;
+  if (looped || b.nlogged + n > LOG_MAX) {
+    b.elementStore = true;
+    return;
+  }
+  b.logged = true;
+  b.nlogged += n;
+}
+
 // a[i] = e in a loop, as a statement: e is evaluated first, then the target (its node entered,
 // then the index). A literal is stored itself; a computed number goes in place into an element
 // of the same type held by the array alone, else becomes a new value.
@@ -704,7 +720,7 @@ bool element_assign(Builder& b, NodeRec* r) {
   enter(b, t);
   if (!number(b, t->a2)) return false;
   b.stores++;
-  b.logged = true;
+  note_logged(b, 2);   // the variable's number may be written back first
   if (vc >= 0) return emit_right(b, I_INDEX_STORE, -1, 2, c, vc);
   return emit_right(b, I_INDEX_STORE, literal ? -1 : -2, literal ? 1 : 0, c, literal ? static_cast<int32_t>(v) : 0);
 }
@@ -764,7 +780,7 @@ bool value_store(Builder& b, DW v, int c, bool* done) {
   enter(b, r);
   if (!(is_member_read(r) ? member_read(b, r, M_VALUE) : index_value(b, r))) return false;
   b.stores++;
-  if (b.f->loop) b.logged = true;
+  if (b.f->loop) note_logged(b, 1);
   return emit(b, I_STORE_VALUE, -1, 0, c);
 }
 
@@ -1452,6 +1468,8 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
     b.stores = 0;
     b.elementStore = false;
     b.logged = false;
+    b.nlogged = 0;
+    b.stmtLoops = b.nloops;
     b.subloops = subloops;
     b.subloopAt = -1;
     b.nstrWrites = 0;
@@ -1515,6 +1533,8 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
     b.stores = 0;
     b.elementStore = false;
     b.logged = false;
+    b.nlogged = 0;
+    b.stmtLoops = b.nloops;
     b.nstrWrites = 0;
     ok = ok && emit(b, I_SNAP, 0);
     enter(b, r);

@@ -167,6 +167,7 @@ struct Inner {
 constexpr int MAX_INNERS = 8;
 
 constexpr int MAX_CELLS = 64;
+constexpr int LOG_MAX = 16;   // values a logging snapshot keeps for one statement
 constexpr int MAX_STACK = 48;
 constexpr int MAX_CALLEES = 32;
 constexpr int MAX_GLOBALS = 16;

@@ -618,7 +618,6 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
     DW* place;
     DW old;
   };
-  constexpr int LOG_MAX = 16;
   Replaced log[LOG_MAX];
   int nlog = 0;
   bool logging = false;
