@@ -629,11 +629,13 @@ Kind expr(Builder& b, DW t) {
         if (!number(b, a[k])) return K_NONE;
       if (n == 2) return emit_right(b, I_ARITH2, -1, static_cast<uint8_t>(r->op)) ? K_NUM : K_NONE;
       return emit(b, I_ARITH, 1 - static_cast<int>(n), static_cast<uint8_t>(r->op), 0, static_cast<int32_t>(n)) ? K_NUM : K_NONE;
-    case OP_BIT_AND: case OP_BIT_OR: case OP_BIT_XOR:
+    case OP_BIT_AND: case OP_BIT_OR: case OP_BIT_XOR: {
+      uint8_t bit_op = r->op == OP_BIT_AND ? I_AND2 : r->op == OP_BIT_OR ? I_OR2 : I_XOR2;
       if (!number(b, a[0])) return K_NONE;
       for (uint32_t k = 1; k < n; k++)
-        if (!number(b, a[k]) || !emit_right(b, I_BIT, -1, static_cast<uint8_t>(r->op))) return K_NONE;
+        if (!number(b, a[k]) || !emit_right(b, bit_op, -1)) return K_NONE;
       return K_NUM;
+    }
     case OP_BIT_NOT:
       return number(b, r->a1) && emit(b, I_BIT_NOT, 0) ? K_NUM : K_NONE;
     case OP_SHL: case OP_SHR: case OP_USHR:
@@ -1291,7 +1293,6 @@ int finish(Builder& b, int idx, bool ok) {
   for (int i = 0; i < f->n; i++) {
     Ins& in = f->code[i];
     if (in.op == I_ARITH && (in.aux == OP_SUB || in.aux == OP_MUL)) in.op = in.aux == OP_SUB ? I_SUBN : I_MULN;
-    if (in.op == I_BIT) in.op = in.aux == OP_BIT_AND ? I_AND2 : in.aux == OP_BIT_OR ? I_OR2 : I_XOR2;
     if (in.op != I_ARITH2) continue;
     int which = in.aux == OP_SUB ? 0 : in.aux == OP_MUL ? 1 : in.aux == OP_DIV ? 2 : in.aux == OP_MOD ? 3 : -1;
     if (which < 0) continue;

@@ -44,7 +44,6 @@ enum Op : uint8_t {
   I_ADD,       // a + b (Integers wrap at 32 bits; otherwise in double)
   I_ARITH2,    // a aux b for - * / % **
   I_ARITH,     // aux = - * / % **, imm operands folded as the tree folds them
-  I_BIT,       // a aux b for & | ^ (Integers only)
   I_BIT_NOT,   // ~a
   I_SHIFT,     // a aux b for << >> >>>
   I_CMP,       // a aux b (CompareOp) as 1 or 0
@@ -109,7 +108,7 @@ enum Op : uint8_t {
   I_MOD2C,
   I_SUBN,      // I_ARITH of one operator, likewise
   I_MULN,
-  I_AND2,      // I_BIT of one operator, likewise
+  I_AND2,      // a & b, a | b, a ^ b (Integers only)
   I_OR2,
   I_XOR2,
   // Strings (a string operand popped is freed when it is new):

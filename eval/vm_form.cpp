@@ -591,7 +591,7 @@ template <bool LOOP>
 RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* result, uint64_t* dirty,
             LoopStop* stop, const Ins** last) {
   static const void* const labels[I_COUNT] = {
-      &&L_LOAD, &&L_CONST, &&L_ADD, &&L_ARITH2, &&L_ARITH, &&L_BIT, &&L_BIT_NOT, &&L_SHIFT,
+      &&L_LOAD, &&L_CONST, &&L_ADD, &&L_ARITH2, &&L_ARITH, &&L_BIT_NOT, &&L_SHIFT,
       &&L_CMP, &&L_CMP_JFALSE, &&L_CMP_JTRUE, &&L_STRICT, &&L_NOT, &&L_JUMP, &&L_JFALSE, &&L_JTRUE,
       &&L_STORE, &&L_ADD_TO, &&L_ARITH_TO, &&L_BIT_TO, &&L_STEP, &&L_CALL, &&L_SNAP, &&L_RETURN,
       &&L_RETURN_UNDEFINED, &&L_END, &&L_GLOBAL, &&L_INDEX, &&L_LENGTH, &&L_INDEX_STORE, &&L_POS,
@@ -601,7 +601,7 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
       &&L_SUB2K, &&L_MUL2K, &&L_DIV2K, &&L_MOD2K, &&L_SUB2C, &&L_MUL2C, &&L_DIV2C, &&L_MOD2C,
       &&L_SUBN, &&L_MULN, &&L_AND2, &&L_OR2, &&L_XOR2, &&L_LOAD_ANY, &&L_STR_CMP, &&L_STR_STRICT,
       &&L_STR_TRUTH, &&L_CONCAT, &&L_STR_CALL, &&L_CASE_TOP, &&L_DROP, &&L_STORE_ANY, &&L_APPEND};
-  static_assert(I_COUNT == 74, "one label per operation");
+  static_assert(I_COUNT == 73, "one label per operation");
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -700,32 +700,15 @@ L_DIV2C: FROM_CELL; PAIR(OP_DIV);
 L_MOD2C: FROM_CELL; PAIR(OP_MOD);
 #undef PAIR
 #undef FROM_CELL
-L_ARITH: {
-  int n = in->imm;
-  sp -= n;
-  if (!arith(in->aux, sp, n, sp)) goto hand_back;
-  sp++;
-  NEXT;
-}
-L_SUBN: {
-  int n = in->imm;
-  sp -= n;
-  arith(OP_SUB, sp, n, sp);
-  sp++;
-  NEXT;
-}
-L_MULN: {
-  int n = in->imm;
-  sp -= n;
-  arith(OP_MUL, sp, n, sp);
-  sp++;
-  NEXT;
-}
-L_BIT:
-  RIGHT();
-  if (!cell_is_int(sp[-1]) || !cell_is_int(y)) goto hand_back;
-  sp[-1] = int_cell(bit(in->aux, cell_int(sp[-1]), cell_int(y)));
-  NEXT;
+#define CHAIN(opc)                                  \
+  sp -= in->imm;                                    \
+  if (!arith(opc, sp, in->imm, sp)) goto hand_back; \
+  sp++;                                             \
+  NEXT
+L_ARITH: CHAIN(in->aux);
+L_SUBN: CHAIN(OP_SUB);
+L_MULN: CHAIN(OP_MUL);
+#undef CHAIN
 #define BITS(expr)                                                   \
   RIGHT();                                                           \
   if (!cell_is_int(sp[-1]) || !cell_is_int(y)) goto hand_back;       \
