@@ -16,6 +16,7 @@
 #include "driver/moddigest.h"
 #include "frontend/tree.h"
 #include "platform/platform.h"
+#include "response/stream.h"
 #include "store/byte_text.h"
 
 char exe_dir[4096] = "./";
@@ -415,6 +416,12 @@ void apply_config_line(char* line) {
   }
 }
 
+[[gnu::noinline, gnu::cold]] static void config_unreadable(const char* path) {
+  char msg[2 * sizeof exe_dir + 128];
+  std::snprintf(msg, sizeof msg, "zolk設定ファイル(%s)が開けません", path);
+  fatal_stop(msg);
+}
+
 void read_config_file(const char* path) {
   FILE* f = std::fopen(path, "rb");
   struct stat st;
@@ -422,11 +429,7 @@ void read_config_file(const char* path) {
     std::fclose(f);
     f = nullptr;
   }
-  if (!f) {
-    char msg[2 * sizeof exe_dir + 128];
-    std::snprintf(msg, sizeof msg, "zolk設定ファイル(%s)が開けません", path);
-    fatal_stop(msg);
-  }
+  if (!f) config_unreadable(path);
   char line[CONFIG_LINE_MAX + 3];  // the text, a carriage return, a line feed
   while (std::fgets(line, sizeof line, f)) {
     size_t n = std::strlen(line);
@@ -448,19 +451,31 @@ static bool file_exists(const char* path) {
   return stat(path, &st) == 0;
 }
 
-void find_and_read_config() {
+static constexpr const char* CONFIG_NAMES[2] = {"sqlsvrZOLK.config", "ZOLK.config"};
+
+// Neither file is there. The message buffers live only here, so that a start which finds its
+// file keeps its stack short (every page of stack it touches costs a fault).
+[[gnu::noinline, gnu::cold]] static void config_missing() {
   char first[sizeof exe_dir + 32], second[sizeof exe_dir + 32];
-  std::snprintf(first, sizeof first, "%ssqlsvrZOLK.config", exe_dir);
-  std::snprintf(second, sizeof second, "%sZOLK.config", exe_dir);
-  if (file_exists(first)) {
-    read_config_file(first);
-  } else if (file_exists(second)) {
-    read_config_file(second);
-  } else {
-    char msg[2 * sizeof first + 128];
-    std::snprintf(msg, sizeof msg, "zolk設定ファイル(%s, %s)が開けません", first, second);
-    fatal_stop(msg);
+  std::snprintf(first, sizeof first, "%s%s", exe_dir, CONFIG_NAMES[0]);
+  std::snprintf(second, sizeof second, "%s%s", exe_dir, CONFIG_NAMES[1]);
+  char msg[2 * sizeof first + 128];
+  std::snprintf(msg, sizeof msg, "zolk設定ファイル(%s, %s)が開けません", first, second);
+  fatal_stop(msg);
+}
+
+void find_and_read_config() {
+  char path[sizeof exe_dir + 32];
+  size_t dir = strnlen(exe_dir, sizeof exe_dir - 1);
+  std::memcpy(path, exe_dir, dir);
+  for (const char* name : CONFIG_NAMES) {
+    std::memcpy(path + dir, name, std::strlen(name) + 1);
+    if (file_exists(path)) {
+      read_config_file(path);
+      return;
+    }
   }
+  config_missing();
 }
 
 static bool client_allowed() {
@@ -479,13 +494,20 @@ bool startup(int argc, char** argv) {
   name_table_reset();
   find_and_read_config();
   char dotted[16];
-  std::snprintf(dotted, sizeof dotted, "%d.%d.%d.%d", client_octets[0], client_octets[1],
-                client_octets[2], client_octets[3]);
+  char* end = dotted;
+  for (int i = 0; i < 4; i++) {
+    if (i) *end++ = '.';
+    auto octet = static_cast<uint64_t>(client_octets[i]);
+    end = decimal_digits(end, octet, digit_count(octet));
+  }
+  *end = 0;
   if (debug_program && client_addr && debug_port[0] && client_allowed()) debug_connect(dotted, debug_port);
   if (client_addr) {
-    char entry[48];
-    int n = std::snprintf(entry, sizeof entry, "'client_ip':'%s'", dotted);
-    var_add(entry, static_cast<size_t>(n));
+    char entry[48] = "'client_ip':'";
+    size_t n = std::strlen(entry), d = static_cast<size_t>(end - dotted);
+    std::memcpy(entry + n, dotted, d);
+    entry[n + d] = '\'';
+    var_add(entry, n + d + 1);
   }
   return true;
 }

@@ -61,11 +61,20 @@ bool module_name_confined(std::string_view name) {
 
 // The file path of a module; false when it does not fit (it is never cut).
 static bool module_path(int index, char* out, size_t cap) {
-  const char* name = module_name(index);
-  int n = cmdline_mode || module_dir[0] == 0
-              ? std::snprintf(out, cap, "%s", name)
-              : std::snprintf(out, cap, "%s%s%s", module_dir, module_dir_separator(), name);
-  return n >= 0 && static_cast<size_t>(n) < cap;
+  const char* parts[3] = {"", "", module_name(index)};
+  if (!cmdline_mode && module_dir[0] != 0) {
+    parts[0] = module_dir;
+    parts[1] = module_dir_separator();
+  }
+  size_t n = 0;
+  for (const char* part : parts) {
+    size_t len = std::strlen(part);
+    if (len >= cap - n) return false;
+    std::memcpy(out + n, part, len);
+    n += len;
+  }
+  out[n] = 0;
+  return true;
 }
 
 void load_modules() {

@@ -27,8 +27,8 @@ static void write_plain_error(const char* codeField, const char* message, size_t
   out_write("S", 1);
   out_text(codeField);
   int d = digit_count(len);
-  int w = std::snprintf(head, sizeof head, "%c%zu", '0' + d, len);
-  out_write(head, static_cast<size_t>(w));
+  head[0] = static_cast<char>('0' + d);
+  out_write(head, static_cast<size_t>(decimal_digits(head + 1, len, d) - head));
   out_write(message, len);
   out_flush();
 }

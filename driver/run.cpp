@@ -35,11 +35,10 @@ void read_cgi_body() {
   if (cl && *cl) {
     for (const char* p = cl; *p; p++)
       if (*p < '0' || *p > '9') fatal_stop("CONTENT_LENGTH is not not number format.");
-    errno = 0;
-    unsigned long long n = std::strtoull(cl, nullptr, 10);
-    if (errno == ERANGE || n > static_cast<unsigned long long>(INT_MAX) - 512)
-      fatal_stop("CONTENT_LENGTH is not not number format.");
-    want = static_cast<size_t>(n);
+    for (const char* p = cl; *p; p++) {
+      want = want * 10 + static_cast<size_t>(*p - '0');
+      if (want > static_cast<size_t>(INT_MAX) - 512) fatal_stop("CONTENT_LENGTH is not not number format.");
+    }
   }
   if (want + 4 > BODY_STATIC_SIZE) {
     body_buf = static_cast<char*>(std::malloc(want + 512));

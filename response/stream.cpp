@@ -65,6 +65,12 @@ int digit_count(uint64_t n) {
   return d;
 }
 
+char* decimal_digits(char* out, uint64_t n, int d) {
+  char* end = out + d;
+  for (char* q = end; q > out; n /= 10) *--q = static_cast<char>('0' + n % 10);
+  return end;
+}
+
 size_t field_encode(const char* text, size_t maxIn, char* out, size_t outSize) {
   size_t inLen = strnlen(text, maxIn);
   size_t encLen = 0;
@@ -82,7 +88,7 @@ size_t field_encode(const char* text, size_t maxIn, char* out, size_t outSize) {
   if (outSize < 14 || fieldLen > outSize - 14) raise_eval_error(1585, "Encodeバッファーの容量不足");
   char* p = out;
   *p++ = static_cast<char>((escaped ? 'A' : '0') + d);
-  p += std::snprintf(p, 24, "%zu", encLen);
+  p = decimal_digits(p, encLen, d);
   static constexpr char hex[] = "0123456789ABCDEF";
   for (size_t i = 0; i < inLen; i++) {
     unsigned char c = static_cast<unsigned char>(text[i]);
@@ -101,7 +107,8 @@ size_t field_encode(const char* text, size_t maxIn, char* out, size_t outSize) {
 size_t plain_field(const char* text, size_t len, char* out) {
   int d = digit_count(len);
   out[0] = static_cast<char>('0' + d);
-  int n = std::snprintf(out + 1, 24, "%zu", len);
+  int n = d;
+  decimal_digits(out + 1, len, d);
   std::memcpy(out + 1 + n, text, len);
   out[1 + n + len] = 0;
   return 1 + static_cast<size_t>(n) + len;
@@ -110,6 +117,6 @@ size_t plain_field(const char* text, size_t len, char* out) {
 size_t number_field(uint64_t n, char* out) {
   int d = digit_count(n);
   out[0] = static_cast<char>('0' + d);
-  int w = std::snprintf(out + 1, 24, "%llu", static_cast<unsigned long long>(n));
-  return 1 + static_cast<size_t>(w);
+  decimal_digits(out + 1, n, d);
+  return 1 + static_cast<size_t>(d);
 }

@@ -29,3 +29,7 @@ size_t plain_field(const char* text, size_t len, char* out);
 size_t number_field(uint64_t n, char* out);
 // Decimal digits of n.
 int digit_count(uint64_t n);
+// Writes n's d = digit_count(n) digits at out (no terminator); returns out + d. The records of
+// every request use it instead of the printf family, whose code and tables a small request would
+// otherwise page in.
+char* decimal_digits(char* out, uint64_t n, int d);

@@ -58,7 +58,7 @@ static inline void block_has_free(uint32_t blk, bool on) { bit_put(dw_blocks_wit
     while (cap <= nb) cap += DW_TABLE_STEP;
     dw_grow_tables(cap < DW_MAX_BLOCKS ? cap : DW_MAX_BLOCKS);
   }
-  uint8_t* block = static_cast<uint8_t*>(store_alloc_zeroed(4096));
+  uint8_t* block = static_cast<uint8_t*>(store_alloc_block(4096));
   store_track(block);
   dw_blocks[nb] = block;
   dw_block_free[nb] = 0;
@@ -143,7 +143,7 @@ uint8_t* store_install_dw_blocks(unsigned nblocks, unsigned last_count, unsigned
     if (end >= DW_MAX_BLOCKS - 1) raise_eval_error(1435, "Buffer Overflow(Area DW16)");
     if (end > dw_capacity) dw_grow_tables(static_cast<uint32_t>(end));
   }
-  uint8_t* mem = static_cast<uint8_t*>(store_alloc_zeroed(static_cast<size_t>(nblocks) * 4096));
+  uint8_t* mem = static_cast<uint8_t*>(store_alloc_block(static_cast<size_t>(nblocks) * 4096));
   store_track(mem);
   for (uint32_t k = 0; k < nblocks; k++) {
     dw_blocks[b + k] = mem + static_cast<size_t>(k) * 4096;

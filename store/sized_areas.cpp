@@ -64,7 +64,7 @@ static inline void block_limit(unsigned, uint8_t*) {}
 
 static uint8_t* new_sized_block(unsigned a) {
   size_t bytes = AREA_BLOCK_HEADER + static_cast<size_t>(AREA_ELEM_COUNT[a]) * AREA_SLOT_SIZE[a] + 4;
-  uint8_t* block = static_cast<uint8_t*>(store_alloc_zeroed(bytes));
+  uint8_t* block = static_cast<uint8_t*>(store_alloc_block(bytes));
   reinterpret_cast<SizedBlockHeader*>(block)->handed = 1;
   block_limit(a, block);
   return block;
@@ -90,7 +90,7 @@ static uint8_t* new_sized_block(unsigned a) {
   uint8_t* block = new_sized_block(a);
   uint8_t** table = static_cast<uint8_t**>(std::calloc(AREA_TABLE_STEP, sizeof(uint8_t*)));
   if (!table) {
-    std::free(block);
+    store_free_block(block);
     raise_eval_error(1400, "メモリ領域を取得できません");
   }
   table[0] = block;
@@ -242,7 +242,7 @@ void area_release(DW h) {
 void sized_areas_reset() {
   for (unsigned a = 1; a <= 14; a++) {
     if (area_block_tables[a]) {
-      for (int32_t b = 0; b <= sized_areas[a].cur; b++) std::free(area_block_tables[a][b]);
+      for (int32_t b = 0; b <= sized_areas[a].cur; b++) store_free_block(area_block_tables[a][b]);
       std::free(area_block_tables[a]);
       area_block_tables[a] = nullptr;
     }

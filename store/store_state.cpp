@@ -19,6 +19,26 @@ void* store_alloc_zeroed(size_t size) {
   return p;
 }
 
+static constexpr size_t FRESH_POOL_BYTES = 512 * 1024;
+alignas(4096) static uint8_t fresh_pool[FRESH_POOL_BYTES];
+static size_t fresh_used;
+
+void* store_alloc_block(size_t size) {
+  size_t n = (size + 63) & ~size_t{63};
+  if (n <= FRESH_POOL_BYTES - fresh_used) {
+    void* p = fresh_pool + fresh_used;
+    fresh_used += n;
+    return p;
+  }
+  return store_alloc_zeroed(size);
+}
+
+void store_free_block(void* p) {
+  auto at = reinterpret_cast<uintptr_t>(p), pool = reinterpret_cast<uintptr_t>(fresh_pool);
+  if (at - pool < FRESH_POOL_BYTES) return;   // never reused: the pool stays zero
+  std::free(p);
+}
+
 // Block-level allocations, kept only so that store_reset (tests, process start) can free them.
 static void** tracked;
 static size_t tracked_count, tracked_cap;
@@ -28,7 +48,7 @@ void store_track(void* p) {
     size_t cap = tracked_cap ? tracked_cap * 2 : 256;
     void** grown = static_cast<void**>(std::realloc(tracked, cap * sizeof(void*)));
     if (!grown) {
-      std::free(p);
+      store_free_block(p);
       raise_eval_error(1400, "メモリ領域を取得できません");
     }
     tracked = grown;
@@ -56,7 +76,7 @@ void store_reset() {
   dw_area_reset();
   word_area_reset();
   sized_areas_reset();
-  for (size_t i = 0; i < tracked_count; i++) std::free(tracked[i]);
+  for (size_t i = 0; i < tracked_count; i++) store_free_block(tracked[i]);
   std::free(tracked);
   tracked = nullptr;
   tracked_count = tracked_cap = 0;

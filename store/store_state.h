@@ -85,6 +85,12 @@ DW word_area_new(size_t size, void** out);
 // Records a block-level allocation so that store_reset can give it back.
 void store_track(void* p);
 
+// A zeroed block for an area. The first ones come from zero pages of the program's own that are
+// handed out once only (so they are still zero and nothing clears them): a small request touches
+// only the pages it writes. Give them back with store_free_block.
+void* store_alloc_block(size_t size);
+void store_free_block(void* p);
+
 // Set once a reset has run: the initial tables may then hold data and are cleared by the next
 // reset (before that they are still the zeroed storage the program started with, and clearing
 // them would only touch their pages).

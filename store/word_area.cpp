@@ -72,7 +72,7 @@ DW word_area_new(size_t size, void** out) {
   // A new block (or run of blocks) where the search stopped.
   if (words < WORD_BLOCK_WORDS) {
     word_make_room(b, 1, words);
-    uint8_t* block = static_cast<uint8_t*>(store_alloc_zeroed(WORD_BLOCK_WORDS * 4));
+    uint8_t* block = static_cast<uint8_t*>(store_alloc_block(WORD_BLOCK_WORDS * 4));
     store_track(block);
     word_blocks[b] = block;
     word_used[b] = static_cast<uint16_t>(words);
@@ -82,7 +82,7 @@ DW word_area_new(size_t size, void** out) {
   }
   uint32_t n = words / WORD_BLOCK_WORDS + 1;
   word_make_room(b, n, words);
-  uint8_t* mem = static_cast<uint8_t*>(store_alloc_zeroed(static_cast<size_t>(n) * WORD_BLOCK_WORDS * 4));
+  uint8_t* mem = static_cast<uint8_t*>(store_alloc_block(static_cast<size_t>(n) * WORD_BLOCK_WORDS * 4));
   store_track(mem);
   for (uint32_t k = 0; k < n; k++) {
     word_blocks[b + k] = mem + static_cast<size_t>(k) * WORD_BLOCK_WORDS * 4;
@@ -104,7 +104,7 @@ uint8_t* store_install_word_blocks(unsigned nblocks, const uint32_t* used, unsig
     while (cap < end) cap += 128;
     word_grow_tables(cap);
   }
-  uint8_t* mem = static_cast<uint8_t*>(store_alloc_zeroed(static_cast<size_t>(nblocks) * WORD_BLOCK_WORDS * 4));
+  uint8_t* mem = static_cast<uint8_t*>(store_alloc_block(static_cast<size_t>(nblocks) * WORD_BLOCK_WORDS * 4));
   store_track(mem);
   for (uint32_t k = 0; k < nblocks; k++) {
     word_blocks[b + k] = mem + static_cast<size_t>(k) * WORD_BLOCK_WORDS * 4;
