@@ -9,6 +9,18 @@ static uint8_t* dw_blocks_initial[DW_TABLE_STEP];
 static uint16_t dw_free_initial[DW_TABLE_STEP];
 static DwFreeBits dw_bits_initial[DW_TABLE_STEP];
 
+alignas(4096) uint8_t dw_space[DW_MAX_BLOCKS * 4096];
+// Blocks below this one have been used: one started again after a reset is cleared first.
+static uint32_t dw_space_used = 0;
+
+// Blocks [b, end) of the span, zeroed.
+static uint8_t* dw_span_blocks(uint32_t b, uint32_t end) {
+  uint8_t* mem = dw_space + static_cast<size_t>(b) * 4096;
+  if (b < dw_space_used) std::memset(mem, 0, static_cast<size_t>((end < dw_space_used ? end : dw_space_used) - b) * 4096);
+  if (end > dw_space_used) dw_space_used = end;
+  return mem;
+}
+
 uint8_t** dw_blocks = dw_blocks_initial;
 uint16_t* dw_block_free = dw_free_initial;
 DwFreeBits* dw_block_bits = dw_bits_initial;
@@ -58,9 +70,7 @@ static inline void block_has_free(uint32_t blk, bool on) { bit_put(dw_blocks_wit
     while (cap <= nb) cap += DW_TABLE_STEP;
     dw_grow_tables(cap < DW_MAX_BLOCKS ? cap : DW_MAX_BLOCKS);
   }
-  uint8_t* block = static_cast<uint8_t*>(store_alloc_block(4096));
-  store_track(block);
-  dw_blocks[nb] = block;
+  dw_blocks[nb] = dw_span_blocks(nb, nb + 1);
   dw_block_free[nb] = 0;
   dw_block_bits[nb] = DwFreeBits{};
   block_has_free(nb, false);
@@ -109,7 +119,7 @@ uint8_t* dw_new(unsigned type, DW* out, unsigned count) {
     blk = dw_start_block();
     slot = 0;
   }
-  uint8_t* rec = dw_blocks[blk] + (slot << 4);
+  uint8_t* rec = dw_space + (blk << 12) + (slot << 4);
   std::memset(rec, 0, 16);
   rec[0] = static_cast<uint8_t>(type | (count << 4));
   *out = (type << 24) | (blk << 8) | slot;
@@ -127,7 +137,7 @@ void dw_free_record(DW h) {
   uint64_t bit = uint64_t{1} << (slot & 63);
   if (w & bit) return;   // already free: the counts stay those of the bitmap
   w |= bit;
-  dw_blocks[blk][slot << 4] = HDR_FREE;
+  dw_space[(blk << 12) + (slot << 4)] = HDR_FREE;
   dw_block_free[blk]++;
   block_has_free(blk, true);
   if (dw_free_total == 0 || dw_reuse_block < static_cast<int32_t>(blk)) dw_reuse_block = static_cast<int32_t>(blk);
@@ -143,8 +153,7 @@ uint8_t* store_install_dw_blocks(unsigned nblocks, unsigned last_count, unsigned
     if (end >= DW_MAX_BLOCKS - 1) raise_eval_error(1435, "Buffer Overflow(Area DW16)");
     if (end > dw_capacity) dw_grow_tables(static_cast<uint32_t>(end));
   }
-  uint8_t* mem = static_cast<uint8_t*>(store_alloc_block(static_cast<size_t>(nblocks) * 4096));
-  store_track(mem);
+  uint8_t* mem = dw_span_blocks(b, static_cast<uint32_t>(end));
   for (uint32_t k = 0; k < nblocks; k++) {
     dw_blocks[b + k] = mem + static_cast<size_t>(k) * 4096;
     dw_block_free[b + k] = 0;

@@ -7,7 +7,10 @@
 #include "store/store_state.h"
 
 SizedArea sized_areas[16];
-uint8_t** area_block_tables[16];
+uint8_t* area_blocks[16][AREA_MAX_BLOCKS];
+// Bit a: area a has its first block. Kept apart so that a reset reads no row it never used
+// (each row is a page of its own, and reading one costs a fault).
+static uint32_t areas_started = 0;
 
 static void* area15_initial[1024];
 void** area15_table = area15_initial;
@@ -29,11 +32,11 @@ static constexpr AreaClassTable AREA_OF_CLASS;
 static_assert(AREA_OF_CLASS.area[1] == 1 && AREA_OF_CLASS.area[5] == 5 && AREA_OF_CLASS.area[64] == 14);
 
 static inline SizedBlockHeader* block_header(unsigned a, uint32_t blk) {
-  return reinterpret_cast<SizedBlockHeader*>(area_block_tables[a][blk]);
+  return reinterpret_cast<SizedBlockHeader*>(area_blocks[a][blk]);
 }
 
 static inline uint8_t* slot_ptr(unsigned a, uint32_t blk, uint32_t slot) {
-  return area_block_tables[a][blk] + AREA_BLOCK_HEADER + slot * AREA_SLOT_SIZE[a];
+  return area_blocks[a][blk] + AREA_BLOCK_HEADER + slot * AREA_SLOT_SIZE[a];
 }
 
 // Under AddressSanitizer a slot is addressable only as far as its holder asked (and always its
@@ -85,19 +88,12 @@ static uint8_t* new_sized_block(unsigned a) {
   else A.free_blocks = 0;
 }
 
-// The area's first block and its table (slot 0 is taken).
+// The area's first block (slot 0 is taken).
 [[gnu::noinline]] static uint32_t sized_first_block(unsigned a) {
-  uint8_t* block = new_sized_block(a);
-  uint8_t** table = static_cast<uint8_t**>(std::calloc(AREA_TABLE_STEP, sizeof(uint8_t*)));
-  if (!table) {
-    store_free_block(block);
-    raise_eval_error(1400, "メモリ領域を取得できません");
-  }
-  table[0] = block;
-  area_block_tables[a] = table;
+  area_blocks[a][0] = new_sized_block(a);
+  areas_started |= 1u << a;
   SizedArea& A = sized_areas[a];
   A = SizedArea{};
-  A.capacity = AREA_TABLE_STEP;
   A.cur = 0;
   return 0;
 }
@@ -106,16 +102,8 @@ static uint8_t* new_sized_block(unsigned a) {
 [[gnu::noinline]] static uint32_t sized_next_block(unsigned a) {
   SizedArea& A = sized_areas[a];
   uint32_t nb = static_cast<uint32_t>(A.cur) + 1;
-  if (nb >= A.capacity) {
-    if (nb >= AREA_MAX_BLOCKS) raise_eval_error(1435, "buffer Overflow(area %d)", a);
-    uint32_t cap = A.capacity + AREA_TABLE_STEP;
-    uint8_t** table = static_cast<uint8_t**>(store_alloc_zeroed(cap * sizeof(uint8_t*)));
-    std::memcpy(table, area_block_tables[a], A.capacity * sizeof(uint8_t*));
-    std::free(area_block_tables[a]);
-    area_block_tables[a] = table;
-    A.capacity = cap;
-  }
-  area_block_tables[a][nb] = new_sized_block(a);
+  if (nb >= AREA_MAX_BLOCKS) raise_eval_error(1435, "buffer Overflow(area %d)", a);
+  area_blocks[a][nb] = new_sized_block(a);
   A.cur = static_cast<int32_t>(nb);
   return nb;
 }
@@ -123,7 +111,7 @@ static uint8_t* new_sized_block(unsigned a) {
 static DW sized_new(unsigned a, size_t size, void** out) {
   SizedArea& A = sized_areas[a];
   uint32_t blk, slot;
-  if (!area_block_tables[a]) {
+  if (!(areas_started >> a & 1)) {
     blk = sized_first_block(a);
     slot = 0;
   } else if (A.free_blocks != 0) {
@@ -241,12 +229,14 @@ void area_release(DW h) {
 
 void sized_areas_reset() {
   for (unsigned a = 1; a <= 14; a++) {
-    if (area_block_tables[a]) {
-      for (int32_t b = 0; b <= sized_areas[a].cur; b++) store_free_block(area_block_tables[a][b]);
-      std::free(area_block_tables[a]);
-      area_block_tables[a] = nullptr;
+    if (areas_started >> a & 1) {
+      for (int32_t b = 0; b <= sized_areas[a].cur; b++) {
+        store_free_block(area_blocks[a][b]);
+        area_blocks[a][b] = nullptr;
+      }
     }
     sized_areas[a] = SizedArea{};
+    areas_started &= ~(1u << a);
   }
   uint32_t n = area15_next < area15_capacity ? area15_next : area15_capacity;
   for (uint32_t i = 0; i < n; i++) std::free(area15_table[i]);

@@ -55,7 +55,10 @@ constexpr uint8_t HDR_FREE = 0xFF;          // header byte of a free DW record
 extern uint8_t** dw_blocks;      // DW area block table: 256 records of 16 bytes per block
 extern bool store_run_phase;     // switched on once before the top function runs
 extern uint8_t** word_blocks;    // word area (area 0): blocks of 1,024 words
-extern uint8_t** area_block_tables[16];  // sized areas 1-14: block tables (null until first use)
+// Sized areas 1-14: each area's block table, whole from the start (zero pages until used), so
+// that a slot's address takes one load.
+constexpr uint32_t AREA_MAX_BLOCKS = 4096;
+extern uint8_t* area_blocks[16][AREA_MAX_BLOCKS];
 extern void** area15_table;      // area 15: one allocation per entry
 
 // Sized areas 1-14: element size and elements per block. A slot is the element plus 2 spare
@@ -66,7 +69,11 @@ constexpr uint16_t AREA_SLOT_SIZE[16] = {0, 40, 72, 104, 136, 200, 264, 392, 456
 constexpr unsigned AREA_BLOCK_HEADER = 40;  // handed-out count, free count, highest free slot, free-slot bitmap
 
 // ---- handles ----
-inline uint8_t* dw_rec(DW h) { return dw_blocks[(h >> 8) & 0xFFF] + ((h & 0xFF) << 4); }
+// Every DW block sits at its own place in one span (zero pages of the program's own until used):
+// a record's address is the handle's low 20 bits times 16, with no table to load on the way.
+// dw_blocks[b] is always dw_space + b * 4096.
+extern uint8_t dw_space[];
+inline uint8_t* dw_rec(DW h) { return dw_space + ((h & 0xFFFFF) << 4); }
 // Typed views of a handle's record (the layouts above); the caller knows the type.
 inline IntRec* int_rec(DW h) { return reinterpret_cast<IntRec*>(dw_rec(h)); }
 inline FloatRec* float_rec(DW h) { return reinterpret_cast<FloatRec*>(dw_rec(h)); }
@@ -81,7 +88,7 @@ inline void* area_ptr(DW h) {
   unsigned a = (h >> 20) & 0xF;
   if (a == 0) return word_blocks[(h >> 10) & 0x3FF] + ((h & 0x3FF) << 2);
   if (a == 15) return area15_table[h & 0xFFFFF];
-  return area_block_tables[a][(h >> 8) & 0xFFF] + AREA_BLOCK_HEADER + (h & 0xFF) * AREA_SLOT_SIZE[a];
+  return area_blocks[a][(h >> 8) & 0xFFF] + AREA_BLOCK_HEADER + (h & 0xFF) * AREA_SLOT_SIZE[a];
 }
 // Header byte of a stored value (DW record or area-resident storage).
 inline uint8_t* dw_header(DW h) {

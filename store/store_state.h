@@ -50,8 +50,6 @@ extern int32_t word_last;         // last used block, -1 before the first
 extern uint32_t word_floor;
 
 // Sized areas 1-14.
-constexpr uint32_t AREA_MAX_BLOCKS = 4096;
-constexpr uint32_t AREA_TABLE_STEP = 256;
 struct SizedBlockHeader {
   uint16_t handed;   // slots handed out so far (bump index)
   uint16_t free;     // free slots
@@ -61,7 +59,6 @@ struct SizedBlockHeader {
 };
 static_assert(sizeof(SizedBlockHeader) == AREA_BLOCK_HEADER);
 struct SizedArea {
-  uint32_t capacity = 0;      // entries of the block table
   int32_t cur = -1;           // current (last) block
   uint32_t free_blocks = 0;   // blocks with at least one free slot
   int32_t reuse = -1;         // block to look in first for a free slot
