@@ -73,6 +73,7 @@ constexpr unsigned AREA_BLOCK_HEADER = 40;  // handed-out count, free count, hig
 // a record's address is the handle's low 20 bits times 16, with no table to load on the way.
 // dw_blocks[b] is always dw_space + b * 4096.
 extern uint8_t dw_space[];
+extern uint8_t word_space[];   // the word area's blocks the same way (word_blocks[b] = word_space + b * 4096)
 inline uint8_t* dw_rec(DW h) { return dw_space + ((h & 0xFFFFF) << 4); }
 // Typed views of a handle's record (the layouts above); the caller knows the type.
 inline IntRec* int_rec(DW h) { return reinterpret_cast<IntRec*>(dw_rec(h)); }
@@ -86,7 +87,7 @@ inline FuncRec* func_rec(DW h) { return reinterpret_cast<FuncRec*>(dw_rec(h)); }
 // Storage of an area handle or of an area-resident value (type bits are ignored).
 inline void* area_ptr(DW h) {
   unsigned a = (h >> 20) & 0xF;
-  if (a == 0) return word_blocks[(h >> 10) & 0x3FF] + ((h & 0x3FF) << 2);
+  if (a == 0) return word_space + ((h & 0xFFFFF) << 2);
   if (a == 15) return area15_table[h & 0xFFFFF];
   return area_blocks[a][(h >> 8) & 0xFFF] + AREA_BLOCK_HEADER + (h & 0xFF) * AREA_SLOT_SIZE[a];
 }

@@ -8,6 +8,19 @@
 static uint8_t* word_blocks_initial[128];
 static uint16_t word_used_initial[128];
 
+alignas(4096) uint8_t word_space[WORD_MAX_BLOCKS * WORD_BLOCK_WORDS * 4];
+// Blocks below this one have been used: one taken again after a reset is cleared first.
+static uint32_t word_space_used = 0;
+
+// Blocks [b, end) of the span, zeroed.
+static uint8_t* word_span_blocks(uint32_t b, uint32_t end) {
+  constexpr size_t BLOCK = WORD_BLOCK_WORDS * 4;
+  uint8_t* mem = word_space + b * BLOCK;
+  if (b < word_space_used) std::memset(mem, 0, ((end < word_space_used ? end : word_space_used) - b) * BLOCK);
+  if (end > word_space_used) word_space_used = end;
+  return mem;
+}
+
 uint8_t** word_blocks = word_blocks_initial;
 uint16_t* word_used = word_used_initial;
 uint32_t word_capacity = 128;
@@ -72,8 +85,7 @@ DW word_area_new(size_t size, void** out) {
   // A new block (or run of blocks) where the search stopped.
   if (words < WORD_BLOCK_WORDS) {
     word_make_room(b, 1, words);
-    uint8_t* block = static_cast<uint8_t*>(store_alloc_block(WORD_BLOCK_WORDS * 4));
-    store_track(block);
+    uint8_t* block = word_span_blocks(b, b + 1);
     word_blocks[b] = block;
     word_used[b] = static_cast<uint16_t>(words);
     word_last = static_cast<int32_t>(b);
@@ -82,8 +94,7 @@ DW word_area_new(size_t size, void** out) {
   }
   uint32_t n = words / WORD_BLOCK_WORDS + 1;
   word_make_room(b, n, words);
-  uint8_t* mem = static_cast<uint8_t*>(store_alloc_block(static_cast<size_t>(n) * WORD_BLOCK_WORDS * 4));
-  store_track(mem);
+  uint8_t* mem = word_span_blocks(b, b + n);
   for (uint32_t k = 0; k < n; k++) {
     word_blocks[b + k] = mem + static_cast<size_t>(k) * WORD_BLOCK_WORDS * 4;
     word_used[b + k] = static_cast<uint16_t>(k + 1 < n ? WORD_BLOCK_WORDS : words % WORD_BLOCK_WORDS);
@@ -104,8 +115,7 @@ uint8_t* store_install_word_blocks(unsigned nblocks, const uint32_t* used, unsig
     while (cap < end) cap += 128;
     word_grow_tables(cap);
   }
-  uint8_t* mem = static_cast<uint8_t*>(store_alloc_block(static_cast<size_t>(nblocks) * WORD_BLOCK_WORDS * 4));
-  store_track(mem);
+  uint8_t* mem = word_span_blocks(b, static_cast<uint32_t>(end));
   for (uint32_t k = 0; k < nblocks; k++) {
     word_blocks[b + k] = mem + static_cast<size_t>(k) * WORD_BLOCK_WORDS * 4;
     word_used[b + k] = static_cast<uint16_t>(used[k] < WORD_BLOCK_WORDS ? used[k] : WORD_BLOCK_WORDS);
