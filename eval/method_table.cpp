@@ -34,3 +34,9 @@ const MethodRow& method_resolve(const MethodTable& t, uint32_t name, int n) {
   if (m->max != NO_MAX && n > m->max) raise_eval_error(t.many_code, "%s", t.count_text);
   return *m;
 }
+
+const MethodRow* method_find(const MethodTable& t, uint32_t name, int n) {
+  const MethodRow* m = lookup_row(t, name);
+  if (!m || n < m->min || (m->min == m->max && n != m->min) || (m->max != NO_MAX && n > m->max)) return nullptr;
+  return m;
+}
