@@ -4,7 +4,8 @@
 // if/else, blocks, while, do, for, break, continue, return, var with a value; object members
 // read (o.name) and, in loops, written (o.name = e, o.name op= e); Math's number functions;
 // string literals and values, their comparisons, +, truth, switch over literals, length,
-// charAt, charCodeAt, indexOf, substring and, in loops, their stores and appends. Anything else
+// charAt, charCodeAt, indexOf, substring and, in loops, their stores and appends; other calls of
+// built-in methods through their tables' rows. Anything else
 // leaves the function (or loop) to the tree. Comparisons and logical operators give true or
 // false, which only conditions and other logical operators may use: no variable ever holds one.
 #include <cstdlib>
@@ -826,7 +827,13 @@ Kind expr(Builder& b, DW t) {
       return index_read(b, r, I_INDEX) ? K_NUM : K_NONE;
     case OP_MEMBER: {
       if ((r->a2 & NAME_MASK) != NAME_LENGTH) return member_read(b, r, M_NUMBER) ? K_NUM : K_NONE;
-      if (!is_name(r->a1)) return K_NONE;
+      if (!is_name(r->a1)) {
+        // The length of a call's string (a member's or an element's stays the tree's: it may be
+        // an array's).
+        NodeRec* c = node_of(r->a1);
+        if (!c || c->op != OP_CALL || !node_of(c->a1)) return K_NONE;
+        return any_expr(b, r->a1) != K_NONE && emit(b, I_LENGTH_TOP, 0) ? K_NUM : K_NONE;
+      }
       int c = cell_of(b, r->a1, false), g = c < 0 ? global_of(b, r->a1) : -1;
       if (c < 0 && g < 0) return K_NONE;
       return emit(b, I_LENGTH, 1, c < 0, c < 0 ? 0 : c, g) ? K_NUM : K_NONE;
@@ -1352,7 +1359,7 @@ bool stmt(Builder& b, DW t) {
       if (rec_argc(r) == 0) return emit(b, I_RETURN_UNDEFINED, 0);
       DW v = r->a1;
       NodeRec* c = node_of(v);
-      if (dw_type(v) == T_OBJECT || (c && c->op == OP_CALL && !math_call_node(c))) {
+      if (dw_type(v) == T_OBJECT || (c && c->op == OP_CALL && !math_call_node(c) && !node_of(c->a1))) {
         // A new object or a call's result, given back as it is.
         if (!fresh_value(b, v)) return false;
         if (dw_type(v) == T_OBJECT) b.f->returnsLiteral = true;

@@ -700,8 +700,8 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
       &&L_SUB2K, &&L_MUL2K, &&L_DIV2K, &&L_MOD2K, &&L_SUB2C, &&L_MUL2C, &&L_DIV2C, &&L_MOD2C,
       &&L_SUBN, &&L_MULN, &&L_AND2, &&L_OR2, &&L_XOR2, &&L_LOAD_ANY, &&L_STR_CMP, &&L_STR_STRICT,
       &&L_STR_TRUTH, &&L_CONCAT, &&L_STR_CALL, &&L_CASE_TOP, &&L_DROP, &&L_STORE_ANY, &&L_APPEND,
-      &&L_LOAD_ARG, &&L_METHOD};
-  static_assert(I_COUNT == 75, "one label per operation");
+      &&L_LENGTH_TOP, &&L_LOAD_ARG, &&L_METHOD};
+  static_assert(I_COUNT == 76, "one label per operation");
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -1238,6 +1238,13 @@ L_APPEND: {
   Cell* after = LOOP ? append_to(in, cells, slots, sp) : nullptr;
   if (!after) goto hand_back;
   sp = after;
+  NEXT;
+}
+L_LENGTH_TOP: {
+  Cell x = sp[-1];
+  if (!cell_is_string(x)) goto hand_back;
+  sp[-1] = int_cell(static_cast<int32_t>(str_rec(cell_string(x))->len));
+  drop_cold(x);
   NEXT;
 }
 L_LOAD_ARG: {
