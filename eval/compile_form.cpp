@@ -815,10 +815,12 @@ Kind expr(Builder& b, DW t) {
     case OP_CALL: {
       int op = string_op(r);
       if (op >= 0) return string_call(b, r, op);
-      int at = b.f->n, pendMod = b.pendMod;
+      int at = b.f->n, depth = b.depth, pendMod = b.pendMod;
       uint32_t pendPos = b.pendPos;
       if (math_call(b, r) || call(b, r, false)) return K_NUM;
-      if (b.f->n != at) return K_NONE;   // a Math call of the form's own failed half way
+      // A Math call of the form's own may have failed half way: its code goes.
+      b.f->n = at;
+      b.depth = depth;
       b.pendMod = pendMod;
       b.pendPos = pendPos;
       return lib_call(b, r, wantNumber ? LM_NUMBER : LM_ANY, 0);
@@ -1398,10 +1400,12 @@ bool stmt(Builder& b, DW t) {
     case OP_POST_INC: case OP_POST_DEC: case OP_PRE_INC: case OP_PRE_DEC:
       return assign(b, r);
     case OP_CALL: {
-      int at = b.f->n, pendMod = b.pendMod;
+      int at = b.f->n, depth = b.depth, pendMod = b.pendMod;
       uint32_t pendPos = b.pendPos;
       if (push_call(b, r) || call(b, r, true)) return true;
-      if (b.f->n != at) return false;
+      // a.push(e) of a value push_call does not take may have failed half way: its code goes.
+      b.f->n = at;
+      b.depth = depth;
       b.pendMod = pendMod;
       b.pendPos = pendPos;
       return lib_call(b, r, LM_DISCARD, 0) != K_NONE;

@@ -17,7 +17,7 @@ constexpr unsigned RESOLVED_SLOTS = 256;
 Resolved resolved[RESOLVED_SLOTS];
 }  // namespace
 
-static const MethodRow* lookup_row(const MethodTable& t, uint32_t name) {
+[[gnu::always_inline]] static inline const MethodRow* lookup_row(const MethodTable& t, uint32_t name) {
   unsigned h = (name * 0x9E3779B1u ^ static_cast<unsigned>(reinterpret_cast<uintptr_t>(&t) >> 4)) & (RESOLVED_SLOTS - 1);
   Resolved& e = resolved[h];
   if (e.table == &t && e.name == name && e.generation == name_table_generation) return e.row;
