@@ -153,23 +153,23 @@ DW array_only(DW recv, DW* args, int n) {
 }
 
 constexpr MethodRow ROWS[] = {
-    {"concat",      1, NO_MAX, either<a_concat, keyed_concat>},
+    {"concat",      1, NO_MAX, either<a_concat, keyed_concat>, ROW_KEEPS},
     {"copyWithin",  1, 3, array_only<array_copy_within>},
     {"fill",        1, 3, array_only<array_fill>},
-    {"includes",    1, 2, array_only<a_includes>},
-    {"indexOf",     1, 2, either<a_index_of, keyed_index_of>},
-    {"join",        0, 1, either<a_join, keyed_join>},
-    {"keys",        0, 0, either<a_keys, keyed_keys_method>},
-    {"lastIndexOf", 1, 2, either<a_last_index_of, keyed_last_index_of>},
+    {"includes",    1, 2, array_only<a_includes>, ROW_KEEPS},
+    {"indexOf",     1, 2, either<a_index_of, keyed_index_of>, ROW_KEEPS | ROW_NUMBER},
+    {"join",        0, 1, either<a_join, keyed_join>, ROW_KEEPS | ROW_STRING},
+    {"keys",        0, 0, either<a_keys, keyed_keys_method>, ROW_KEEPS},
+    {"lastIndexOf", 1, 2, either<a_last_index_of, keyed_last_index_of>, ROW_KEEPS | ROW_NUMBER},
     {"pop",         0, 0, either<a_pop, keyed_pop>},
-    {"push",        1, NO_MAX, either<a_push, keyed_push>},
+    {"push",        1, NO_MAX, either<a_push, keyed_push>, ROW_NUMBER},
     {"reverse",     0, 0, array_only<array_reverse>},
     {"shift",       0, 0, either<array_shift, keyed_shift>},
-    {"slice",       0, 2, array_only<a_slice>},
+    {"slice",       0, 2, array_only<a_slice>, ROW_KEEPS},
     {"sort",        0, 1, array_only<array_sort>},
     {"splice",      1, NO_MAX, array_only<array_splice>},
-    {"toString",    0, 0, either<a_to_string, keyed_to_string>},
-    {"unshift",     1, NO_MAX, either<array_unshift, keyed_unshift>},
+    {"toString",    0, 0, either<a_to_string, keyed_to_string>, ROW_KEEPS | ROW_STRING},
+    {"unshift",     1, NO_MAX, either<array_unshift, keyed_unshift>, ROW_NUMBER},
 };
 
 }  // namespace

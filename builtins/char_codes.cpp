@@ -56,8 +56,8 @@ static DW from_char_code(DW, DW* args, int n) { return from_codes(args, n, false
 static DW from_code_point(DW, DW* args, int n) { return from_codes(args, n, true); }
 
 constexpr MethodRow ROWS[] = {
-    {"fromCharCode",  1, NO_MAX, from_char_code},
-    {"fromCodePoint", 1, NO_MAX, from_code_point},
+    {"fromCharCode",  1, NO_MAX, from_char_code, ROW_KEEPS | ROW_STRING},
+    {"fromCodePoint", 1, NO_MAX, from_code_point, ROW_KEEPS | ROW_STRING},
 };
 
 constexpr MethodTable string_statics = method_table(ROWS, 2095, "STRINGのメソッド名不正", 2097, 2098);

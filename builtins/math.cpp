@@ -92,15 +92,15 @@ static DW m_min(DW, DW* args, int n) { return m_extreme(args, n, false); }
 static DW m_max(DW, DW* args, int n) { return m_extreme(args, n, true); }
 
 constexpr MethodRow ROWS[] = {
-    {"abs",    1, 1, m_abs},
-    {"ceil",   1, 1, m_rounding<ceil_of>},
-    {"floor",  1, 1, m_rounding<floor_of>},
-    {"max",    1, NO_MAX, m_max},
-    {"min",    1, NO_MAX, m_min},
-    {"pow",    2, 2, m_pow},
-    {"random", 0, 0, m_random},
-    {"round",  1, 1, m_rounding<round_of>},
-    {"trunc",  1, 1, m_rounding<trunc_of>},
+    {"abs",    1, 1, m_abs, ROW_KEEPS | ROW_NUMBER},
+    {"ceil",   1, 1, m_rounding<ceil_of>, ROW_KEEPS | ROW_NUMBER},
+    {"floor",  1, 1, m_rounding<floor_of>, ROW_KEEPS | ROW_NUMBER},
+    {"max",    1, NO_MAX, m_max, ROW_KEEPS | ROW_NUMBER},
+    {"min",    1, NO_MAX, m_min, ROW_KEEPS | ROW_NUMBER},
+    {"pow",    2, 2, m_pow, ROW_KEEPS | ROW_NUMBER},
+    {"random", 0, 0, m_random, ROW_NUMBER},
+    {"round",  1, 1, m_rounding<round_of>, ROW_KEEPS | ROW_NUMBER},
+    {"trunc",  1, 1, m_rounding<trunc_of>, ROW_KEEPS | ROW_NUMBER},
 };
 
 constexpr MethodTable math_methods = method_table(ROWS, 2115, "Mathのメソッド名不正", 2120, 2120);

@@ -116,9 +116,9 @@ static DW n_parse_float(DW, DW* args, int) { return parse_float_value(args[0]); 
 static DW n_is_integer(DW, DW* args, int) { return is_integer_value(args[0]); }
 
 constexpr MethodRow ROWS[] = {
-    {"isInteger",  1, 1, n_is_integer},
-    {"parseFloat", 1, 1, n_parse_float},
-    {"parseInt",   1, 2, n_parse_int},
+    {"isInteger",  1, 1, n_is_integer, ROW_KEEPS},
+    {"parseFloat", 1, 1, n_parse_float, ROW_KEEPS | ROW_NUMBER},
+    {"parseInt",   1, 2, n_parse_int, ROW_KEEPS | ROW_NUMBER},
 };
 
 constexpr MethodTable number_methods = method_table(ROWS, 2125, "NUMBERのメソッド名不正", 2130, 2135);

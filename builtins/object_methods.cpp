@@ -178,7 +178,7 @@ constexpr MethodRow ROWS[] = {
 };
 
 constexpr MethodRow STATIC_ROWS[] = {
-    {"keys", 1, 1, object_keys},
+    {"keys", 1, 1, object_keys, ROW_KEEPS},
 };
 
 constexpr MethodTable object_methods = method_table(ROWS, 2347, "HASHのメソッド名不正", 2450, 2455);

@@ -4,7 +4,8 @@
 // if/else, blocks, while, do, for, break, continue, return, var with a value; object members
 // read (o.name) and, in loops, written (o.name = e, o.name op= e); Math's number functions;
 // string literals and values, their comparisons, +, truth, switch over literals, length,
-// charAt, charCodeAt, indexOf, substring and, in loops, their stores and appends. Anything else
+// charAt, charCodeAt, indexOf, substring and, in loops, their stores and appends; other calls of
+// built-in methods through their tables' rows. Anything else
 // leaves the function (or loop) to the tree. Comparisons and logical operators give true or
 // false, which only conditions and other logical operators may use: no variable ever holds one.
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <functional>
 
 #include "eval/compile_form.h"
+#include "eval/plugins.h"
 
 namespace form {
 
@@ -59,6 +61,7 @@ struct Builder {
   int subloopAt;       // the last I_SUBLOOP emitted (-1: none)
   int strWrites[MAX_JUMPS];   // the statement's string writes (which no snapshot undoes)
   int nstrWrites;
+  bool wantNumber;   // the expression compiled next must give a number (a library call then asks for one)
   int fence;    // a jump lands here: the instruction before may not be folded into the next
   // The node entered last whose position no instruction carries yet: the tree sets the error
   // position when it enters a node, so the next instruction takes it over.
@@ -181,7 +184,10 @@ int global_of(Builder& b, DW name) {
 Kind expr(Builder& b, DW t);
 int find_form(DW key, bool loop, bool* found);
 
-bool number(Builder& b, DW t) { return expr(b, t) == K_NUM; }
+bool number(Builder& b, DW t) {
+  b.wantNumber = true;
+  return expr(b, t) == K_NUM;
+}
 
 inline bool is_member_read(const NodeRec* r) {
   return r && r->op == OP_MEMBER && (r->a2 & NAME_MASK) != NAME_LENGTH;
@@ -458,6 +464,8 @@ int string_op(const NodeRec* r) {
   return -1;
 }
 
+bool lib_gives_string(const NodeRec* r);
+
 // Whether an expression is seen to give a string: a literal, a String method that makes one,
 // a + with such an operand, or a variable the code uses as a string.
 bool stringish(Builder& b, DW t, int depth = 0) {
@@ -473,7 +481,7 @@ bool stringish(Builder& b, DW t, int depth = 0) {
   if (r->op == OP_GROUP) return rec_argc(r) == 1 && stringish(b, r->a1, depth + 1);
   if (r->op == OP_CALL) {
     int op = string_op(r);
-    return op == S_CHAR_AT || op == S_SUBSTRING;
+    return op == S_CHAR_AT || op == S_SUBSTRING || (op < 0 && lib_gives_string(r));
   }
   if (r->op == OP_ADD) {
     uint32_t n = rec_argc(r);
@@ -595,7 +603,143 @@ Kind logical(Builder& b, NodeRec* r) {
   return K_BOOL;
 }
 
+// ---- library methods through their rows ----
+
+// The rows a call node may run, as its receiver's type picks the table at run time: the String
+// and Array rows of its name that take its argument count, or a static object's row. False when
+// it is no method call or every table would refuse it (the tree raises that).
+struct LibRows {
+  const MethodRow* str;
+  const MethodRow* arr;
+  const MethodRow* stat;
+  LibStatic table;
+};
+
+inline bool count_fits(const MethodRow* m, uint32_t n) {
+  return m && n >= m->min && !(m->min == m->max && n != m->min) && (m->max == NO_MAX || n <= m->max);
+}
+
+bool lib_rows(const NodeRec* r, LibRows* out) {
+  NodeRec* m = node_of(r->a1);
+  if (!m || m->op != OP_MEMBER || r->op != OP_CALL) return false;
+  uint32_t name = m->a2 & NAME_MASK, n = arglist_count(r->a2);
+  if (n > 16) return false;
+  std::string_view text{name_text(name), name_length(name)};
+  *out = LibRows{nullptr, nullptr, nullptr, LS_NONE};
+  DW recv = m->a1;
+  if (dw_type(recv) == T_CONST && is_static_object(recv)) {
+    // The tree calls a static object's table whatever a variable of that name holds.
+    LibStatic which = recv == NAME_MATH ? LS_MATH : recv == NAME_NUMBER ? LS_NUMBER : recv == NAME_STRING ? LS_STRING
+                    : recv == NAME_OBJECT ? LS_OBJECT : LS_NONE;
+    if (which == LS_NONE) return false;   // console writes, Date reads the clock: the tree's
+    const MethodRow* row = method_lookup(*lib_static_table(which), text);
+    if (!count_fits(row, n)) return false;
+    out->stat = row;
+    out->table = which;
+    return true;
+  }
+  const MethodRow* s = method_lookup(string_methods, text);
+  const MethodRow* a = method_lookup(array_methods, text);
+  out->str = count_fits(s, n) ? s : nullptr;
+  out->arr = count_fits(a, n) ? a : nullptr;
+  return out->str || out->arr;
+}
+
+// What the rows have in common: one of them keeps what it is given, one changes it, one gives
+// a string.
+inline bool rows_any(const LibRows& l, uint8_t trait, bool set) {
+  for (const MethodRow* m : {l.str, l.arr, l.stat})
+    if (m && ((m->traits & trait) != 0) == set) return true;
+  return false;
+}
+
+bool lib_gives_string(const NodeRec* r) {
+  LibRows l;
+  return lib_rows(r, &l) && rows_any(l, ROW_STRING, true);
+}
+
+// An argument: a variable as it is (a number, a string, an array or an object), else any value
+// that is a number or a string.
+bool lib_arg(Builder& b, DW t) {
+  if (is_name(t)) {
+    int c = cell_of(b, t, false);
+    if (c >= 0) return emit(b, I_LOAD_ARG, 1, 0, c);
+  }
+  return any_expr(b, t) != K_NONE;
+}
+
+// recv.name(args) by the rows: the arguments first, then the receiver, as the tree evaluates a
+// method call. A row that changes what it is given runs only in a loop, as a statement or
+// straight into a variable, with nothing after it in its statement that may hand back (its
+// write, like a string write, is one no snapshot undoes); elsewhere such a row hands back before
+// it runs. LM_STORE writes the result into the variable of cell c.
+Kind lib_call(Builder& b, NodeRec* r, LibMode mode, int c) {
+  LibRows l;
+  if (!lib_rows(r, &l)) return K_NONE;
+  bool loopWrite = b.f->loop && (mode == LM_DISCARD || mode == LM_STORE);
+  if (!loopWrite && !rows_any(l, ROW_KEEPS, true)) return K_NONE;   // it could only hand back
+  if (mode == LM_STORE && !b.f->loop) return K_NONE;
+  NodeRec* m = node_of(r->a1);
+  uint32_t n = arglist_count(r->a2);
+  const DW* args = arglist_args(r->a2);
+  for (uint32_t i = 0; i < n; i++)
+    if (!lib_arg(b, args[i])) return K_NONE;
+  uint8_t aux = mode;
+  if (loopWrite && rows_any(l, ROW_KEEPS, false)) aux |= LF_CHANGES;
+  Cell k = 0;
+  int rc = -1;
+  DW recv = m->a1;
+  if (l.stat) {
+    aux |= LF_STATIC;
+    k = static_cast<Cell>(l.stat - lib_static_table(l.table)->rows + 1) | static_cast<Cell>(l.table) << 24 |
+        static_cast<Cell>(recv) << 32;
+  } else {
+    if (l.str) k |= static_cast<Cell>(l.str - string_methods.rows + 1);
+    if (l.arr) k |= static_cast<Cell>(l.arr - array_methods.rows + 1) << 8;
+    if (is_name(recv)) {
+      rc = cell_of(b, recv, false);
+      if (rc < 0) return K_NONE;
+      if (l.str) b.f->textual[rc] = true;
+    } else if (string_literal(recv)) {
+      if (!emit(b, I_CONST, 1, 0, 0, 0, string_cell(recv))) return K_NONE;
+    } else if (any_expr(b, recv) == K_NONE) {
+      return K_NONE;
+    }
+  }
+  bool pushes = mode == LM_ANY || mode == LM_NUMBER;
+  int delta = (pushes ? 1 : 0) - static_cast<int>(n) - (l.stat || rc >= 0 ? 0 : 1);
+  if (!emit(b, I_METHOD, delta, aux, c, static_cast<int32_t>(n), k)) return K_NONE;
+  if (rc >= 0) {
+    b.code[b.f->n - 1].right = R_CELL;
+    b.code[b.f->n - 1].rcell = static_cast<uint16_t>(rc);
+  }
+  b.f->library = true;
+  if (loopWrite && ((aux & LF_CHANGES) || mode == LM_STORE)) {
+    if (b.nstrWrites == MAX_JUMPS) return K_NONE;
+    b.strWrites[b.nstrWrites++] = b.f->n - 1;
+    b.stores++;
+    if (aux & LF_CHANGES) b.elementStore = true;
+  }
+  if (mode == LM_STORE && rows_any(l, ROW_STRING, true)) b.f->textual[c] = true;
+  return mode == LM_NUMBER ? K_NUM : mode == LM_ANY ? K_ANY : K_NUM;
+}
+
+// x = recv.name(args) in a loop: the result, whatever it is, goes into the variable at once (the
+// String methods and Math functions of the form's own keep their paths).
+bool lib_store(Builder& b, DW v, int c, bool* done) {
+  NodeRec* r = node_of(v);
+  LibRows l;
+  *done = false;
+  if (!b.f->loop || !r || r->op != OP_CALL || string_op(r) >= 0 || !lib_rows(r, &l)) return true;
+  if (math_call_node(r) && rows_any(l, ROW_KEEPS, true)) return true;
+  *done = true;
+  enter(b, r);
+  return lib_call(b, r, LM_STORE, c) != K_NONE;
+}
+
 Kind expr(Builder& b, DW t) {
+  bool wantNumber = b.wantNumber;
+  b.wantNumber = false;
   if (is_name(t)) {
     int c = cell_of(b, t, false);
     if (c >= 0) return emit(b, I_LOAD, 1, 0, c) ? K_NUM : K_NONE;
@@ -616,6 +760,7 @@ Kind expr(Builder& b, DW t) {
   DW* a = rec_args(r);
   switch (r->op) {
     case OP_GROUP:
+      b.wantNumber = wantNumber;
       return n == 1 ? expr(b, a[0]) : K_NONE;
     case OP_ADD:
       if (stringish(b, t)) return concat(b, r);
@@ -670,13 +815,27 @@ Kind expr(Builder& b, DW t) {
     case OP_CALL: {
       int op = string_op(r);
       if (op >= 0) return string_call(b, r, op);
-      return math_call(b, r) || call(b, r, false) ? K_NUM : K_NONE;
+      int at = b.f->n, depth = b.depth, pendMod = b.pendMod;
+      uint32_t pendPos = b.pendPos;
+      if (math_call(b, r) || call(b, r, false)) return K_NUM;
+      // A Math call of the form's own may have failed half way: its code goes.
+      b.f->n = at;
+      b.depth = depth;
+      b.pendMod = pendMod;
+      b.pendPos = pendPos;
+      return lib_call(b, r, wantNumber ? LM_NUMBER : LM_ANY, 0);
     }
     case OP_INDEX:
       return index_read(b, r, I_INDEX) ? K_NUM : K_NONE;
     case OP_MEMBER: {
       if ((r->a2 & NAME_MASK) != NAME_LENGTH) return member_read(b, r, M_NUMBER) ? K_NUM : K_NONE;
-      if (!is_name(r->a1)) return K_NONE;
+      if (!is_name(r->a1)) {
+        // The length of a call's string (a member's or an element's stays the tree's: it may be
+        // an array's).
+        NodeRec* c = node_of(r->a1);
+        if (!c || c->op != OP_CALL || !node_of(c->a1)) return K_NONE;
+        return any_expr(b, r->a1) != K_NONE && emit(b, I_LENGTH_TOP, 0) ? K_NUM : K_NONE;
+      }
       int c = cell_of(b, r->a1, false), g = c < 0 ? global_of(b, r->a1) : -1;
       if (c < 0 && g < 0) return K_NONE;
       return emit(b, I_LENGTH, 1, c < 0, c < 0 ? 0 : c, g) ? K_NUM : K_NONE;
@@ -828,6 +987,10 @@ bool assign(Builder& b, NodeRec* r) {
     int c = cell_of(b, r->a1, true);
     bool done;
     if (c < 0) return false;
+    if (r->op == OP_ASSIGN) {
+      if (!lib_store(b, r->a2, c, &done)) return false;
+      if (done) return true;
+    }
     if (!string_store(b, r->a1, r->op, r->a2, c, &done)) return false;
     if (done) return true;
   }
@@ -1198,7 +1361,7 @@ bool stmt(Builder& b, DW t) {
       if (rec_argc(r) == 0) return emit(b, I_RETURN_UNDEFINED, 0);
       DW v = r->a1;
       NodeRec* c = node_of(v);
-      if (dw_type(v) == T_OBJECT || (c && c->op == OP_CALL && !math_call_node(c))) {
+      if (dw_type(v) == T_OBJECT || (c && c->op == OP_CALL && !math_call_node(c) && !node_of(c->a1))) {
         // A new object or a call's result, given back as it is.
         if (!fresh_value(b, v)) return false;
         if (dw_type(v) == T_OBJECT) b.f->returnsLiteral = true;
@@ -1221,6 +1384,8 @@ bool stmt(Builder& b, DW t) {
         if (c < 0) return false;
         if (b.f->loop) b.f->declared[c] = true;
         bool done;
+        if (!lib_store(b, item->a2, c, &done)) return false;
+        if (done) continue;
         if (!string_store(b, item->a1, OP_ASSIGN, item->a2, c, &done)) return false;
         if (done) continue;
         if (!value_store(b, item->a2, c, &done)) return false;
@@ -1234,8 +1399,17 @@ bool stmt(Builder& b, DW t) {
     case OP_MOD_ASSIGN: case OP_AND_ASSIGN: case OP_OR_ASSIGN: case OP_XOR_ASSIGN:
     case OP_POST_INC: case OP_POST_DEC: case OP_PRE_INC: case OP_PRE_DEC:
       return assign(b, r);
-    case OP_CALL:
-      return push_call(b, r) || call(b, r, true);
+    case OP_CALL: {
+      int at = b.f->n, depth = b.depth, pendMod = b.pendMod;
+      uint32_t pendPos = b.pendPos;
+      if (push_call(b, r) || call(b, r, true)) return true;
+      // a.push(e) of a value push_call does not take may have failed half way: its code goes.
+      b.f->n = at;
+      b.depth = depth;
+      b.pendMod = pendMod;
+      b.pendPos = pendPos;
+      return lib_call(b, r, LM_DISCARD, 0) != K_NONE;
+    }
     default:
       return false;
   }
@@ -1332,6 +1506,7 @@ bool start_build(Builder& b, Form* f) {
   b.subloops = false;
   b.subloopAt = -1;
   b.nstrWrites = 0;
+  b.wantNumber = false;
   b.cap = 128;
   b.code = static_cast<Ins*>(std::malloc(sizeof(Ins) * static_cast<size_t>(b.cap)));
   return b.code != nullptr;
@@ -1662,6 +1837,21 @@ bool callees_valid(int idx) {
     }
     return true;
   });
+}
+
+const MethodTable* lib_static_table(unsigned which) {
+  switch (which) {
+    case LS_MATH: return &math_methods;
+    case LS_NUMBER: return &number_methods;
+    case LS_STRING: return &string_statics;
+    default: return &object_statics;
+  }
+}
+
+bool reaches_library(int idx) {
+  Form& f = forms[idx];
+  if (!f.libraryReach) f.libraryReach = each_reachable(idx, [](const Form* g) { return !g->library; }) ? 2 : 1;
+  return f.libraryReach == 1;
 }
 
 bool callees_read(int idx, DW* const* slots, int nslots) {

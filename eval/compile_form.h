@@ -2,6 +2,7 @@
 // instructions over a stack of native numbers and a frame of cells, one cell per variable.
 #pragma once
 #include "eval/compiled.h"
+#include "eval/method_table.h"
 
 namespace form {
 
@@ -123,6 +124,12 @@ enum Op : uint8_t {
   I_DROP,      // pop
   I_STORE_ANY,     // a loop's x = pop, a number (into the cell) or a string (into the variable)
   I_APPEND,    // a loop's x += the aux values popped (x a string: in place when x alone holds it)
+  // Library methods through their rows:
+  I_LENGTH_TOP,    // the length of the string on top (freed when new), in place of it
+  I_LOAD_ARG,  // push cell, which must hold a number, a string, an array or an object
+  I_METHOD,    // method of imm arguments popped (LibMode and flags in aux); the receiver from rcell
+               // (right R_CELL), popped after them, or a static object (LF_STATIC); k: the rows
+               // (lib_rows); LM_STORE: the result into the variable of cell
   I_COUNT
 };
 
@@ -140,6 +147,16 @@ struct Ins {
 };
 enum MemberWant : uint8_t { M_NUMBER, M_OBJECT, M_VALUE };
 enum StrOp : uint8_t { S_CHAR_AT, S_CHAR_CODE_AT, S_INDEX_OF, S_SUBSTRING };
+// Where a library method's result goes: onto the stack as a number or a string, as a number,
+// nowhere, or into a loop's variable as it is (whatever it is).
+enum LibMode : uint8_t { LM_ANY, LM_NUMBER, LM_DISCARD, LM_STORE };
+constexpr uint8_t LM_MASK = 0x0F;
+constexpr uint8_t LF_STATIC = 0x10;    // the receiver is a static object (Math, Number, String, Object)
+constexpr uint8_t LF_CHANGES = 0x20;   // a row that changes its receiver or arguments may run
+// I_METHOD's k: the String row + 1 (bits 0-7), the Array row + 1 (8-15), 0 where the call would
+// raise; a static call: its row + 1 (0-7), its table (LibStatic, 24-31) and the object's name
+// (32-63).
+enum LibStatic : uint8_t { LS_NONE, LS_MATH, LS_NUMBER, LS_STRING, LS_OBJECT };
 constexpr uint8_t NO_NODE = 0xFF;
 
 // Where each statement of a loop's code begins, and whether it keeps a snapshot. A statement
@@ -226,6 +243,8 @@ struct Form {
   uint32_t rsLocals[32];
   int32_t rsSlot[MAX_CELLS];   // > 0: a local's position from the frame's first slot, plus 1; < 0: -1 - a global's index
   uint32_t rsGlobalName[MAX_CELLS];
+  bool library;        // the code calls library methods (which may raise)
+  uint8_t libraryReach;   // 0: not known yet; 1: it or a form it calls does; 2: none does
 };
 
 extern Form* forms;
@@ -236,6 +255,10 @@ int compile_function(DW func);
 int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates);
 // Whether every form reachable from f is ready and every global it calls holds the same function.
 bool callees_valid(int f);
+// Whether form f, or a form it calls, calls library methods (a raise may then cross the code).
+bool reaches_library(int f);
+// The table of a static object's calls (LibStatic).
+const MethodTable* lib_static_table(unsigned which);
 // Whether a function that loop form f calls reads one of these variable slots (the loop holds
 // them in its cells while it runs).
 bool callees_read(int f, DW* const* slots, int nslots);

@@ -17,7 +17,7 @@ constexpr unsigned RESOLVED_SLOTS = 256;
 Resolved resolved[RESOLVED_SLOTS];
 }  // namespace
 
-static const MethodRow* lookup_row(const MethodTable& t, uint32_t name) {
+[[gnu::always_inline]] static inline const MethodRow* lookup_row(const MethodTable& t, uint32_t name) {
   unsigned h = (name * 0x9E3779B1u ^ static_cast<unsigned>(reinterpret_cast<uintptr_t>(&t) >> 4)) & (RESOLVED_SLOTS - 1);
   Resolved& e = resolved[h];
   if (e.table == &t && e.name == name && e.generation == name_table_generation) return e.row;
@@ -33,4 +33,10 @@ const MethodRow& method_resolve(const MethodTable& t, uint32_t name, int n) {
   if (n < m->min || (m->min == m->max && n != m->min)) raise_eval_error(t.few_code, "%s", t.count_text);
   if (m->max != NO_MAX && n > m->max) raise_eval_error(t.many_code, "%s", t.count_text);
   return *m;
+}
+
+const MethodRow* method_find(const MethodTable& t, uint32_t name, int n) {
+  const MethodRow* m = lookup_row(t, name);
+  if (!m || n < m->min || (m->min == m->max && n != m->min) || (m->max != NO_MAX && n > m->max)) return nullptr;
+  return m;
 }

@@ -16,10 +16,17 @@ using MethodFn = DW (*)(DW recv, DW* args, int n);
 // check still reads this value as "none", never as a limit.
 inline constexpr uint8_t NO_MAX = 255;
 
+// What a row tells callers that run it without the tree around them (the compiled form): whether
+// it leaves its receiver and arguments as they were and gives the same answer when run again on
+// them (ROW_KEEPS), and what its result usually is (a hint: callers still check). A row without
+// traits is taken to change what it is given.
+enum RowTraits : uint8_t { ROW_KEEPS = 1, ROW_NUMBER = 2, ROW_STRING = 4 };
+
 struct MethodRow {
   std::string_view name;
   uint8_t min, max;   // min == max: exactly that many; max NO_MAX: at least min
   MethodFn run;
+  uint8_t traits = 0;
 };
 
 // Lookup is one probe of a perfect hash: a name's key (its length and four of its bytes) is
@@ -97,6 +104,10 @@ inline const MethodRow* method_lookup(const MethodTable& t, std::string_view nam
 // The row of a name index; raises the table's unknown-name error when there is none, then its
 // count errors when n does not meet the row's rule.
 const MethodRow& method_resolve(const MethodTable& t, uint32_t name, int n);
+
+// The row of a name index when a call with n arguments would run it; null where method_resolve
+// would raise (an unknown name or a count the row refuses).
+const MethodRow* method_find(const MethodTable& t, uint32_t name, int n);
 
 // Resolves the method and runs it on the receiver.
 inline DW method_invoke(const MethodTable& t, uint32_t name, DW recv, DW* args, int n) {

@@ -570,6 +570,105 @@ __attribute__((noinline)) Cell* append_to(const Ins* in, Cell* cells, DW** slots
   return v;
 }
 
+// ---- library methods through their rows ----
+
+// A cell as the value a method is given: a number becomes a new value, a string, an array or an
+// object is its handle.
+inline DW value_of_cell(Cell c) {
+  if (cell_is_number(c)) return cell_is_int(c) ? int_value(cell_int(c)) : make_float(cell_float(c), 0);
+  return static_cast<DW>(c);
+}
+
+// I_METHOD: the row that the receiver's type picks runs on the arguments' values, each held (as
+// the receiver) while it runs, as the tree's call holds them; the result goes where aux says.
+// False where the code cannot go on: before the row runs (no row for this receiver, which the
+// tree raises; a row that changes what it is given where that may not run), or after a row that
+// changed nothing gave what no cell takes. A raise in the row carries the position of the last
+// node the tree would have entered (node).
+__attribute__((noinline)) bool lib_method(const Ins* in, Cell* cells, DW** slots, uint64_t* dirty, Cell** spp,
+                                          const Ins* node) {
+  Cell* sp = *spp;
+  unsigned n = static_cast<unsigned>(in->imm);
+  bool isStatic = in->aux & LF_STATIC, popped = !isStatic && in->right != R_CELL;
+  Cell* a = sp - n - (popped ? 1 : 0);
+  const MethodRow* row;
+  DW recv;
+  if (isStatic) {
+    row = &lib_static_table(static_cast<unsigned>(in->k >> 24 & 0xFF))->rows[(in->k & 0xFF) - 1];
+    recv = static_cast<DW>(in->k >> 32);
+  } else {
+    Cell rc = popped ? sp[-1] : cells[in->rcell];
+    unsigned idx;
+    const MethodTable* t;
+    if (cell_is_string(rc)) {
+      idx = in->k & 0xFF;
+      t = &string_methods;
+    } else if (cell_is_array(rc)) {
+      idx = in->k >> 8 & 0xFF;
+      t = &array_methods;
+    } else {
+      return false;   // another receiver: the tree's
+    }
+    if (!idx) return false;
+    row = &t->rows[idx - 1];
+    recv = static_cast<DW>(rc);
+  }
+  if (!(row->traits & ROW_KEEPS) && !(in->aux & LF_CHANGES)) return false;
+  DW args[16];
+  for (unsigned i = 0; i < n; i++) args[i] = dw_ref(value_of_cell(a[i]));
+  if (!isStatic) dw_ref(recv);
+  if (node && node->mod != NO_NODE) {
+    cur_module = node->mod;
+    cur_position = node->pos;
+  }
+  DW res = row->run(recv, args, static_cast<int>(n));
+  for (unsigned i = 0; i < n; i++) {
+    if (args[i] == res) dw_unref(args[i]);
+    else dw_release(args[i]);
+  }
+  if (!isStatic) {
+    dw_unref(recv);
+    if (popped && recv != res) value_discard(recv);   // a new receiver is used up
+  }
+  *spp = a;
+  switch (in->aux & LM_MASK) {
+    case LM_DISCARD:
+      value_discard(res);
+      return true;
+    case LM_NUMBER: {
+      Cell v = number_of_value(res);
+      value_discard(res);
+      if (v == CELL_NONE) return false;
+      *a = v;
+      *spp = a + 1;
+      return true;
+    }
+    case LM_ANY: {
+      Cell v = number_of_value(res);
+      if (v != CELL_NONE) {
+        value_discard(res);
+      } else if (dw_type(res) == T_STRING) {
+        v = string_cell(res);   // new (its consumer frees it) or shared
+      } else {
+        value_discard(res);
+        return false;
+      }
+      *a = v;
+      *spp = a + 1;
+      return true;
+    }
+    default: {   // LM_STORE: the variable takes the result itself, as the tree's assignment does
+      DW* slot = slots[in->cell];
+      DW old = *slot;
+      *slot = dw_ref(res);
+      dw_release(old);
+      cells[in->cell] = cell_of_global(res);
+      *dirty &= ~(uint64_t(1) << in->cell);
+      return true;
+    }
+  }
+}
+
 constexpr ptrdiff_t STACK_MARGIN = 16 * 1024;
 
 // An inner loop compiled into its outer loop's code that handed back: the tree runs the inner
@@ -600,8 +699,9 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
       &&L_CMP_CELL_JTRUE, &&L_INDEX_TRUTH, &&L_ROW, &&L_SUB2, &&L_MUL2, &&L_DIV2, &&L_MOD2,
       &&L_SUB2K, &&L_MUL2K, &&L_DIV2K, &&L_MOD2K, &&L_SUB2C, &&L_MUL2C, &&L_DIV2C, &&L_MOD2C,
       &&L_SUBN, &&L_MULN, &&L_AND2, &&L_OR2, &&L_XOR2, &&L_LOAD_ANY, &&L_STR_CMP, &&L_STR_STRICT,
-      &&L_STR_TRUTH, &&L_CONCAT, &&L_STR_CALL, &&L_CASE_TOP, &&L_DROP, &&L_STORE_ANY, &&L_APPEND};
-  static_assert(I_COUNT == 73, "one label per operation");
+      &&L_STR_TRUTH, &&L_CONCAT, &&L_STR_CALL, &&L_CASE_TOP, &&L_DROP, &&L_STORE_ANY, &&L_APPEND,
+      &&L_LENGTH_TOP, &&L_LOAD_ARG, &&L_METHOD};
+  static_assert(I_COUNT == 76, "one label per operation");
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -820,6 +920,7 @@ L_STEP: {
 }
 L_CALL: {
   sp -= in->aux;
+  if (LOOP) *dirty = dirt;   // a raise in the callee writes the variables back
   Cell r;
   const Ins* calleeNode = nullptr;
   RunEnd e = in->k ? call_sourced(in, sp, srcs + (sp - stack), &r, &calleeNode)
@@ -1139,6 +1240,28 @@ L_APPEND: {
   sp = after;
   NEXT;
 }
+L_LENGTH_TOP: {
+  Cell x = sp[-1];
+  if (!cell_is_string(x)) goto hand_back;
+  sp[-1] = int_cell(static_cast<int32_t>(str_rec(cell_string(x))->len));
+  drop_cold(x);
+  NEXT;
+}
+L_LOAD_ARG: {
+  Cell c = cells[in->cell];
+  if (__builtin_expect(c == CELL_NONE, 0)) goto hand_back;
+  *sp++ = c;
+  NEXT;
+}
+L_METHOD: {
+  Cell* top = sp;
+  if (LOOP) *dirty = dirt;   // a raise in the row writes the variables back (loop_compiled_run)
+  bool went = lib_method(in, cells, slots, dirty, &top, node);
+  if (LOOP) dirt = *dirty;
+  sp = top;
+  if (!went) goto hand_back;
+  NEXT;
+}
 L_MATH: {
   int n = in->imm;
   sp -= n;
@@ -1332,6 +1455,43 @@ bool resume_inner(DW cond, DW body, LoopStop* stop) {
   return match;
 }
 
+namespace {
+
+// A jump that a loop's guard received goes on to the frame that would have received it.
+[[noreturn]] void pass_on(DW code) {
+  for (int i = jump_depth - 1; i >= 0; i--) {
+    uint8_t k = jump_stack[i].kind;
+    bool takes = throw_pending ? k == JF_TRY
+               : code == JUMP_BREAK ? k == JF_LOOP || k == JF_TRY || k == JF_SWITCH
+               : code == JUMP_CONTINUE ? k == JF_LOOP || k == JF_TRY
+               : k == JF_FUNCTION || k == JF_TRY;
+    if (takes) jump_to(i, code);
+  }
+  jump_to(0, code);
+}
+
+// Runs a loop form whose code (or a function it calls) calls library methods, under a frame
+// that a raise in one of them reaches first: the variables get what the code wrote before the
+// raise (the tree would have written them as it went), then the raise goes on to its receiver.
+// The statement's own earlier writes stand, as they do on the tree.
+__attribute__((noinline)) LoopStop run_loop_guarded(const Form* f, Cell* cells, DW** slots, uint64_t* dirty,
+                                                    const Ins** last) {
+  int fr = jump_push(JF_TRY);
+  if (JUMP_ARM(fr)) {
+    DW code = jump_code;
+    jump_depth = fr;
+    for (int c = 0; c < f->ncells; c++)
+      if (*dirty >> c & 1) write_variable(slots[c], cells[c]);
+    *dirty = 0;
+    pass_on(code);
+  }
+  LoopStop stop = run_loop(f, cells, slots, dirty, last);
+  jump_depth = fr;
+  return stop;
+}
+
+}  // namespace
+
 bool loop_compiled_run(DW cond, DW body, const DW* updates, uint32_t nupdates, LoopStop* stop) {
   if (resume.inner && resume_inner(cond, body, stop)) return true;
   if (!compiled_enabled || eval_hooks_on) return false;
@@ -1363,7 +1523,7 @@ bool loop_compiled_run(DW cond, DW body, const DW* updates, uint32_t nupdates, L
   if (f->ncallees && callees_read(idx, slots, f->ncells)) return false;
   uint64_t dirty = 0;
   const Ins* node = nullptr;
-  *stop = run_loop(f, cells, slots, &dirty, &node);
+  *stop = reaches_library(idx) ? run_loop_guarded(f, cells, slots, &dirty, &node) : run_loop(f, cells, slots, &dirty, &node);
   if (stop->where == LOOP_DONE) {
     leave_position(node);
     compiled_runs++;

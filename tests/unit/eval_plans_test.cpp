@@ -843,3 +843,136 @@ TEST(EvalCompiledStrings, LoopsRunCompiled) {
     EXPECT_EQ(compiled_runs - before, c.runs) << c.name;
   }
 }
+
+namespace {
+
+// Programs over library methods: String and Array methods on variables, members and literals,
+// with arguments in range and out of it, of the wrong type (which raise), mutating methods as
+// statements, stored and inside expressions, the static objects' functions, in top-level loops
+// and in functions called with texts.
+struct LibGen {
+  uint32_t state;
+  uint32_t next() {
+    state = state * 1103515245u + 12345u;
+    return state >> 8;
+  }
+  int pick(int n) { return static_cast<int>(next() % static_cast<uint32_t>(n)); }
+  template <size_t N>
+  const char* one(const char* const (&list)[N]) { return list[pick(static_cast<int>(N))]; }
+
+  std::string index() { return one({"0", "1", "2", "-1", "-20", "10", "1.5", "i", "i - 2", "\"1\""}); }
+  std::string text() { return one({"\"a\"", "\"\"", "\",\"", "\"é\"", "\"ab\"", "s", "t", "o.w", "\"b,c\""}); }
+  std::string value() { return one({"1", "2.5", "i", "\"a\"", "s", "n", "-1", "o.w"}); }
+  std::string strRecv() { return one({"s", "t", "x", "o.w", "\"lit,é\""}); }
+  std::string arrRecv() { return one({"a", "b", "p", "x"}); }
+  std::string opt(const std::string& e) { return pick(2) ? ", " + e : std::string(); }
+
+  // A call that gives a string, a number, a truth or an array (or raises).
+  std::string strCall() {
+    std::string r = strRecv();
+    switch (pick(17)) {
+      case 0: return r + ".slice(" + index() + opt(index()) + ")";
+      case 1: return r + ".toUpperCase()";
+      case 2: return r + ".lastIndexOf(" + text() + opt(index()) + ")";
+      case 3: return r + ".split(" + text() + opt(index()) + ")";
+      case 4: return r + ".replace(" + text() + ", " + (pick(6) ? text() : std::string("1")) + ")";
+      case 5: return r + (pick(2) ? ".trim()" : ".trimEnd()");
+      case 6: return r + ".padStart(" + index() + opt(pick(5) ? text() : std::string("5")) + ")";
+      case 7: return r + ".repeat(" + one({"0", "1", "2", "-1", "1.5", "\"x\""}) + ")";
+      case 8: return r + ".includes(" + (pick(5) ? text() : std::string("3")) + opt(index()) + ")";
+      case 9: return r + ".startsWith(" + text() + ")";
+      case 10: return r + ".concat(" + value() + opt(value()) + ")";
+      case 11: return r + ".substr(" + index() + opt(index()) + ")";
+      case 12: return r + ".endsWith(" + text() + opt(index()) + ")";
+      case 13: return r + ".toLowerCase(" + (pick(6) ? "" : "1") + ")";
+      case 14: return std::string("String.fromCharCode(") + one({"72", "105", "i + 65", "70000", "\"a\""}) + ")";
+      case 15: return "Number.parseInt(" + text() + ")";
+      default: return r + ".indexOf(" + text() + opt(index()) + ")";
+    }
+  }
+  std::string arrCall() {
+    std::string r = arrRecv();
+    switch (pick(8)) {
+      case 0: return r + ".indexOf(" + value() + opt(index()) + ")";
+      case 1: return r + ".lastIndexOf(" + value() + ")";
+      case 2: return r + ".join(" + (pick(5) ? text() : std::string("5")) + ")";
+      case 3: return r + ".slice(" + index() + opt(index()) + ")";
+      case 4: return r + ".concat(" + one({"a", "b", "p", "s"}) + ")";
+      case 5: return r + ".includes(" + value() + ")";
+      case 6: return r + ".toString()";
+      default: return r + ".nothing()";
+    }
+  }
+  std::string mutating() {
+    std::string r = arrRecv();
+    switch (pick(9)) {
+      case 0: return r + ".push(" + value() + opt(value()) + ")";
+      case 1: return r + ".pop()";
+      case 2: return r + ".shift()";
+      case 3: return r + ".unshift(" + value() + ")";
+      case 4: return r + ".reverse()";
+      case 5: return r + ".splice(" + index() + opt(one({"0", "1", "2"})) + ")";
+      case 6: return r + ".sort()";
+      case 7: return r + ".fill(" + value() + opt(index()) + ")";
+      default: return r + ".push(s + i)";
+    }
+  }
+  std::string stmt() {
+    std::string w = one({"x", "y", "n"});
+    switch (pick(12)) {
+      case 0: case 1: return w + " = " + strCall() + ";";
+      case 2: return w + " = " + arrCall() + ";";
+      case 3: return "n = n + " + strCall() + ";";
+      case 4: return "x = " + strCall() + " + " + one({"\"|\"", "n", "y"}) + ";";
+      case 5: return mutating() + ";";
+      case 6: return "y = " + mutating() + ";";
+      case 7: return "n = n + " + mutating() + " * 2;";   // a write followed by what may hand back
+      case 8: return "if (" + strCall() + " " + one({"==", "<", "!="}) + " " + one({"0", "\"a\"", "n"}) + ") n++;";
+      case 9: return std::string("s = ") + one({"s", "t"}) + ".slice(" + one({"0", "1", "-3"}) + ");";
+      case 10: return "y = Math.random() < 2 ? 1 : 0;";
+      default: return "p = a.slice(0); n = n + p.length;";
+    }
+  }
+};
+
+// Everything the journal holds (console lines and error texts).
+std::string journal_all() {
+  std::string all;
+  for (JournalChunk* c = journal_first; c; c = c->next) all.append(c->text, c->len);
+  all.append(journal_buffer, journal_used);
+  return all;
+}
+
+}  // namespace
+
+TEST(EvalCompiledLibrary, GeneratedProgramsSameAsTheTree) {
+  constexpr uint32_t programs = 400;
+  uint32_t ranCompiled = 0;
+  for (uint32_t seed = 1; seed <= programs; seed++) {
+    LibGen g{seed * 2654435761u + 7};
+    std::string src;
+    src += "function h(s, t) { var n = 0, i = 0, x = 0; for (var j = 0; j < 3; j++) { i = j; n = n + " + g.strCall() +
+           "; } return n + " + g.strCall() + "; }\n";
+    src += "var s = \"ab,é c \", t = \" x,y \", x = \"\", y = 0, n = 0, a = [3, \"b\", 1.5, \"a\"], b = [1, 2], p = [];"
+           " var o = {w: \"w,v\"};\n";
+    for (int l = 0; l < 3; l++) {
+      std::string body;
+      for (int st = 0; st < 3; st++) body += g.stmt() + " ";
+      std::string cnt = std::to_string(1 + g.pick(6));
+      src += "try { for (var i = 0; i < " + cnt + "; i++) { " + body + "} } catch (e) { console.log(e.message); }\n";
+      src += "console.log(s, t, x, y, n, a, b, p, i);\n";
+      src += "try { console.log(h(s, t), h(t, \"ab\")); } catch (e) { console.log(e.message); }\n";
+    }
+    ScriptResult tree = run_with_plans(src.c_str(), false);
+    std::string treeJournal = journal_all();
+    uint32_t before = compiled_runs;
+    ScriptResult compiled = run_with_plans(src.c_str(), true);
+    std::string compiledJournal = journal_all();
+    ranCompiled += compiled_runs - before > 0;
+    ASSERT_EQ(compiled.log, tree.log) << "seed " << seed << "\n" << src;
+    ASSERT_EQ(compiled.error, tree.error) << "seed " << seed << "\n" << src;
+    ASSERT_EQ(compiledJournal, treeJournal) << "seed " << seed << "\n" << src;
+  }
+  EXPECT_GT(ranCompiled, programs / 4);
+  std::printf("library programs that ran compiled: %u of %u\n", ranCompiled, programs);
+}
