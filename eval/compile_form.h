@@ -123,6 +123,9 @@ enum Op : uint8_t {
   I_DROP,      // pop
   I_STORE_ANY,     // a loop's x = pop, a number (into the cell) or a string (into the variable)
   I_APPEND,    // a loop's x += the aux values popped (x a string: in place when x alone holds it)
+  // Exceptions:
+  I_THROW,     // throw pop (a number or a string): to the catch clause that holds this
+               // instruction (Landing), else out of the form (a function) or back to the tree
   I_COUNT
 };
 
@@ -188,6 +191,14 @@ constexpr int MAX_PLAN = 128;
 
 enum State : uint8_t { S_BUILDING, S_READY, S_NONE };
 
+// A try block compiled with its catch clause: a throw from an instruction in [from, to) (a throw
+// statement, or a compiled callee that threw) drops the stack to depth and goes on at the catch
+// clause at. Blocks nest or are apart; the inner one of two is listed first.
+struct Landing {
+  int from, to, at, depth;
+};
+constexpr int MAX_LANDINGS = 8;
+
 struct Form {
   State state;
   bool loop;          // a loop's form (cells are variables resolved when it starts)
@@ -217,6 +228,8 @@ struct Form {
                            // take a string there)
   uint16_t plan[MAX_PLAN]; // literal members: kind << 8 | cell
   int nplan;
+  Landing landings[MAX_LANDINGS];
+  int nlandings;
   // A loop's variables as last resolved, and what they were resolved against: a frame of the
   // same local names (whether at top level; the last slot's position from the frame's first)
   // and as many globals resolve them the same way again.
@@ -240,8 +253,9 @@ bool callees_valid(int f);
 // them in its cells while it runs).
 bool callees_read(int f, DW* const* slots, int nslots);
 
-// The result of a run: a number, undefined, or abandoned (hand back).
-enum RunEnd : uint8_t { RUN_VALUE, RUN_UNDEFINED, RUN_ABANDON };
+// The result of a run: a number, undefined, abandoned (hand back), or a throw that no catch
+// clause of the form took (*result: the value thrown, a number or a string that its taker frees).
+enum RunEnd : uint8_t { RUN_VALUE, RUN_UNDEFINED, RUN_ABANDON, RUN_THROW };
 // Runs function form f on its parameters' numbers.
 // *last: the instruction that names the last node the tree would have entered (or null).
 // argsrc: the parameters' values when the tree called (null from compiled code, whose
