@@ -67,7 +67,18 @@ struct Builder {
   // position when it enters a node, so the next instruction takes it over.
   int pendMod;
   uint32_t pendPos;
+  // Catch parameters in scope: they hold no cell, so code that names one is not compiled (nor
+  // run by the tree, which would not see them bound).
+  uint32_t hidden[MAX_LANDINGS];
+  int nhidden;
+  int tryBlocks;   // try blocks open: what runs in them must throw only through the form
 };
+
+inline bool hidden_name(const Builder& b, uint32_t nm) {
+  for (int i = 0; i < b.nhidden; i++)
+    if (b.hidden[i] == nm) return true;
+  return false;
+}
 
 void enter(Builder& b, const NodeRec* r) {
   b.pendMod = r->modflags & 0x7F;
@@ -151,6 +162,7 @@ bool emit_right(Builder& b, uint8_t op, int delta, uint8_t aux = 0, int cell = 0
 int cell_of(Builder& b, DW name, bool write) {
   uint32_t nm = name & NAME_MASK;
   Form* f = b.f;
+  if (hidden_name(b, nm)) return -1;
   for (int c = 0; c < f->ncells; c++) {
     if (f->names[c] == nm) {
       f->written[c] |= write;
@@ -169,6 +181,7 @@ int global_of(Builder& b, DW name) {
   Form* f = b.f;
   if (f->loop) return -1;
   uint32_t nm = name & NAME_MASK;
+  if (hidden_name(b, nm)) return -1;
   for (int c = 0; c < f->ncells; c++)
     if (f->names[c] == nm) return -1;
   int g = global_find_down(nm);
@@ -332,6 +345,7 @@ bool returns_object(const NodeRec* r) {
 bool math_call(Builder& b, NodeRec* r) {
   NodeRec* m = node_of(r->a1);
   if (!m || m->op != OP_MEMBER || dw_type(m->a1) != T_CONST || m->a1 != NAME_MATH) return false;
+  if (hidden_name(b, NAME_MATH & NAME_MASK)) return false;
   static constexpr struct { const char* name; uint8_t index, argc; } FUNCS[] = {
       {"abs", 0, 1}, {"ceil", 1, 1}, {"floor", 2, 1}, {"trunc", 3, 1}, {"round", 4, 1}, {"pow", 6, 2},
       {"max", 7, 0}, {"min", 8, 0}};
@@ -392,6 +406,7 @@ bool call(Builder& b, NodeRec* r, bool discard, MemberWant want) {
   DW callee = r->a1;
   if (!is_name(callee) || callee == NAME_NUMBER || callee == NAME_STRING || callee == NAME_DATE) return false;
   uint32_t nm = callee & NAME_MASK;
+  if (hidden_name(b, nm)) return false;
   for (int c = 0; c < b.f->ncells; c++)
     if (b.f->names[c] == nm) return false;   // a variable of the function, not the global
   int g = global_find_down(nm);
@@ -1314,6 +1329,95 @@ bool may_return(DW t, int depth) {
   return false;
 }
 
+// try { ... } catch (p) { ... } without finally: the try block's code, a jump over the catch
+// clause, and the catch clause, where a throw from the block lands (see Landing) with the cells
+// as the block left them. The catch clause may not name p (the value has no cell; it is freed
+// when the throw lands). A finally clause keeps the statement the tree's.
+bool try_stmt(Builder& b, NodeRec* r) {
+  uint32_t n = rec_argc(r);
+  const DW* a = rec_args(r);
+  if ((n >= 3 && a[2]) || !a[1] || b.nhidden == MAX_LANDINGS || b.f->nlandings == MAX_LANDINGS) return false;
+  const DW* pair = static_cast<const DW*>(area_ptr(a[1]));
+  // A throw carries a loop's statement past its writes: it runs behind a snapshot.
+  b.stores += 2;
+  int depth = b.depth;
+  int from = here(b);
+  // The tree would raise inside a loop it runs itself (I_SUBLOOP) to the try frames around the
+  // form, and would not see the catch parameter bound: in the clauses inner loops are compiled.
+  b.tryBlocks++;
+  bool block = stmt(b, a[0]);
+  b.tryBlocks--;
+  if (!block) return false;
+  // A library method raises past the form (to the frames around it), not to this clause: a
+  // block that may call one, itself or through a function, stays the tree's.
+  for (int pc = from; pc < b.f->n; pc++) {
+    const Ins& in = b.code[pc];
+    if (in.op == I_METHOD) return false;
+    if (in.op == I_CALL && may_reach_library(in.imm)) return false;
+  }
+  int to = b.f->n, over = b.f->n;
+  if (!emit(b, I_JUMP, 0)) return false;
+  int at = here(b);
+  b.hidden[b.nhidden++] = pair[0] & NAME_MASK;
+  bool ok = stmt(b, pair[1]);
+  b.nhidden--;
+  if (!ok || b.f->nlandings == MAX_LANDINGS) return false;
+  // A clause without code still leaves its position, on its own path only.
+  if (b.pendMod >= 0 && !emit(b, I_POS, 0)) return false;
+  b.code[over].imm = here(b);
+  b.f->landings[b.f->nlandings++] = Landing{from, to, at, depth};
+  return true;
+}
+
+// Whether the tree may run a statement as one step of a loop's form (I_SUBLOOP): nothing in it
+// leaves it by a jump the form would not see (break, continue, return, or code that could hold
+// them: switch, eval, record_map). Only what this knows how to walk is looked into: anything
+// else (a literal, a template) answers no.
+bool tree_step(DW t, int depth) {
+  unsigned ty = dw_type(t);
+  if (ty == T_CONST || ty == T_INT || ty == T_FLOAT || ty == T_FUNC || ty == T_INDEX) return true;
+  if (ty == T_STRING && !(str_rec(t)->flags & STR_TEMPLATE)) return true;
+  NodeRec* r = node_of(t);
+  if (!r || depth > 32) return false;
+  switch (r->op) {
+    case OP_BREAK: case OP_CONTINUE: case OP_RETURN: case OP_SWITCH: case OP_EVAL: case OP_RECORD_MAP:
+      return false;
+    default:
+      break;
+  }
+  if (r->op > OP_SQL_AGGREGATE) return false;
+  uint32_t n = rec_argc(r);
+  const DW* a = rec_args(r);
+  if (r->op == OP_CALL || r->op == OP_NEW) {
+    // The callee (or constructor name), then the argument-list area.
+    if (!tree_step(r->a1, depth + 1)) return false;
+    n = arglist_count(r->a2);
+    a = arglist_args(r->a2);
+  }
+  if (r->op == OP_FOR) {
+    const DW* words = static_cast<const DW*>(area_ptr(a[0]));
+    uint32_t nw = (a[1] >> 16) + 1 + (a[1] & 0xFFFF);
+    for (uint32_t i = 0; i < nw; i++)
+      if (!tree_step(words[i], depth + 1)) return false;
+    return tree_step(a[2], depth + 1);
+  }
+  if (r->op == OP_TRY) {
+    if (!tree_step(a[0], depth + 1) || (n >= 3 && a[2] && !tree_step(a[2], depth + 1))) return false;
+    return !a[1] || tree_step(static_cast<const DW*>(area_ptr(a[1]))[1], depth + 1);
+  }
+  for (uint32_t i = 0; i < n; i++)
+    if (!tree_step(a[i], depth + 1)) return false;
+  return true;
+}
+
+// throw e with e a number or a string: to the catch clause around it, else out of a function's
+// form (its caller takes it or hands back), or from a loop's back to the tree (which throws).
+bool throw_stmt(Builder& b, NodeRec* r) {
+  b.stores += 2;
+  Kind k = any_expr(b, r->a1);
+  return (k == K_NUM || k == K_STR || k == K_ANY) && emit(b, I_THROW, -1);
+}
+
 bool stmt(Builder& b, DW t) {
   NodeRec* r = node_of(t);
   if (!r) return false;
@@ -1343,7 +1447,7 @@ bool stmt(Builder& b, DW t) {
       return true;
     }
     case OP_WHILE: case OP_DO_WHILE: case OP_FOR:
-      if (b.subloops && !may_return(t, 0)) {
+      if (b.subloops && !may_return(t, 0) && b.tryBlocks == 0 && b.nhidden == 0) {
         // The tree runs it (a turn of it may write what no snapshot undoes).
         b.stores++;
         b.subloopAt = b.f->n;
@@ -1410,6 +1514,16 @@ bool stmt(Builder& b, DW t) {
       b.pendPos = pendPos;
       return lib_call(b, r, LM_DISCARD, 0) != K_NONE;
     }
+    case OP_TRY:
+      if (b.subloops && b.tryBlocks == 0 && b.nhidden == 0 && b.depth == 0 && tree_step(t, 0)) {
+        // A try statement the form cannot hold: the tree runs it (as an inner loop, above).
+        b.stores++;
+        b.subloopAt = b.f->n;
+        return emit(b, I_SUBLOOP, 0, 0, 0, static_cast<int32_t>(t));
+      }
+      return try_stmt(b, r);
+    case OP_THROW:
+      return throw_stmt(b, r);
     default:
       return false;
   }
@@ -1507,6 +1621,8 @@ bool start_build(Builder& b, Form* f) {
   b.subloopAt = -1;
   b.nstrWrites = 0;
   b.wantNumber = false;
+  b.nhidden = 0;
+  b.tryBlocks = 0;
   b.cap = 128;
   b.code = static_cast<Ins*>(std::malloc(sizeof(Ins) * static_cast<size_t>(b.cap)));
   return b.code != nullptr;
@@ -1637,7 +1753,7 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
   auto attempt = [&](Mark mk, DW t, bool isCond, bool subloops, Labels* lab, Jumps* ex) {
     if (f->nmarks == f->maxmarks) return 0;
     int start = here(b), ncallees = f->ncallees, nbreaks = lab->nbreaks, nconts = lab->nconts, nexit = ex->n;
-    int nplan = f->nplan, nloops = b.nloops;
+    int nplan = f->nplan, nloops = b.nloops, nlandings = f->nlandings;
     mk.pc = start;
     f->marks[f->nmarks] = mk;
     b.depth = 0;
@@ -1663,6 +1779,7 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
     f->n = start;
     f->ncallees = ncallees;
     f->nplan = nplan;
+    f->nlandings = nlandings;
     b.nloops = nloops;
     lab->nbreaks = nbreaks;
     lab->nconts = nconts;
@@ -1698,6 +1815,7 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
     for (uint32_t i = 0; i < ni; i++)
       if (!plain_init(inits[i], reads, &nreads, writes, &nwrites)) return false;
     int start = here(b), nmarks = f->nmarks, ncallees = f->ncallees, nplan = f->nplan, nloops = b.nloops;
+    int nlandings = f->nlandings;
     bool written[MAX_CELLS];
     std::memcpy(written, f->written, sizeof written);
     std::memset(f->written, 0, sizeof f->written);
@@ -1750,6 +1868,7 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
       f->nmarks = nmarks;
       f->ncallees = ncallees;
       f->nplan = nplan;
+      f->nlandings = nlandings;
       b.nloops = nloops;
       b.pendMod = -1;
       b.depth = 0;
@@ -1852,6 +1971,10 @@ bool reaches_library(int idx) {
   Form& f = forms[idx];
   if (!f.libraryReach) f.libraryReach = each_reachable(idx, [](const Form* g) { return !g->library; }) ? 2 : 1;
   return f.libraryReach == 1;
+}
+
+bool may_reach_library(int idx) {
+  return !each_reachable(idx, [](const Form* g) { return g->state == S_READY && !g->library; });
 }
 
 bool callees_read(int idx, DW* const* slots, int nslots) {

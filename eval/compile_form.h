@@ -130,6 +130,9 @@ enum Op : uint8_t {
   I_METHOD,    // method of imm arguments popped (LibMode and flags in aux); the receiver from rcell
                // (right R_CELL), popped after them, or a static object (LF_STATIC); k: the rows
                // (lib_rows); LM_STORE: the result into the variable of cell
+  // Exceptions:
+  I_THROW,     // throw pop (a number or a string): to the catch clause that holds this
+               // instruction (Landing), else out of the form (a function) or back to the tree
   I_COUNT
 };
 
@@ -205,6 +208,14 @@ constexpr int MAX_PLAN = 128;
 
 enum State : uint8_t { S_BUILDING, S_READY, S_NONE };
 
+// A try block compiled with its catch clause: a throw from an instruction in [from, to) (a throw
+// statement, or a compiled callee that threw) drops the stack to depth and goes on at the catch
+// clause at. Blocks nest or are apart; the inner one of two is listed first.
+struct Landing {
+  int from, to, at, depth;
+};
+constexpr int MAX_LANDINGS = 8;
+
 struct Form {
   State state;
   bool loop;          // a loop's form (cells are variables resolved when it starts)
@@ -234,6 +245,8 @@ struct Form {
                            // take a string there)
   uint16_t plan[MAX_PLAN]; // literal members: kind << 8 | cell
   int nplan;
+  Landing landings[MAX_LANDINGS];
+  int nlandings;
   // A loop's variables as last resolved, and what they were resolved against: a frame of the
   // same local names (whether at top level; the last slot's position from the frame's first)
   // and as many globals resolve them the same way again.
@@ -257,14 +270,17 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates);
 bool callees_valid(int f);
 // Whether form f, or a form it calls, calls library methods (a raise may then cross the code).
 bool reaches_library(int f);
+// The same asked while forms are being made, kept nowhere: a form not finished may reach one.
+bool may_reach_library(int f);
 // The table of a static object's calls (LibStatic).
 const MethodTable* lib_static_table(unsigned which);
 // Whether a function that loop form f calls reads one of these variable slots (the loop holds
 // them in its cells while it runs).
 bool callees_read(int f, DW* const* slots, int nslots);
 
-// The result of a run: a number, undefined, or abandoned (hand back).
-enum RunEnd : uint8_t { RUN_VALUE, RUN_UNDEFINED, RUN_ABANDON };
+// The result of a run: a number, undefined, abandoned (hand back), or a throw that no catch
+// clause of the form took (*result: the value thrown, a number or a string that its taker frees).
+enum RunEnd : uint8_t { RUN_VALUE, RUN_UNDEFINED, RUN_ABANDON, RUN_THROW };
 // Runs function form f on its parameters' numbers.
 // *last: the instruction that names the last node the tree would have entered (or null).
 // argsrc: the parameters' values when the tree called (null from compiled code, whose

@@ -35,6 +35,8 @@ CompiledEnd func_compiled_run_number(int form, const DW* args, double* number, D
 // Runs that the compiled form finished itself (calls, and loops run to their end): tests check
 // that what they compare really ran compiled.
 extern uint32_t compiled_runs;
+// Throws that a catch clause of the compiled form took (without the tree).
+extern uint32_t compiled_catches;
 
 // Forgets every compiled form (trees were freed or the store was reset: handles are reused).
 void compiled_reset();

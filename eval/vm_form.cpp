@@ -24,6 +24,7 @@
 
 bool compiled_enabled = true;
 uint32_t compiled_runs;
+uint32_t compiled_catches;
 
 namespace form {
 
@@ -669,6 +670,13 @@ __attribute__((noinline)) bool lib_method(const Ins* in, Cell* cells, DW** slots
   }
 }
 
+// The catch clause that takes a throw from the instruction at pc (the innermost: listed first).
+inline const Landing* landing_of(const Form* f, int pc) {
+  for (int i = 0; i < f->nlandings; i++)
+    if (pc >= f->landings[i].from && pc < f->landings[i].to) return &f->landings[i];
+  return nullptr;
+}
+
 constexpr ptrdiff_t STACK_MARGIN = 16 * 1024;
 
 // An inner loop compiled into its outer loop's code that handed back: the tree runs the inner
@@ -683,8 +691,8 @@ struct Resume {
 };
 Resume resume;
 
-// The interpreter of both kinds of form. A function returns RUN_VALUE/RUN_UNDEFINED or
-// RUN_ABANDON; a loop returns RUN_VALUE when it ended and RUN_ABANDON when it handed back, with
+// The interpreter of both kinds of form. A function returns RUN_VALUE/RUN_UNDEFINED, RUN_THROW
+// or RUN_ABANDON; a loop returns RUN_VALUE when it ended and RUN_ABANDON when it handed back, with
 // *stop set in both cases. Dispatch is threaded: each operation jumps to the next one's code.
 template <bool LOOP>
 RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* result, uint64_t* dirty,
@@ -700,8 +708,8 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
       &&L_SUB2K, &&L_MUL2K, &&L_DIV2K, &&L_MOD2K, &&L_SUB2C, &&L_MUL2C, &&L_DIV2C, &&L_MOD2C,
       &&L_SUBN, &&L_MULN, &&L_AND2, &&L_OR2, &&L_XOR2, &&L_LOAD_ANY, &&L_STR_CMP, &&L_STR_STRICT,
       &&L_STR_TRUTH, &&L_CONCAT, &&L_STR_CALL, &&L_CASE_TOP, &&L_DROP, &&L_STORE_ANY, &&L_APPEND,
-      &&L_LENGTH_TOP, &&L_LOAD_ARG, &&L_METHOD};
-  static_assert(I_COUNT == 76, "one label per operation");
+      &&L_LENGTH_TOP, &&L_LOAD_ARG, &&L_METHOD, &&L_THROW};
+  static_assert(I_COUNT == 77, "one label per operation");
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -925,7 +933,13 @@ L_CALL: {
   const Ins* calleeNode = nullptr;
   RunEnd e = in->k ? call_sourced(in, sp, srcs + (sp - stack), &r, &calleeNode)
                    : run_function(&forms[in->imm], sp, nullptr, &r, &calleeNode);
-  if (e == RUN_ABANDON || (e == RUN_UNDEFINED && !in->cell)) goto hand_back;
+  if (__builtin_expect(e >= RUN_ABANDON, 0)) {
+    if (e == RUN_ABANDON) goto hand_back;
+    if (calleeNode) node = calleeNode;   // the tree left the callee's throw last
+    y = r;
+    goto thrown;
+  }
+  if (e == RUN_UNDEFINED && !in->cell) goto hand_back;
   if (calleeNode) node = calleeNode;
   if (!in->cell) *sp++ = r;
   if (in->rcell) source = cell_is_object(r) ? cell_object(r) : 0;   // a number result is new
@@ -1262,6 +1276,9 @@ L_METHOD: {
   if (!went) goto hand_back;
   NEXT;
 }
+L_THROW:
+  y = *--sp;
+  goto thrown;
 L_MATH: {
   int n = in->imm;
   sp -= n;
@@ -1292,6 +1309,27 @@ L_END:
   *last = node;
   if (LOOP) *stop = LoopStop{LOOP_DONE, 0};
   return LOOP ? RUN_VALUE : RUN_UNDEFINED;
+thrown: {
+  // y was thrown at in: the catch clause around it takes it (the stack back to the depth where
+  // its try began, the value freed, as the tree frees it once the clause is done with it);
+  // else a function's run ends with it, and a loop hands back (the tree throws again).
+  const Landing* l = landing_of(f, static_cast<int>(in - code));
+  if (!l) {
+    if (LOOP) {
+      drop_cold(y);
+      goto hand_back;
+    }
+    if (f->strings) drop_stack(stack, sp);
+    *result = y;
+    *last = node;
+    return RUN_THROW;
+  }
+  if (f->strings) drop_stack(stack + l->depth, sp);
+  sp = stack + l->depth;
+  drop_cold(y);
+  compiled_catches++;
+  JUMP_TO(l->at);
+}
 #undef DISPATCH
 #undef NEXT
 #undef JUMP_TO
@@ -1568,6 +1606,11 @@ RunEnd run_on_values(int idx, const DW* args, Cell* r) {
   }
   const Ins* node = nullptr;
   RunEnd e = run_function(f, cells, args, r, &node);
+  if (e == RUN_THROW) {
+    // The call is made again on the tree, which throws (the run changed nothing visible).
+    drop_cold(*r);
+    e = RUN_ABANDON;
+  }
   if (e == RUN_ABANDON) {
     f->abandoned++;
     return e;

@@ -79,13 +79,17 @@ inline void eval_test_reset() {
 
 inline char script_text[1 << 16];
 
+// The top-level statements of the script run last: one list for every run (a list that grew is
+// kept, not lost to the jump that may end a run).
+inline StatementList script_list{};
+
 // Parses and runs the top-level statements; everything the run leaves is process-wide state.
 __attribute__((noinline)) inline void run_script_body() {
-  StatementList list{};
-  parse_module_text(script_text, 0, &list);
+  script_list.count = 0;
+  parse_module_text(script_text, 0, &script_list);
   store_switch_to_run_phase();
   running = true;
-  eval_run_statements(list.items, list.count);
+  eval_run_statements(script_list.items, script_list.count);
 }
 
 inline ScriptResult run_script(const char* src) {
