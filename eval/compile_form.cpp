@@ -58,6 +58,7 @@ struct Builder {
   int nlogged;         // log entries its writes may take at most
   int stmtLoops;       // loops open where the statement begins
   bool subloops;       // inner loops of a loop's statement are the tree's (I_SUBLOOP)
+  bool wholeStep;      // the statement itself is the tree's (I_SUBLOOP)
   int subloopAt;       // the last I_SUBLOOP emitted (-1: none)
   int strWrites[MAX_JUMPS];   // the statement's string writes (which no snapshot undoes)
   int nstrWrites;
@@ -1418,6 +1419,17 @@ bool throw_stmt(Builder& b, NodeRec* r) {
   return (k == K_NUM || k == K_STR || k == K_ANY) && emit(b, I_THROW, -1);
 }
 
+// A loop's statement run by the tree as one step (I_SUBLOOP): the variables are written back
+// before it and read again after it.
+bool whole_step(Builder& b, DW t) {
+  NodeRec* r = node_of(t);
+  if (!r) return false;
+  enter(b, r);
+  b.stores++;
+  b.subloopAt = b.f->n;
+  return emit(b, I_SUBLOOP, 0, 0, 0, static_cast<int32_t>(t));
+}
+
 bool stmt(Builder& b, DW t) {
   NodeRec* r = node_of(t);
   if (!r) return false;
@@ -1618,6 +1630,7 @@ bool start_build(Builder& b, Form* f) {
   b.fence = -1;
   b.pendMod = -1;
   b.subloops = false;
+  b.wholeStep = false;
   b.subloopAt = -1;
   b.nstrWrites = 0;
   b.wantNumber = false;
@@ -1766,7 +1779,7 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
     b.subloopAt = -1;
     b.nstrWrites = 0;
     bool ok = !mk.snap || emit(b, I_SNAP, 0);
-    ok = ok && (isCond ? test_jump(b, t, false, ex) : stmt(b, t));
+    ok = ok && (isCond ? test_jump(b, t, false, ex) : b.wholeStep ? whole_step(b, t) : stmt(b, t));
     for (int pc = b.subloopAt + 1; ok && b.subloopAt >= 0 && pc < f->n; pc++)
       ok = b.code[pc].op == I_POS || (b.code[pc].op == I_JUMP && (b.code[pc].imm == 0 || b.code[pc].imm > pc));
     for (int w = 0; ok && w < b.nstrWrites; w++) ok = writes_final(b, start, b.strWrites[w]);
@@ -1892,6 +1905,14 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
     if (r == 0 && mk.inner < 0) {
       mk.snap = true;
       r = attempt(mk, t, isCond, true, lab, ex);
+    }
+    if (r == 0 && mk.inner < 0 && !isCond && tree_step(t, 0)) {
+      // Anything else the tree runs as one step of the loop's code, so that one statement the
+      // form cannot hold does not keep the others from it.
+      mk.snap = false;
+      b.wholeStep = true;
+      r = attempt(mk, t, false, true, lab, ex);
+      b.wholeStep = false;
     }
     if (r != 1) return false;
     f->nmarks++;
