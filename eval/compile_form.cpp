@@ -89,6 +89,19 @@ void enter(Builder& b, const NodeRec* r) {
 inline bool is_name(DW t) { return dw_type(t) == T_CONST && t >= 5; }
 inline NodeRec* node_of(DW t) { return dw_type(t) == T_NODE ? node_rec(t) : nullptr; }
 
+// Where the code stood, so that a call compiled half way can be taken back.
+struct CodeMark {
+  int n, depth, pendMod;
+  uint32_t pendPos;
+  explicit CodeMark(const Builder& b) : n(b.f->n), depth(b.depth), pendMod(b.pendMod), pendPos(b.pendPos) {}
+  void restore(Builder& b) const {
+    b.f->n = n;
+    b.depth = depth;
+    b.pendMod = pendMod;
+    b.pendPos = pendPos;
+  }
+};
+
 bool emit(Builder& b, uint8_t op, int delta, uint8_t aux = 0, int cell = 0, int32_t imm = 0, Cell k = 0) {
   if (b.f->n == b.cap) {
     // Grown in steps: most forms are small, and a buffer past malloc's mmap threshold costs
@@ -831,14 +844,9 @@ Kind expr(Builder& b, DW t) {
     case OP_CALL: {
       int op = string_op(r);
       if (op >= 0) return string_call(b, r, op);
-      int at = b.f->n, depth = b.depth, pendMod = b.pendMod;
-      uint32_t pendPos = b.pendPos;
+      CodeMark at(b);
       if (math_call(b, r) || call(b, r, false)) return K_NUM;
-      // A Math call of the form's own may have failed half way: its code goes.
-      b.f->n = at;
-      b.depth = depth;
-      b.pendMod = pendMod;
-      b.pendPos = pendPos;
+      at.restore(b);   // a Math call of the form's own may have failed half way: its code goes
       return lib_call(b, r, wantNumber ? LM_NUMBER : LM_ANY, 0);
     }
     case OP_INDEX:
@@ -1516,14 +1524,9 @@ bool stmt(Builder& b, DW t) {
     case OP_POST_INC: case OP_POST_DEC: case OP_PRE_INC: case OP_PRE_DEC:
       return assign(b, r);
     case OP_CALL: {
-      int at = b.f->n, depth = b.depth, pendMod = b.pendMod;
-      uint32_t pendPos = b.pendPos;
+      CodeMark at(b);
       if (push_call(b, r) || call(b, r, true)) return true;
-      // a.push(e) of a value push_call does not take may have failed half way: its code goes.
-      b.f->n = at;
-      b.depth = depth;
-      b.pendMod = pendMod;
-      b.pendPos = pendPos;
+      at.restore(b);   // a.push(e) of a value push_call does not take may have failed half way
       return lib_call(b, r, LM_DISCARD, 0) != K_NONE;
     }
     case OP_TRY:

@@ -152,13 +152,19 @@ TEST(EvalIntFunctions, SameAsTheTree) {
 // literals at the edges of the integer path, run with and without plans.
 namespace {
 
-struct Gen {
+// The generators' one source of choices: a fixed linear congruential sequence.
+struct Rng {
   uint32_t state;
   uint32_t next() {
     state = state * 1103515245u + 12345u;
     return state >> 8;
   }
   int pick(int n) { return static_cast<int>(next() % static_cast<uint32_t>(n)); }
+  template <size_t N>
+  const char* one(const char* const (&list)[N]) { return list[pick(static_cast<int>(N))]; }
+};
+
+struct Gen : Rng {
 
   std::string literal() {
     static const char* const lits[] = {"0", "1", "2", "3", "7", "-1", "-5", "65536", "1000003",
@@ -184,7 +190,7 @@ struct Gen {
 }  // namespace
 
 TEST(EvalPlans, GeneratedProgramsSameAsTheTree) {
-  Gen g{20261210};
+  Gen g{{20261210}};
   static const char* const fvars[] = {"a", "b", "c"};
   static const char* const lvars[] = {"x", "y", "z", "i"};
   for (int round = 0; round < 300; round++) {
@@ -215,16 +221,10 @@ namespace {
 // bitwise, shift, comparison and logical operator, ?:, compound assignments, if/else, the three
 // loops with break and continue, return, calls between functions, top-level loops over globals.
 // Loop counters are never written by the generated statements, so every program ends.
-struct FormGen {
-  uint32_t state;
+struct FormGen : Rng {
   int loopDepth = 0;
   int counter = 0;
   bool plain = false;   // no elements, members or pushes written
-  uint32_t next() {
-    state = state * 1103515245u + 12345u;
-    return state >> 8;
-  }
-  int pick(int n) { return static_cast<int>(next() % static_cast<uint32_t>(n)); }
 
   // Mostly Integers: Floats in bitwise operations and zero divisors raise, and a raise ends a
   // program's run early.
@@ -428,7 +428,7 @@ TEST(EvalCompiled, GeneratedProgramsSameAsTheTree) {
   constexpr uint32_t programs = 600;
   uint32_t ranCompiled = 0, caught = 0;
   for (uint32_t seed = 1; seed <= programs; seed++) {
-    FormGen g{seed * 2654435761u};
+    FormGen g{{seed * 2654435761u}};
     std::string src;
     std::vector<std::string> funcs;
     for (int fi = 0; fi < 3; fi++) {
@@ -480,7 +480,7 @@ TEST(EvalCompiledTry, GeneratedProgramsSameAsTheTree) {
   constexpr uint32_t programs = 400;
   uint32_t caught = 0;
   for (uint32_t seed = 1; seed <= programs; seed++) {
-    FormGen g{seed * 40503u + 17u};
+    FormGen g{{seed * 40503u + 17u}};
     g.plain = true;
     std::vector<std::string> funcs;
     // The loop's counter last: an inner loop may start from it.
@@ -810,15 +810,7 @@ namespace {
 // concatenation with numbers, += and x = x + ..., charAt, charCodeAt, indexOf, substring and
 // length with indices inside, at and past the ends (negative, Float), truth tests, and switch
 // on texts, in top-level loops and in functions called with texts.
-struct StrGen {
-  uint32_t state;
-  uint32_t next() {
-    state = state * 1103515245u + 12345u;
-    return state >> 8;
-  }
-  int pick(int n) { return static_cast<int>(next() % static_cast<uint32_t>(n)); }
-  template <size_t N>
-  const char* one(const char* const (&list)[N]) { return list[pick(static_cast<int>(N))]; }
+struct StrGen : Rng {
 
   std::string lit() {
     static const char* const lits[] = {"\"\"", "\"a\"", "\"b\"", "\"ab\"", "\"abc\"", "\"é\"", "\"日本\"", "\"1\"",
@@ -896,7 +888,7 @@ TEST(EvalCompiledStrings, GeneratedProgramsSameAsTheTree) {
   constexpr uint32_t programs = 400;
   uint32_t ranCompiled = 0;
   for (uint32_t seed = 1; seed <= programs; seed++) {
-    StrGen g{seed * 2246822519u};
+    StrGen g{{seed * 2246822519u}};
     std::vector<std::string> all = {"s", "t", "u"}, params = {"s", "t"};
     // Every small Integer made first (they are permanent values, which the tree makes where the
     // compiled form keeps native numbers), so that the records left alive can be compared.
@@ -983,15 +975,7 @@ namespace {
 // with arguments in range and out of it, of the wrong type (which raise), mutating methods as
 // statements, stored and inside expressions, the static objects' functions, in top-level loops
 // and in functions called with texts.
-struct LibGen {
-  uint32_t state;
-  uint32_t next() {
-    state = state * 1103515245u + 12345u;
-    return state >> 8;
-  }
-  int pick(int n) { return static_cast<int>(next() % static_cast<uint32_t>(n)); }
-  template <size_t N>
-  const char* one(const char* const (&list)[N]) { return list[pick(static_cast<int>(N))]; }
+struct LibGen : Rng {
 
   std::string index() { return one({"0", "1", "2", "-1", "-20", "10", "1.5", "i", "i - 2", "\"1\""}); }
   std::string text() { return one({"\"a\"", "\"\"", "\",\"", "\"é\"", "\"ab\"", "s", "t", "o.w", "\"b,c\""}); }
@@ -1082,7 +1066,7 @@ TEST(EvalCompiledLibrary, GeneratedProgramsSameAsTheTree) {
   constexpr uint32_t programs = 400;
   uint32_t ranCompiled = 0;
   for (uint32_t seed = 1; seed <= programs; seed++) {
-    LibGen g{seed * 2654435761u + 7};
+    LibGen g{{seed * 2654435761u + 7}};
     std::string src;
     src += "function h(s, t) { var n = 0, i = 0, x = 0; for (var j = 0; j < 3; j++) { i = j; n = n + " + g.strCall() +
            "; } return n + " + g.strCall() + "; }\n";
