@@ -13,12 +13,8 @@ alignas(4096) uint8_t dw_space[DW_MAX_BLOCKS * 4096];
 // Blocks below this one have been used: one started again after a reset is cleared first.
 static uint32_t dw_space_used = 0;
 
-// Blocks [b, end) of the span, zeroed.
 static uint8_t* dw_span_blocks(uint32_t b, uint32_t end) {
-  uint8_t* mem = dw_space + static_cast<size_t>(b) * 4096;
-  if (b < dw_space_used) std::memset(mem, 0, static_cast<size_t>((end < dw_space_used ? end : dw_space_used) - b) * 4096);
-  if (end > dw_space_used) dw_space_used = end;
-  return mem;
+  return store_span_blocks(dw_space, 4096, &dw_space_used, b, end);
 }
 
 uint8_t** dw_blocks = dw_blocks_initial;

@@ -1,5 +1,6 @@
 // The value store's phases, floors, allocation helpers and reset.
 #include <cstdlib>
+#include <cstring>
 
 #include "errors/raise.h"
 #include "store/generation.h"
@@ -39,22 +40,11 @@ void store_free_block(void* p) {
   std::free(p);
 }
 
-// Block-level allocations, kept only so that store_reset (tests, process start) can free them.
-static void** tracked;
-static size_t tracked_count, tracked_cap;
-
-void store_track(void* p) {
-  if (tracked_count == tracked_cap) {
-    size_t cap = tracked_cap ? tracked_cap * 2 : 256;
-    void** grown = static_cast<void**>(std::realloc(tracked, cap * sizeof(void*)));
-    if (!grown) {
-      store_free_block(p);
-      raise_eval_error(1400, "メモリ領域を取得できません");
-    }
-    tracked = grown;
-    tracked_cap = cap;
-  }
-  tracked[tracked_count++] = p;
+uint8_t* store_span_blocks(uint8_t* space, size_t block_bytes, uint32_t* used, uint32_t b, uint32_t end) {
+  uint8_t* mem = space + b * block_bytes;
+  if (b < *used) std::memset(mem, 0, ((end < *used ? end : *used) - b) * block_bytes);
+  if (end > *used) *used = end;
+  return mem;
 }
 
 void store_switch_to_run_phase() { store_run_phase = true; }
@@ -76,10 +66,6 @@ void store_reset() {
   dw_area_reset();
   word_area_reset();
   sized_areas_reset();
-  for (size_t i = 0; i < tracked_count; i++) store_free_block(tracked[i]);
-  std::free(tracked);
-  tracked = nullptr;
-  tracked_count = tracked_cap = 0;
   store_run_phase = false;
   store_tables_dirty = true;
 }

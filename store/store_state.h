@@ -79,8 +79,9 @@ extern uint32_t area15_high;      // highest free index
 // Load-phase storage (area_new before the run phase).
 DW word_area_new(size_t size, void** out);
 
-// Records a block-level allocation so that store_reset can give it back.
-void store_track(void* p);
+// Blocks [b, end) of a span of fixed-size blocks (zero pages of the program's own), zeroed: a
+// block below *used was handed out before a reset and is cleared first. *used rises to end.
+uint8_t* store_span_blocks(uint8_t* space, size_t block_bytes, uint32_t* used, uint32_t b, uint32_t end);
 
 // A zeroed block for an area. The first ones come from zero pages of the program's own that are
 // handed out once only (so they are still zero and nothing clears them): a small request touches

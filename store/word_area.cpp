@@ -12,13 +12,8 @@ alignas(4096) uint8_t word_space[WORD_MAX_BLOCKS * WORD_BLOCK_WORDS * 4];
 // Blocks below this one have been used: one taken again after a reset is cleared first.
 static uint32_t word_space_used = 0;
 
-// Blocks [b, end) of the span, zeroed.
 static uint8_t* word_span_blocks(uint32_t b, uint32_t end) {
-  constexpr size_t BLOCK = WORD_BLOCK_WORDS * 4;
-  uint8_t* mem = word_space + b * BLOCK;
-  if (b < word_space_used) std::memset(mem, 0, ((end < word_space_used ? end : word_space_used) - b) * BLOCK);
-  if (end > word_space_used) word_space_used = end;
-  return mem;
+  return store_span_blocks(word_space, WORD_BLOCK_WORDS * 4, &word_space_used, b, end);
 }
 
 uint8_t** word_blocks = word_blocks_initial;
