@@ -66,6 +66,8 @@ OP_HANDLER(op_continue);
 OP_HANDLER(op_return);
 OP_HANDLER(op_throw);
 OP_HANDLER(op_try);
+// Whether a frame of this kind receives a transfer with this code (pending: a throw).
+bool jump_accepts(uint8_t kind, DW code, bool pending);
 OP_HANDLER(op_error);       // OP_ERROR, OP_EXCEPTION
 
 // calls.cpp

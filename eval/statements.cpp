@@ -341,7 +341,7 @@ done:
 
 // ---- transfers ----
 
-static inline bool accepts(uint8_t kind, DW code, bool pending) {
+bool jump_accepts(uint8_t kind, DW code, bool pending) {
   if (pending) return kind == JF_TRY;
   if (code == JUMP_BREAK) return kind == JF_LOOP || kind == JF_TRY || kind == JF_SWITCH;
   if (code == JUMP_CONTINUE) return kind == JF_LOOP || kind == JF_TRY;
@@ -351,14 +351,14 @@ static inline bool accepts(uint8_t kind, DW code, bool pending) {
 DW op_break(DW, NodeRec*) {
   throw_pending = false;
   for (int i = jump_depth - 1; i >= 0; i--)
-    if (accepts(jump_stack[i].kind, JUMP_BREAK, false)) jump_to(i, JUMP_BREAK);
+    if (jump_accepts(jump_stack[i].kind, JUMP_BREAK, false)) jump_to(i, JUMP_BREAK);
   raise_eval_error(2070, "ステートメント不正(break)");
 }
 
 DW op_continue(DW, NodeRec*) {
   throw_pending = false;
   for (int i = jump_depth - 1; i >= 0; i--)
-    if (accepts(jump_stack[i].kind, JUMP_CONTINUE, false)) jump_to(i, JUMP_CONTINUE);
+    if (jump_accepts(jump_stack[i].kind, JUMP_CONTINUE, false)) jump_to(i, JUMP_CONTINUE);
   raise_eval_error(2075, "ステートメント不正(continue)");
 }
 
@@ -420,7 +420,7 @@ static DW try_arrived(NodeRec* r, DW k, int mark, int t) {
     if (returning) return DW_UNDEFINED;
   }
   for (int i = t - 1; i >= 0; i--) {
-    if (accepts(jump_stack[i].kind, k, pending)) {
+    if (jump_accepts(jump_stack[i].kind, k, pending)) {
       throw_pending = pending;
       jump_to(i, k);
     }

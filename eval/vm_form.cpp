@@ -1497,14 +1497,8 @@ namespace {
 
 // A jump that a loop's guard received goes on to the frame that would have received it.
 [[noreturn]] void pass_on(DW code) {
-  for (int i = jump_depth - 1; i >= 0; i--) {
-    uint8_t k = jump_stack[i].kind;
-    bool takes = throw_pending ? k == JF_TRY
-               : code == JUMP_BREAK ? k == JF_LOOP || k == JF_TRY || k == JF_SWITCH
-               : code == JUMP_CONTINUE ? k == JF_LOOP || k == JF_TRY
-               : k == JF_FUNCTION || k == JF_TRY;
-    if (takes) jump_to(i, code);
-  }
+  for (int i = jump_depth - 1; i >= 0; i--)
+    if (jump_accepts(jump_stack[i].kind, code, throw_pending)) jump_to(i, code);
   jump_to(0, code);
 }
 
