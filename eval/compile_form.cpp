@@ -644,16 +644,11 @@ struct LibRows {
   LibStatic table;
 };
 
-inline bool count_fits(const MethodRow* m, uint32_t n) {
-  return m && n >= m->min && !(m->min == m->max && n != m->min) && (m->max == NO_MAX || n <= m->max);
-}
-
 bool lib_rows(const NodeRec* r, LibRows* out) {
   NodeRec* m = node_of(r->a1);
   if (!m || m->op != OP_MEMBER || r->op != OP_CALL) return false;
   uint32_t name = m->a2 & NAME_MASK, n = arglist_count(r->a2);
   if (n > 16) return false;
-  std::string_view text{name_text(name), name_length(name)};
   *out = LibRows{nullptr, nullptr, nullptr, LS_NONE};
   DW recv = m->a1;
   if (dw_type(recv) == T_CONST && is_static_object(recv)) {
@@ -661,16 +656,14 @@ bool lib_rows(const NodeRec* r, LibRows* out) {
     LibStatic which = recv == NAME_MATH ? LS_MATH : recv == NAME_NUMBER ? LS_NUMBER : recv == NAME_STRING ? LS_STRING
                     : recv == NAME_OBJECT ? LS_OBJECT : LS_NONE;
     if (which == LS_NONE) return false;   // console writes, Date reads the clock: the tree's
-    const MethodRow* row = method_lookup(*lib_static_table(which), text);
-    if (!count_fits(row, n)) return false;
+    const MethodRow* row = method_find(*lib_static_table(which), name, static_cast<int>(n));
+    if (!row) return false;
     out->stat = row;
     out->table = which;
     return true;
   }
-  const MethodRow* s = method_lookup(string_methods, text);
-  const MethodRow* a = method_lookup(array_methods, text);
-  out->str = count_fits(s, n) ? s : nullptr;
-  out->arr = count_fits(a, n) ? a : nullptr;
+  out->str = method_find(string_methods, name, static_cast<int>(n));
+  out->arr = method_find(array_methods, name, static_cast<int>(n));
   return out->str || out->arr;
 }
 

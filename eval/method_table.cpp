@@ -37,6 +37,5 @@ const MethodRow& method_resolve(const MethodTable& t, uint32_t name, int n) {
 
 const MethodRow* method_find(const MethodTable& t, uint32_t name, int n) {
   const MethodRow* m = lookup_row(t, name);
-  if (!m || n < m->min || (m->min == m->max && n != m->min) || (m->max != NO_MAX && n > m->max)) return nullptr;
-  return m;
+  return m && method_count_fits(*m, n) ? m : nullptr;
 }

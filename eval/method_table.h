@@ -101,6 +101,11 @@ inline const MethodRow* method_lookup(const MethodTable& t, std::string_view nam
   return r.name == name ? &r : nullptr;
 }
 
+// Whether a call with n arguments meets the row's count rule.
+inline bool method_count_fits(const MethodRow& m, int n) {
+  return n >= m.min && !(m.min == m.max && n != m.min) && (m.max == NO_MAX || n <= m.max);
+}
+
 // The row of a name index; raises the table's unknown-name error when there is none, then its
 // count errors when n does not meet the row's rule.
 const MethodRow& method_resolve(const MethodTable& t, uint32_t name, int n);
