@@ -1460,12 +1460,8 @@ bool stmt(Builder& b, DW t) {
       return true;
     }
     case OP_WHILE: case OP_DO_WHILE: case OP_FOR:
-      if (b.subloops && !may_return(t, 0) && b.tryBlocks == 0 && b.nhidden == 0) {
-        // The tree runs it (a turn of it may write what no snapshot undoes).
-        b.stores++;
-        b.subloopAt = b.f->n;
-        return emit(b, I_SUBLOOP, 0, 0, 0, static_cast<int32_t>(t));
-      }
+      // The tree runs it (a turn of it may write what no snapshot undoes).
+      if (b.subloops && !may_return(t, 0) && b.tryBlocks == 0 && b.nhidden == 0) return whole_step(b, t);
       b.stores += 2;   // a loop inside a statement: always snapshot
       return loop_stmt(b, r);
     case OP_SWITCH:
@@ -1523,12 +1519,8 @@ bool stmt(Builder& b, DW t) {
       return lib_call(b, r, LM_DISCARD, 0) != K_NONE;
     }
     case OP_TRY:
-      if (b.subloops && b.tryBlocks == 0 && b.nhidden == 0 && b.depth == 0 && tree_step(t, 0)) {
-        // A try statement the form cannot hold: the tree runs it (as an inner loop, above).
-        b.stores++;
-        b.subloopAt = b.f->n;
-        return emit(b, I_SUBLOOP, 0, 0, 0, static_cast<int32_t>(t));
-      }
+      // A try statement the form cannot hold: the tree runs it (as an inner loop, above).
+      if (b.subloops && b.tryBlocks == 0 && b.nhidden == 0 && b.depth == 0 && tree_step(t, 0)) return whole_step(b, t);
       return try_stmt(b, r);
     case OP_THROW:
       return throw_stmt(b, r);
