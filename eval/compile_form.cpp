@@ -60,8 +60,11 @@ struct Builder {
   bool subloops;       // inner loops of a loop's statement are the tree's (I_SUBLOOP)
   bool wholeStep;      // the statement itself is the tree's (I_SUBLOOP)
   int subloopAt;       // the last I_SUBLOOP emitted (-1: none)
-  int strWrites[MAX_JUMPS];   // the statement's string writes (which no snapshot undoes)
-  int nstrWrites;
+  // Writes that no snapshot undoes and after which nothing may hand back: in a loop the
+  // statement's string writes, changing library rows and calls of writing functions; in a
+  // function every element or member write and every call of a writing function.
+  int finals[MAX_JUMPS];
+  int nfinals;
   bool wantNumber;   // the expression compiled next must give a number (a library call then asks for one)
   int fence;    // a jump lands here: the instruction before may not be folded into the next
   // The node entered last whose position no instruction carries yet: the tree sets the error
@@ -91,13 +94,15 @@ inline NodeRec* node_of(DW t) { return dw_type(t) == T_NODE ? node_rec(t) : null
 
 // Where the code stood, so that a call compiled half way can be taken back.
 struct CodeMark {
-  int n, depth, pendMod;
+  int n, depth, pendMod, nfinals;
   uint32_t pendPos;
-  explicit CodeMark(const Builder& b) : n(b.f->n), depth(b.depth), pendMod(b.pendMod), pendPos(b.pendPos) {}
+  explicit CodeMark(const Builder& b)
+      : n(b.f->n), depth(b.depth), pendMod(b.pendMod), nfinals(b.nfinals), pendPos(b.pendPos) {}
   void restore(Builder& b) const {
     b.f->n = n;
     b.depth = depth;
     b.pendMod = pendMod;
+    b.nfinals = nfinals;
     b.pendPos = pendPos;
   }
 };
@@ -116,6 +121,7 @@ bool emit(Builder& b, uint8_t op, int delta, uint8_t aux = 0, int cell = 0, int3
   if (b.depth > MAX_STACK - 2) return false;
   if (b.depth > b.f->nstack) b.f->nstack = b.depth;
   if (op >= I_LOAD_ANY) b.f->strings = true;
+  if (op == I_INDEX || op == I_INDEX_VALUE || op == I_INDEX_STORE) b.f->keys = true;
   uint8_t mod = NO_NODE;
   uint32_t pos = 0;
   if (b.pendMod >= 0) {
@@ -125,6 +131,22 @@ bool emit(Builder& b, uint8_t op, int delta, uint8_t aux = 0, int cell = 0, int3
   }
   b.code[b.f->n++] = Ins{op, aux, R_STACK, mod, static_cast<uint16_t>(cell), 0, imm, pos, k, 0};
   return true;
+}
+
+// The instruction just emitted is a write that nothing after it may hand back (see finals).
+bool note_final(Builder& b) {
+  if (b.nfinals == MAX_JUMPS) return false;
+  b.finals[b.nfinals++] = b.f->n - 1;
+  return true;
+}
+
+// A function's write of an element or a member (or its call of a function that writes one): the
+// function's run must then end after it without handing back, since the tree would run the
+// whole call again (checked when the function is done, see ends_function).
+bool function_write(Builder& b) {
+  if (b.f->loop) return true;
+  b.f->writes = true;
+  return note_final(b);
 }
 
 // The position of the next instruction, as a jump target (a node entered before it keeps its
@@ -460,12 +482,23 @@ bool call(Builder& b, NodeRec* r, bool discard, MemberWant want) {
     }
     if (!number(b, args[i])) return false;
   }
+  // A callee that writes elements or members does what no hand-back undoes: its call must be
+  // the last thing that can hand back, and its result (which may be one that hands back) unused.
+  // A callee still being built is taken not to write, and fails if it then does.
+  bool writes = forms[target].state == S_READY && forms[target].writes;
+  if (forms[target].state == S_BUILDING) forms[target].takenPure = true;
+  if (writes && !discard) return false;
   b.f->callees[b.f->ncallees++] = Callee{nm, fv, target, want != M_VALUE, false, fresh};
   b.stores++;
   here(b);   // the arguments stay on the stack
   if (!emit(b, I_CALL, (discard ? 0 : 1) - np, static_cast<uint8_t>(np), discard ? 1 : 0, target, sourced)) return false;
   b.code[b.f->n - 1].rcell = want == M_VALUE;   // the result may go into a variable as it is
-  return true;
+  if (!writes) return true;
+  if (b.f->loop) {
+    b.elementStore = true;
+    return note_final(b);
+  }
+  return function_write(b);
 }
 
 // A string literal that the tree uses as it is (a template is evaluated).
@@ -737,8 +770,7 @@ Kind lib_call(Builder& b, NodeRec* r, LibMode mode, int c) {
   }
   b.f->library = true;
   if (loopWrite && ((aux & LF_CHANGES) || mode == LM_STORE)) {
-    if (b.nstrWrites == MAX_JUMPS) return K_NONE;
-    b.strWrites[b.nstrWrites++] = b.f->n - 1;
+    if (!note_final(b)) return K_NONE;
     b.stores++;
     if (aux & LF_CHANGES) b.elementStore = true;
   }
@@ -878,20 +910,20 @@ void note_logged(Builder& b, int n) {
   b.nlogged += n;
 }
 
-// a[i] = e in a loop, as a statement: e is evaluated first, then the target (its node entered,
-// then the index). A literal is stored itself; a computed number goes in place into an element
-// of the same type held by the array alone, else becomes a new value.
+
+// a[i] = e as a statement, also o[k] = e for a member k of an object: e is evaluated first, then
+// the target (its node entered, then the index). A literal is stored itself; a computed number
+// goes in place into an element of the same type held by the array alone, else becomes a new
+// value. In a loop a variable's value is shared with the element, as the tree shares it.
 bool element_assign(Builder& b, NodeRec* r) {
   NodeRec* t = node_of(r->a1);
-  if (!b.f->loop || r->op != OP_ASSIGN || r->argc != 2 || !t || t->op != OP_INDEX || !is_name(t->a1))
-    return false;
+  if (r->op != OP_ASSIGN || r->argc != 2 || !t || t->op != OP_INDEX || !is_name(t->a1)) return false;
   DW v = r->a2;
   bool literal = plain_literal(v);
   if (literal) {
     if (dw_type(v) == T_FLOAT && !cell_is_float(float_cell(float_of(v)))) return false;
   }
-  // A variable's value is shared with the element, as the tree shares it.
-  int vc = !literal && is_name(v) ? cell_of(b, v, false) : -1;
+  int vc = !literal && is_name(v) && b.f->loop ? cell_of(b, v, false) : -1;
   if (!literal && vc < 0 && (is_name(v) || !number(b, v))) return false;
   int c = cell_of(b, t->a1, false);
   if (c < 0) return false;
@@ -900,16 +932,15 @@ bool element_assign(Builder& b, NodeRec* r) {
   b.stores++;
   note_logged(b, 2);   // the variable's number may be written back first
   if (vc >= 0) return emit_right(b, I_INDEX_STORE, -1, 2, c, vc);
-  return emit_right(b, I_INDEX_STORE, literal ? -1 : -2, literal ? 1 : 0, c, literal ? static_cast<int32_t>(v) : 0);
+  return emit_right(b, I_INDEX_STORE, literal ? -1 : -2, literal ? 1 : 0, c, literal ? static_cast<int32_t>(v) : 0) &&
+         function_write(b);
 }
 
-// o.name = e and o.name op= e in a loop, as a statement. = evaluates e and then the target, as
-// do -= *= /= %= &= |= ^=; += reads the target first. A literal is stored itself; a number
-// computed goes in place into a member of the same type held by the object alone, else becomes a
-// new value. A missing member (which the tree would create) hands back.
-bool member_assign(Builder& b, NodeRec* r) {
-  NodeRec* t = node_of(r->a1);
-  if (!b.f->loop || !is_member_read(t) || r->argc != 2) return false;
+// o.name = e and o.name op= e as a statement. = evaluates e and then the target, as do -= *= /=
+// %= &= |= ^=; += reads the target first. A literal is stored itself; a number computed goes in
+// place into a member of the same type held by the object alone, else becomes a new value. A
+// missing member (which the tree would create) hands back.
+bool member_write(Builder& b, NodeRec* r, NodeRec* t) {
   int32_t name = static_cast<int32_t>(t->a2 & NAME_MASK);
   DW v = r->a2;
   b.stores++;
@@ -940,6 +971,12 @@ bool member_assign(Builder& b, NodeRec* r) {
   }
 }
 
+bool member_assign(Builder& b, NodeRec* r) {
+  NodeRec* t = node_of(r->a1);
+  if (!is_member_read(t) || r->argc != 2) return false;
+  return member_write(b, r, t) && function_write(b);
+}
+
 // x = e where e reads a member or an element: the value itself is shared with the variable, as
 // the tree shares it (a loop writes the variable at once).
 bool value_store(Builder& b, DW v, int c, bool* done) {
@@ -965,8 +1002,7 @@ bool value_store(Builder& b, DW v, int c, bool* done) {
 // A string write of a loop: it goes into the variable at once, so nothing after it in its
 // statement may hand back (see writes_final).
 bool string_write(Builder& b, uint8_t op, int delta, uint8_t aux, int c) {
-  if (b.nstrWrites == MAX_JUMPS || !emit(b, op, delta, aux, c)) return false;
-  b.strWrites[b.nstrWrites++] = b.f->n - 1;
+  if (!emit(b, op, delta, aux, c) || !note_final(b)) return false;
   b.f->textual[c] = true;
   b.stores++;
   return true;
@@ -1615,18 +1651,39 @@ bool start_build(Builder& b, Form* f) {
   b.depth = 0;
   b.nloops = 0;
   b.stores = 0;
+  b.elementStore = false;
+  b.logged = false;
+  b.nlogged = 0;
+  b.stmtLoops = 0;
   b.fence = -1;
   b.pendMod = -1;
   b.subloops = false;
   b.wholeStep = false;
   b.subloopAt = -1;
-  b.nstrWrites = 0;
+  b.nfinals = 0;
   b.wantNumber = false;
   b.nhidden = 0;
   b.tryBlocks = 0;
   b.cap = 128;
   b.code = static_cast<Ins*>(std::malloc(sizeof(Ins) * static_cast<size_t>(b.cap)));
   return b.code != nullptr;
+}
+
+// Whether a function's run can only end after the write at pc: what follows it is positions,
+// jumps, the end, or a literal returned, none of which hands back.
+bool ends_function(const Builder& b, int pc) {
+  int at = pc + 1;
+  for (int steps = 0; at < b.f->n && steps < 4 * MAX_JUMPS; steps++) {
+    const Ins& in = b.code[at];
+    switch (in.op) {
+      case I_POS: at++; break;
+      case I_JUMP: at = in.imm; break;
+      case I_END: case I_RETURN_UNDEFINED: return true;
+      case I_CONST: return at + 1 < b.f->n && b.code[at + 1].op == I_RETURN;
+      default: return false;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -1656,11 +1713,12 @@ int compile_function(DW func) {
     }
   }
   ok = ok && stmt(b, body) && emit(b, I_END, 0);
+  for (int w = 0; ok && w < b.nfinals; w++) ok = ends_function(b, b.finals[w]);
   // A callee's build may have taken the cache slot meanwhile.
   unsigned k = cache_slot(body);
   cache_key[k] = body;
   cache_val[k] = static_cast<int16_t>(idx + 1);
-  int res = finish(b, idx, ok);
+  int res = finish(b, idx, ok && !(f->writes && f->takenPure));
   mark_object_results();
   return res;
 }
@@ -1765,12 +1823,12 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
     b.stmtLoops = b.nloops;
     b.subloops = subloops;
     b.subloopAt = -1;
-    b.nstrWrites = 0;
+    b.nfinals = 0;
     bool ok = !mk.snap || emit(b, I_SNAP, 0);
     ok = ok && (isCond ? test_jump(b, t, false, ex) : b.wholeStep ? whole_step(b, t) : stmt(b, t));
     for (int pc = b.subloopAt + 1; ok && b.subloopAt >= 0 && pc < f->n; pc++)
       ok = b.code[pc].op == I_POS || (b.code[pc].op == I_JUMP && (b.code[pc].imm == 0 || b.code[pc].imm > pc));
-    for (int w = 0; ok && w < b.nstrWrites; w++) ok = writes_final(b, start, b.strWrites[w]);
+    for (int w = 0; ok && w < b.nfinals; w++) ok = writes_final(b, start, b.finals[w]);
     b.subloops = false;
     if (ok && b.stores <= 1) return 1;
     if (ok && mk.snap && !b.elementStore) {
@@ -1830,7 +1888,7 @@ int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates) {
     b.logged = false;
     b.nlogged = 0;
     b.stmtLoops = b.nloops;
-    b.nstrWrites = 0;
+    b.nfinals = 0;
     ok = ok && emit(b, I_SNAP, 0);
     enter(b, r);
     for (uint32_t i = 0; ok && i < ni; i++) ok = stmt(b, inits[i]);

@@ -69,11 +69,12 @@ enum Op : uint8_t {
   I_END,       // loop: done; function: the body ended (undefined)
   I_GLOBAL,    // push global imm (a function's read of a global that holds a number)
   I_INDEX,     // element b of the array in cell (aux 1: in global imm; aux 2: the array popped
-               // from under b), an Integer or Float in range
+               // from under b), an Integer or Float in range; or the member of an object that a
+               // string b names (likewise for I_INDEX_VALUE and I_INDEX_STORE)
   I_LENGTH,    // the length of the array or string in cell (aux 1: in global imm)
-  I_INDEX_STORE,   // a loop's a[b] = pop for the array in cell, an element in range; aux 1: the
-                   // value is the literal imm itself (stored as the tree stores it); aux 2: the
-                   // value of the variable in cell imm itself
+  I_INDEX_STORE,   // a[b] = pop for the array in cell, an element in range; aux 1: the
+                   // value is the literal imm itself (stored as the tree stores it); aux 2 (loops):
+                   // the value of the variable in cell imm itself
   // (I_SNAP aux 1: the statement's element and variable-value writes are logged, so that a
   // hand-back in it puts the values they replaced back)
   I_POS,       // nothing but its position (a node entered that has no code of its own here)
@@ -82,8 +83,8 @@ enum Op : uint8_t {
                // a number, an object or a string (kept as the source of the next I_STORE_VALUE)
   I_INDEX_VALUE,   // as I_INDEX, the element a number, an object or a string, kept as the source
   I_STORE_VALUE,   // b into cell; a loop writes the source itself into the variable at once
-  I_MEMBER_STORE,  // a loop's o.imm = pop (aux 1: the literal k itself) for the object b
-  I_MEMBER_TO,     // a loop's o.imm aux= pop for the object b (+= reads the member first)
+  I_MEMBER_STORE,  // o.imm = pop (aux 1: the literal k itself) for the object b
+  I_MEMBER_TO,     // o.imm aux= pop for the object b (+= reads the member first)
   I_MATH,      // Math function aux over its popped numbers
   I_LOAD_VALUE,    // push cell, which must hold a number, an object or an array (a call's argument)
   I_OBJECT,    // a new object of literal imm (aux members; rcell: where their plan begins)
@@ -256,6 +257,11 @@ struct Form {
   uint32_t rsLocals[32];
   int32_t rsSlot[MAX_CELLS];   // > 0: a local's position from the frame's first slot, plus 1; < 0: -1 - a global's index
   uint32_t rsGlobalName[MAX_CELLS];
+  bool keys;           // the code may read a member key from a cell (a function may then take
+                       // string arguments)
+  bool writes;         // a function writes elements or members (as the last thing its run does)
+                       // or calls a function that does
+  bool takenPure;      // a caller compiled while this form was being built took it not to write
   bool library;        // the code calls library methods (which may raise)
   uint8_t libraryReach;   // 0: not known yet; 1: it or a form it calls does; 2: none does
 };

@@ -184,16 +184,36 @@ static constexpr unsigned KEY_CACHE = 64;
 static DW key_string[KEY_CACHE];
 static uint32_t key_name[KEY_CACHE];
 
-static uint32_t string_key_name(DW s) {
-  const char* t = str_text(s);
+// The cached name of a string key, or -1 (*slot: where the string's entry goes).
+static int32_t cached_key_name(DW s, unsigned* slot) {
   size_t len = str_rec(s)->len;
   unsigned k = (s ^ (s >> 6)) & (KEY_CACHE - 1);
   uint32_t n = key_name[k];
-  if (key_string[k] == s && n < name_count && name_entries[n].len == len && std::memcmp(name_text(n), t, len) == 0)
-    return n;
-  n = name_intern_text(t, len);
+  *slot = k;
+  if (key_string[k] == s && n < name_count && name_entries[n].len == len && std::memcmp(name_text(n), str_text(s), len) == 0)
+    return static_cast<int32_t>(n);
+  return -1;
+}
+
+static uint32_t string_key_name(DW s) {
+  unsigned k;
+  int32_t n = cached_key_name(s, &k);
+  if (n >= 0) return static_cast<uint32_t>(n);
+  uint32_t name = name_intern_text(str_text(s), str_rec(s)->len);
   key_string[k] = s;
-  key_name[k] = n;
+  key_name[k] = name;
+  return name;
+}
+
+int32_t string_key_known(DW s) {
+  unsigned k;
+  int32_t n = cached_key_name(s, &k);
+  if (n >= 0) return n;
+  n = name_lookup(str_text(s), str_rec(s)->len);
+  if (n >= 0) {
+    key_string[k] = s;
+    key_name[k] = static_cast<uint32_t>(n);
+  }
   return n;
 }
 

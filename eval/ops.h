@@ -78,6 +78,9 @@ OP_HANDLER(op_new);
 OP_HANDLER(op_member);
 OP_HANDLER(op_index);
 DW op_member_of(DW a, uint32_t name);   // a.name for an already evaluated a
+// The name of a string used as a member key when the name exists already, else -1 (no object
+// can then have such a member); nothing is interned.
+int32_t string_key_known(DW s);
 
 // conversion_functions.cpp
 OP_HANDLER(op_number);

@@ -13,6 +13,7 @@
 
 #include "eval/compare.h"
 #include "eval/compile_form.h"
+#include "eval/ops.h"
 #include "eval/plugins.h"
 #include "store/number_text.h"
 
@@ -169,9 +170,9 @@ inline bool strict_cells(Cell x, Cell y) {
 
 // The value slot of member imm of an object, found first where it was found last; null when the
 // object has no such member.
-inline DW* member_slot(DW obj, const Ins* in) {
+inline DW* member_slot_named(DW obj, uint32_t name, const Ins* in) {
   const auto* o = obj_rec(obj);
-  uint32_t n = o->count, name = static_cast<uint32_t>(in->imm);
+  uint32_t n = o->count;
   if (!n) return nullptr;
   DW* pairs = static_cast<DW*>(area_ptr(o->pairs));
   uint32_t h = in->hint;
@@ -183,6 +184,15 @@ inline DW* member_slot(DW obj, const Ins* in) {
     }
   }
   return nullptr;
+}
+inline DW* member_slot(DW obj, const Ins* in) { return member_slot_named(obj, static_cast<uint32_t>(in->imm), in); }
+
+// a[y] where a is an object and y a string: the value slot of the member y names, or null (no
+// such member, or another pair of types: the tree decides those).
+__attribute__((noinline)) DW* key_slot(Cell a, Cell y, const Ins* in) {
+  if (!cell_is_object(a) || !cell_is_string(y)) return nullptr;
+  int32_t name = string_key_known(cell_string(y));
+  return name < 0 ? nullptr : member_slot_named(cell_object(a), static_cast<uint32_t>(name), in);
 }
 
 // A stored value as a number cell, or CELL_NONE.
@@ -761,6 +771,12 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
   if (in->right == R_STACK) y = *--sp;                        \
   else if (in->right == R_CONST) y = in->k;                   \
   else if (!cell_is_number(y = cells[in->rcell])) goto hand_back;
+// b as an index or a member key: a cell folded in may also hold a string (element_at and
+// key_slot check what they take).
+#define RIGHT_KEY()                                           \
+  if (in->right == R_STACK) y = *--sp;                        \
+  else if (in->right == R_CONST) y = in->k;                   \
+  else y = cells[in->rcell];
 // b of a string operation, a number or a string, on top of the stack (a folded one is pushed)
 // until the operation is done, so that a hand-back frees what is new.
 #define RIGHT_ANY()                                         \
@@ -961,10 +977,14 @@ L_GLOBAL: {
 }
 L_INDEX: {
   Cell a = in->aux == 1 ? cell_of_global(global_table[in->imm].value) : cells[in->cell];
-  RIGHT();
+  RIGHT_KEY();
   if (in->aux == 2) a = *--sp;
   DW e;
-  if (!element_at(a, y, &e)) goto hand_back;
+  if (!element_at(a, y, &e)) {
+    const DW* p = key_slot(a, y, in);
+    if (!p) goto hand_back;
+    e = *p;
+  }
   Cell v;
   if (dw_type(e) == T_INT) v = int_cell(int_of(e));
   else if (dw_type(e) != T_FLOAT || !cell_is_float(v = float_cell(float_of(e)))) goto hand_back;
@@ -1001,13 +1021,16 @@ L_LENGTH: {
 }
 L_INDEX_STORE: {
   Cell a = cells[in->cell];
-  RIGHT();
-  if (!cell_is_array(a) || !cell_is_int(y) || cell_int(y) < 0) goto hand_back;
-  DW h = cell_array(a);
-  auto* ar = arr_rec(h);
-  uint32_t u = static_cast<uint32_t>(cell_int(y));
-  if (u >= ar->count) goto hand_back;   // the tree grows the array or makes it keyed
-  DW* slot = static_cast<DW*>(area_ptr(ar->elems)) + u;
+  RIGHT_KEY();
+  DW* slot;
+  if (cell_is_array(a) && cell_is_int(y) && cell_int(y) >= 0) {
+    auto* ar = arr_rec(cell_array(a));
+    uint32_t u = static_cast<uint32_t>(cell_int(y));
+    if (u >= ar->count) goto hand_back;   // the tree grows the array or makes it keyed
+    slot = static_cast<DW*>(area_ptr(ar->elems)) + u;
+  } else if (!(slot = key_slot(a, y, in))) {
+    goto hand_back;   // a missing member the tree creates, or types the tree decides
+  }
   if (logging) {
     // A new value in every case, the one replaced kept in the log.
     if (nlog + 2 > LOG_MAX) goto hand_back;
@@ -1086,9 +1109,13 @@ L_MEMBER: {
 }
 L_INDEX_VALUE: {
   Cell a = in->aux ? cell_of_global(global_table[in->imm].value) : cells[in->cell];
-  RIGHT();
+  RIGHT_KEY();
   DW e;
-  if (!element_at(a, y, &e)) goto hand_back;
+  if (!element_at(a, y, &e)) {
+    const DW* p = key_slot(a, y, in);
+    if (!p) goto hand_back;
+    e = *p;
+  }
   Cell v = number_of_value(e);
   if (v == CELL_NONE) {
     if (dw_type(e) == T_OBJECT) v = object_cell(e);
@@ -1335,6 +1362,7 @@ thrown: {
 #undef JUMP_TO
 #undef DIRTY
 #undef RIGHT
+#undef RIGHT_KEY
 #undef RIGHT_ANY
 hand_back:
   // New strings on the stack are freed (values read from places stay with them).
@@ -1596,7 +1624,7 @@ RunEnd run_on_values(int idx, const DW* args, Cell* r) {
   Cell cells[MAX_CELLS];
   for (int i = 0; i < f->nparams; i++) {
     cells[i] = cell_of_value(args[i]);
-    if (cells[i] == CELL_NONE || (cell_is_string(cells[i]) && !f->strings)) return RUN_ABANDON;
+    if (cells[i] == CELL_NONE || (cell_is_string(cells[i]) && !f->strings && !f->keys)) return RUN_ABANDON;
   }
   const Ins* node = nullptr;
   RunEnd e = run_function(f, cells, args, r, &node);

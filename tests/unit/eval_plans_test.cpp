@@ -357,6 +357,7 @@ struct FormGen : Rng {
         if (inFunction && pick(2)) return "if (" + cond(vars, funcs, 1) + ") return " + e() + ";";
         return target() + " = " + e() + ";";
       case 7:
+        if (!writers.empty() && pick(3) == 0) return writer_call(vars, funcs);
         if (!funcs.empty()) return funcs[static_cast<size_t>(pick(static_cast<int>(funcs.size())))] + "(" + e() + ", " + e() + ");";
         return target() + " += " + e() + ";";
       case 8: {
@@ -379,6 +380,37 @@ struct FormGen : Rng {
         return stmt(vars, writable, funcs, depth - 1, inFunction);
       default: return stmt(vars, writable, funcs, depth - 1, inFunction);
     }
+  }
+  // Functions whose last act writes a member or an element by a computed key (a missing member,
+  // a number key on an object, an index past an array's end or a wrong object are the tree's);
+  // some go on after the write, or write through another writer.
+  std::vector<std::string> writers{};
+  std::string writer(const std::string& name) {
+    std::vector<std::string> vars = {"v", "t"}, none;
+    auto e = [&] { return expr(vars, none, 1); };
+    static const char* const places[] = {"ob[key]", "ob[key]", "ob[key]", "ob.p", "ob[v % 4]"};
+    static const char* const ops[] = {" = ", " = ", " = ", " += ", " -= ", " *= ", " |= "};
+    std::string place = places[pick(static_cast<int>(std::size(places)))];
+    std::string op = place == "ob.p" ? ops[pick(7)] : " = ";
+    std::string rhs = pick(4) == 0 ? literal() : pick(2) ? place + " + " + e() : e() + " * " + place;
+    std::string body = "var t = " + e() + "; ";
+    switch (pick(5)) {
+      case 0: body += "if (" + cond(vars, none, 0) + ") return; "; break;
+      case 1: body += "if (" + cond(vars, none, 0) + ") { ob[key] = " + e() + "; return; } "; break;
+      case 2:
+        if (!writers.empty()) body += "if (" + cond(vars, none, 0) + ") { " + writers.back() + "(ob, key, t); return; } ";
+        break;
+      default: break;
+    }
+    body += place + op + rhs + ";";
+    if (pick(6) == 0) body += " t = t + 1;";   // not the last act: the function stays the tree's
+    return "function " + name + "(ob, key, v) { " + body + " }\n";
+  }
+  std::string writer_call(const std::vector<std::string>& vars, const std::vector<std::string>& funcs) {
+    static const char* const obs[] = {"o", "o", "objs[1]", "objs[0]", "arr", "grid[1]", "objs[2]"};
+    std::string key = "keys[" + (pick(3) ? std::to_string(pick(7)) : vars.back() + " % 7") + "]";
+    return writers[static_cast<size_t>(pick(static_cast<int>(writers.size())))] + "(" +
+           obs[pick(static_cast<int>(std::size(obs)))] + ", " + key + ", " + expr(vars, funcs, 1) + ");";
   }
   // What may throw inside a try block: a throw statement (a number or a text), a call of a
   // function that throws (directly, or from the function it calls), a name without a value, a
@@ -431,6 +463,13 @@ TEST(EvalCompiled, GeneratedProgramsSameAsTheTree) {
     FormGen g{{seed * 2654435761u}};
     std::string src;
     std::vector<std::string> funcs;
+    if (seed % 2 == 0) {
+      for (int wi = 0; wi < 3; wi++) {
+        std::string w = "w" + std::to_string(wi);
+        src += g.writer(w);
+        g.writers.push_back(w);
+      }
+    }
     for (int fi = 0; fi < 3; fi++) {
       g.counter = 0;
       // The globals x and z are read, never written, by functions.
@@ -451,13 +490,14 @@ TEST(EvalCompiled, GeneratedProgramsSameAsTheTree) {
     src += "var arr = [3, 1.5, -2, 7, 2147483647, 0, 'x', true, false, null];\n";
     src += "var grid = [[1, 2.5, -3], [4, 'y', 6, 0.25], 7, [8]];\n";
     src += "var o = {p: 3, q: 1.5, r: 'x'}, objs = [o, {q: 0.25, p: -2, z: {w: 5}}, 4];\n";
+    src += "var keys = ['p', 'q', 'r', 'p', 'zz', 1, 's'];\n";
     src += "function mk(a, b) { if (a > b) return {p: a, q: b + 0.5}; return {q: 1, p: mk2(b, a * 2)}; }\n"
            "function mk2(a, b) { return {p: a - b, s: b}; }\n";
     src += "function thr(a, b) { if (a > b) throw 'big' + a; if (a == b) throw a * 2; return a - b; }\n"
            "function thr2(a, b) { var r = thr(b, a) + 1; return r; }\nvar nothing;\n";
     g.counter = 100;
     for (int s = 0; s < 4; s++) src += "try { " + g.stmt(globals, globals, funcs, 2, false) + " } catch (e) { console.log(e.message); }\n";
-    src += "console.log(x, y, z, arr, o.p, o.q, o.s, objs[1].q, objs[1].z.w);\n";
+    src += "console.log(x, y, z, arr, o.p, o.q, o.s, objs[1].q, objs[1].z.w, o.zz, o.r, objs[1].p, grid[1]);\n";
     src += "console.log(f2(" + g.literal() + ", " + g.literal() + "), f1(x, y));\n";
     ScriptResult tree = run_with_plans(src.c_str(), false);
     uint32_t before = compiled_runs, catchesBefore = compiled_catches;
@@ -502,6 +542,7 @@ TEST(EvalCompiledTry, GeneratedProgramsSameAsTheTree) {
     src += "var arr = [3, 1.5, -2, 7, 2147483647, 0, 'x', true, false, null];\n";
     src += "var grid = [[1, 2.5, -3], [4, 'y', 6, 0.25], 7, [8]];\n";
     src += "var o = {p: 3, q: 1.5, r: 'x'}, objs = [o, {q: 0.25, p: -2, z: {w: 5}}, 4];\n";
+    src += "var keys = ['p', 'q', 'r', 'p', 'zz', 1, 's'];\n";
     std::string top;
     g.loopDepth = 1;
     for (int s = 0; s < 2; s++) top += g.try_stmt(globals, gw, funcs, 1, false) + "\n  ";
@@ -719,6 +760,23 @@ TEST(EvalCompiledMembers, SameAsTheTree) {
        "function main() { var o = 0, t = 0.5; for (var i = 0; i < 10; i++) { o = {a: i * 1.5, s: 'k', z: {w: 1}, b: 2.5};"
        " o.z.w = o.z.w * 2; t = t + o.a + o.z.w + o.b; } return t + o.z.w; } console.log(main(), main());",
        "3163.03143773.0\n", "", true, true},
+      {"functions whose last act writes a member by a computed name, called from a loop and from the tree",
+       "function inc(o, k) { o[k] = o[k] + 1; }\nfunction bump(o, k, v) { if (v > 2) { o[k] = v * 0.5; return; } o.n += v; }\n"
+       "function main() { var c = {a: 0, b: 0.5, n: 0}, ks = ['a', 'b', 'a']; for (var i = 0; i < 9; i++) {"
+       " inc(c, ks[i % 3]); bump(c, ks[i % 2], i % 4); } return c; }\nvar r = main(); inc(r, 'a'); console.log(r.a, r.b, r.n);",
+       "71.56\n", "", true, false},
+      {"a write that does not end the function's run keeps it on the tree; a missing member is the tree's to raise",
+       "function twice(o, k) { o[k] = o[k] * 2; return o[k]; }\nfunction inc(o, k) { o[k] = o[k] + 1; }\n"
+       "var o = {a: 1.5, b: 'x'}, t = 0, ks = ['a', 'a', 'new', 'a', 1];\nfor (var i = 0; i < 3; i++) t = t + twice(o, 'a');\n"
+       "console.log(t, o.a);\nfor (var j = 0; j < 5; j++) inc(o, ks[j]);",
+       "21.012.0\n", "2240: EVAL ERROR 2240 (t.js:2:30)", true, false},
+      {"calls of writing functions: one that ends its caller's run, one that does not, a recursive one, elements",
+       "function inc(o, k) { o[k] = o[k] + 1; }\nfunction two(o, k) { inc(o, k); inc(o, k); }\n"
+       "function last(o, k) { var t = o[k]; if (t > 20) return; inc(o, k); }\n"
+       "function rec(o, n) { if (n > 0) { rec(o, n - 1); return; } o.d = o.d + 1; }\nfunction put(a, i, v) { a[i] = v + 0.5; }\n"
+       "var o = {a: 0, d: 0.5}, a = [0, 0]; for (var i = 0; i < 9; i++) { two(o, 'a'); last(o, 'a'); rec(o, 2); put(a, i % 3, i); }\n"
+       "console.log(o.a, o.d, a);",
+       "259.5[6.5,7.5,8.5]\n", "", true, false},
       {"a new object where a number is wanted, or a number read as an object, is the tree's to raise",
        "function mk(a) { if (a > 2) return 7; return {v: a}; }\nfunction main() { var o = 0, t = 0;"
        " for (var i = 0; i < 5; i++) { o = mk(i); t = t + o.v; } return t; }\nconsole.log(main());",
