@@ -915,9 +915,12 @@ void note_logged(Builder& b, int n) {
 // the target (its node entered, then the index). A literal is stored itself; a computed number
 // goes in place into an element of the same type held by the array alone, else becomes a new
 // value. In a loop a variable's value is shared with the element, as the tree shares it.
+bool element_compound(Builder& b, NodeRec* r, NodeRec* t);
 bool element_assign(Builder& b, NodeRec* r) {
   NodeRec* t = node_of(r->a1);
-  if (r->op != OP_ASSIGN || r->argc != 2 || !t || t->op != OP_INDEX || !is_name(t->a1)) return false;
+  if (!t || t->op != OP_INDEX || !is_name(t->a1)) return false;
+  if (r->op != OP_ASSIGN) return element_compound(b, r, t);
+  if (r->argc != 2) return false;
   DW v = r->a2;
   bool literal = plain_literal(v);
   if (literal) {
@@ -936,15 +939,62 @@ bool element_assign(Builder& b, NodeRec* r) {
          function_write(b);
 }
 
-// o.name = e and o.name op= e as a statement. = evaluates e and then the target, as do -= *= /=
-// %= &= |= ^=; += reads the target first. A literal is stored itself; a number computed goes in
-// place into a member of the same type held by the object alone, else becomes a new value. A
-// missing member (which the tree would create) hands back.
+// a[i] op= e, a[i]++ and a[i]-- as statements (also on an object's member named by a string i).
+// += and the steps find the place first, as the tree does, so that e may not run what raises or
+// throws before the place is read (a library call, a call); -= *= /= %= &= |= ^= evaluate e first.
+// An index that is a variable or an Integer literal is read by the write itself.
+bool element_compound(Builder& b, NodeRec* r, NodeRec* t) {
+  int delta = r->op == OP_POST_INC || r->op == OP_PRE_INC ? 1 : r->op == OP_POST_DEC || r->op == OP_PRE_DEC ? -1 : 0;
+  switch (r->op) {
+    case OP_POST_INC: case OP_PRE_INC: case OP_POST_DEC: case OP_PRE_DEC: break;
+    case OP_ADD_ASSIGN: case OP_SUB_ASSIGN: case OP_MUL_ASSIGN: case OP_DIV_ASSIGN: case OP_MOD_ASSIGN:
+    case OP_AND_ASSIGN: case OP_OR_ASSIGN: case OP_XOR_ASSIGN:
+      if (r->argc != 2) return false;
+      break;
+    default: return false;
+  }
+  int c = cell_of(b, t->a1, false);
+  if (c < 0) return false;
+  DW idx = t->a2;
+  int ic = is_name(idx) ? cell_of(b, idx, false) : -1;
+  bool folded = ic >= 0 || dw_type(idx) == T_INT;
+  if (is_name(idx) && ic < 0) return false;
+  b.stores++;
+  note_logged(b, 1);
+  bool placeFirst = delta != 0 || r->op == OP_ADD_ASSIGN;
+  if (placeFirst) {
+    enter(b, t);
+    if (!folded && !number(b, idx)) return false;
+    int from = b.f->n;
+    if (delta ? !emit(b, I_CONST, 1, 0, 0, 0, int_cell(delta)) : !number(b, r->a2)) return false;
+    for (int pc = from; pc < b.f->n; pc++)
+      if (b.code[pc].op == I_CALL || b.code[pc].op == I_METHOD || b.code[pc].op == I_THROW) return false;
+  } else {
+    if (!number(b, r->a2)) return false;
+    enter(b, t);
+    if (!folded && !number(b, idx)) return false;
+  }
+  if (!emit(b, I_INDEX_TO, folded ? -1 : -2, static_cast<uint8_t>(placeFirst ? static_cast<uint32_t>(OP_ADD_ASSIGN) : r->op), c)) return false;
+  Ins& in = b.code[b.f->n - 1];
+  if (ic >= 0) {
+    in.right = R_CELL;
+    in.rcell = static_cast<uint16_t>(ic);
+  } else if (folded) {
+    in.right = R_CONST;
+    in.k = int_cell(int_of(idx));
+  }
+  return function_write(b);
+}
+
+// o.name = e, o.name op= e, o.name++ and o.name-- as a statement. = evaluates e and then the
+// target, as do -= *= /= %= &= |= ^=; += reads the target first. A literal is stored itself; a
+// number computed goes in place into a member of the same type held by the object alone, else
+// becomes a new value. A missing member (which the tree would create or raise for) hands back.
 bool member_write(Builder& b, NodeRec* r, NodeRec* t) {
   int32_t name = static_cast<int32_t>(t->a2 & NAME_MASK);
   DW v = r->a2;
   b.stores++;
-  b.elementStore = true;
+  note_logged(b, 1);
   switch (r->op) {
     case OP_ASSIGN: {
       bool literal = dw_type(v) == T_INT || dw_type(v) == T_FLOAT;
@@ -961,6 +1011,13 @@ bool member_write(Builder& b, NodeRec* r, NodeRec* t) {
       enter(b, t);
       if (!object_expr(b, t->a1) || !number(b, v)) return false;
       return emit(b, I_MEMBER_TO, -2, OP_ADD_ASSIGN, 0, name);
+    case OP_POST_INC: case OP_PRE_INC: case OP_POST_DEC: case OP_PRE_DEC: {
+      // A step is += 1 or += -1 on the number the member holds.
+      int delta = r->op == OP_POST_INC || r->op == OP_PRE_INC ? 1 : -1;
+      enter(b, t);
+      return object_expr(b, t->a1) && emit(b, I_CONST, 1, 0, 0, 0, int_cell(delta)) &&
+             emit(b, I_MEMBER_TO, -2, OP_ADD_ASSIGN, 0, name);
+    }
     case OP_SUB_ASSIGN: case OP_MUL_ASSIGN: case OP_DIV_ASSIGN: case OP_MOD_ASSIGN:
     case OP_AND_ASSIGN: case OP_OR_ASSIGN: case OP_XOR_ASSIGN:
       if (!number(b, v)) return false;
@@ -973,7 +1030,8 @@ bool member_write(Builder& b, NodeRec* r, NodeRec* t) {
 
 bool member_assign(Builder& b, NodeRec* r) {
   NodeRec* t = node_of(r->a1);
-  if (!is_member_read(t) || r->argc != 2) return false;
+  bool step = r->op == OP_POST_INC || r->op == OP_PRE_INC || r->op == OP_POST_DEC || r->op == OP_PRE_DEC;
+  if (!is_member_read(t) || (r->argc != 2 && !step)) return false;
   return member_write(b, r, t) && function_write(b);
 }
 

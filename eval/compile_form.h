@@ -75,7 +75,7 @@ enum Op : uint8_t {
   I_INDEX_STORE,   // a[b] = pop for the array in cell, an element in range; aux 1: the
                    // value is the literal imm itself (stored as the tree stores it); aux 2 (loops):
                    // the value of the variable in cell imm itself
-  // (I_SNAP aux 1: the statement's element and variable-value writes are logged, so that a
+  // (I_SNAP aux 1: the statement's element, member and variable-value writes are logged, so that a
   // hand-back in it puts the values they replaced back)
   I_POS,       // nothing but its position (a node entered that has no code of its own here)
   I_LOAD_OBJ,  // push cell, which must hold an object
@@ -134,6 +134,9 @@ enum Op : uint8_t {
   // Exceptions:
   I_THROW,     // throw pop (a number or a string): to the catch clause that holds this
                // instruction (Landing), else out of the form (a function) or back to the tree
+  // Compound writes of elements:
+  I_INDEX_TO,  // a[b] aux= pop for the array (or object) in cell, as I_INDEX_STORE finds the place
+               // (aux -= *= /= %= &= |= ^=: the value was computed before the place is read)
   I_COUNT
 };
 

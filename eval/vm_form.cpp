@@ -195,6 +195,17 @@ __attribute__((noinline)) DW* key_slot(Cell a, Cell y, const Ins* in) {
   return name < 0 ? nullptr : member_slot_named(cell_object(a), static_cast<uint32_t>(name), in);
 }
 
+// The slot a[y] writes: an element of an array in range, or an object's member named by a
+// string; null where the tree grows, creates or decides.
+inline DW* element_slot(Cell a, Cell y, const Ins* in) {
+  if (cell_is_array(a) && cell_is_int(y) && cell_int(y) >= 0) {
+    auto* ar = arr_rec(cell_array(a));
+    uint32_t u = static_cast<uint32_t>(cell_int(y));
+    return u < ar->count ? static_cast<DW*>(area_ptr(ar->elems)) + u : nullptr;
+  }
+  return key_slot(a, y, in);
+}
+
 // A stored value as a number cell, or CELL_NONE.
 inline Cell number_of_value(DW e) {
   if (dw_type(e) == T_INT) return int_cell(int_of(e));
@@ -238,6 +249,27 @@ inline void store_number(DW* slot, Cell x) {
     return;
   }
   store_number_slow(slot, x);
+}
+
+// A place's value e aux= x for -= *= /= %= &= |= ^= (and += on numbers), as the tree's compound
+// assignments compute them; false where the tree decides (another type, a zero divisor).
+inline bool compound(unsigned aux, DW e, Cell x, Cell* r) {
+  Cell m = number_of_value(e);
+  if (m == CELL_NONE) return false;
+  switch (aux) {
+    case OP_ADD_ASSIGN: *r = add(m, x); break;
+    case OP_AND_ASSIGN: case OP_OR_ASSIGN: case OP_XOR_ASSIGN:
+      if (!cell_is_int(m) || !cell_is_int(x)) return false;
+      *r = int_cell(bit(aux, cell_int(m), cell_int(x)));
+      break;
+    default: {
+      if (aux == OP_DIV_ASSIGN && as_double(x) == 0.0) return false;
+      double d = fold(aux, as_double(m), as_double(x));
+      *r = cell_is_int(m) && cell_is_int(x) ? int_cell(double_to_int32(d)) : float_cell(d);
+      break;
+    }
+  }
+  return cell_is_number(*r);
 }
 
 // Math's functions over numbers as the library computes them; false where it gives NaN.
@@ -718,8 +750,8 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
       &&L_SUB2K, &&L_MUL2K, &&L_DIV2K, &&L_MOD2K, &&L_SUB2C, &&L_MUL2C, &&L_DIV2C, &&L_MOD2C,
       &&L_SUBN, &&L_MULN, &&L_AND2, &&L_OR2, &&L_XOR2, &&L_LOAD_ANY, &&L_STR_CMP, &&L_STR_STRICT,
       &&L_STR_TRUTH, &&L_CONCAT, &&L_STR_CALL, &&L_CASE_TOP, &&L_DROP, &&L_STORE_ANY, &&L_APPEND,
-      &&L_LENGTH_TOP, &&L_LOAD_ARG, &&L_METHOD, &&L_THROW};
-  static_assert(I_COUNT == 77, "one label per operation");
+      &&L_LENGTH_TOP, &&L_LOAD_ARG, &&L_METHOD, &&L_THROW, &&L_INDEX_TO};
+  static_assert(I_COUNT == 78, "one label per operation");
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -1022,15 +1054,8 @@ L_LENGTH: {
 L_INDEX_STORE: {
   Cell a = cells[in->cell];
   RIGHT_KEY();
-  DW* slot;
-  if (cell_is_array(a) && cell_is_int(y) && cell_int(y) >= 0) {
-    auto* ar = arr_rec(cell_array(a));
-    uint32_t u = static_cast<uint32_t>(cell_int(y));
-    if (u >= ar->count) goto hand_back;   // the tree grows the array or makes it keyed
-    slot = static_cast<DW*>(area_ptr(ar->elems)) + u;
-  } else if (!(slot = key_slot(a, y, in))) {
-    goto hand_back;   // a missing member the tree creates, or types the tree decides
-  }
+  DW* slot = element_slot(a, y, in);
+  if (!slot) goto hand_back;
   if (logging) {
     // A new value in every case, the one replaced kept in the log.
     if (nlog + 2 > LOG_MAX) goto hand_back;
@@ -1142,11 +1167,24 @@ L_STORE_VALUE: {
   }
   NEXT;
 }
+// Under a logging snapshot a place takes a new value and the log keeps the one replaced.
+#define LOGGED(slot, v)                    \
+  if (nlog == LOG_MAX) goto hand_back;     \
+  log[nlog++] = Replaced{slot, *slot};     \
+  *slot = dw_ref(v);
+#define LOGGED_NUMBER(slot, x) LOGGED(slot, cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0))
 L_MEMBER_STORE: {
   OBJECT(o);
   DW* p = member_slot(cell_object(o), in);
   if (!p) goto hand_back;   // the tree creates the member
-  if (in->aux) {
+  if (LOOP && logging) {
+    if (in->aux) {
+      LOGGED(p, static_cast<DW>(in->k));
+    } else {
+      Cell x = *--sp;
+      LOGGED_NUMBER(p, x);
+    }
+  } else if (in->aux) {
     DW v = static_cast<DW>(in->k);
     DW old = *p;
     *p = dw_ref(v);
@@ -1170,26 +1208,35 @@ L_MEMBER_TO: {
   }
   if (!cell_is_object(o)) goto hand_back;
   DW* p = member_slot(cell_object(o), in);
-  if (!p) goto hand_back;
-  Cell m = number_of_value(*p), r;
-  if (m == CELL_NONE) goto hand_back;
-  switch (in->aux) {
-    case OP_ADD_ASSIGN: r = add(m, x); break;
-    case OP_AND_ASSIGN: case OP_OR_ASSIGN: case OP_XOR_ASSIGN:
-      if (!cell_is_int(m) || !cell_is_int(x)) goto hand_back;
-      r = int_cell(bit(in->aux, cell_int(m), cell_int(x)));
-      break;
-    default: {
-      if (in->aux == OP_DIV_ASSIGN && as_double(x) == 0.0) goto hand_back;
-      double d = fold(in->aux, as_double(m), as_double(x));
-      r = cell_is_int(m) && cell_is_int(x) ? int_cell(double_to_int32(d)) : float_cell(d);
-      break;
-    }
+  Cell r;
+  if (!p || !compound(in->aux, *p, x, &r)) goto hand_back;
+  if (LOOP && logging) {
+    LOGGED_NUMBER(p, r);
+  } else {
+    store_number(p, r);
   }
-  if (!cell_is_number(r)) goto hand_back;
-  store_number(p, r);
   NEXT;
 }
+L_INDEX_TO: {
+  Cell a = cells[in->cell], x, r;
+  if (in->right == R_STACK && in->aux == OP_ADD_ASSIGN) {
+    x = *--sp;   // += and the steps pushed their index first
+    y = *--sp;
+  } else {
+    RIGHT_KEY();
+    x = *--sp;
+  }
+  DW* slot = element_slot(a, y, in);
+  if (!slot || !compound(in->aux, *slot, x, &r)) goto hand_back;
+  if (LOOP && logging) {
+    LOGGED_NUMBER(slot, r);
+  } else {
+    store_number(slot, r);
+  }
+  NEXT;
+}
+#undef LOGGED_NUMBER
+#undef LOGGED
 #undef OBJECT
 L_LOAD_VALUE: {
   Cell c = cells[in->cell];

@@ -306,6 +306,14 @@ struct FormGen : Rng {
           // An element of the global array (an index past its end grows it or makes it keyed).
           std::string i = loopDepth > 0 && pick(2) ? vars.back() : std::to_string(pick(9));
           static const char* const consts[] = {"true", "false", "null"};
+          static const char* const compounds[] = {" += ", " -= ", " *= ", " %= ", " |= ", "++", "--"};
+          if (pick(3) == 0) {
+            // A compound write or a step (an index computed, a text or a boolean element are the
+            // tree's).
+            std::string place = "arr[" + (pick(4) == 0 ? "(" + i + " + 1) % 6" : std::to_string(pick(7))) + "]";
+            std::string op = compounds[pick(static_cast<int>(std::size(compounds)))];
+            return place + op + (op[0] == ' ' ? e() : std::string()) + ";";
+          }
           return "arr[" + i + "] = " + (pick(5) == 0 ? std::string(consts[pick(3)]) : pick(2) ? literal() : e()) + ";";
         }
         if (!plain && pick(6) == 0) {
@@ -324,6 +332,7 @@ struct FormGen : Rng {
             if (pick(2)) return "o = mk(" + e() + ", " + e() + ");";
             return "o = {p: " + e() + ", q: " + literal() + ", r: 'x', z: {w: 1}};";
           }
+          if (pick(6) == 0) return std::string(places[pick(4)]) + (pick(2) ? "++;" : "--;");
           return std::string(places[pick(static_cast<int>(std::size(places)))]) + ops[pick(8)] +
                  (pick(3) ? e() : literal()) + ";";
         }
@@ -389,10 +398,10 @@ struct FormGen : Rng {
     std::vector<std::string> vars = {"v", "t"}, none;
     auto e = [&] { return expr(vars, none, 1); };
     static const char* const places[] = {"ob[key]", "ob[key]", "ob[key]", "ob.p", "ob[v % 4]"};
-    static const char* const ops[] = {" = ", " = ", " = ", " += ", " -= ", " *= ", " |= "};
+    static const char* const ops[] = {" = ", " = ", " = ", " += ", " -= ", " *= ", " |= ", "++", "--"};
     std::string place = places[pick(static_cast<int>(std::size(places)))];
-    std::string op = place == "ob.p" ? ops[pick(7)] : " = ";
-    std::string rhs = pick(4) == 0 ? literal() : pick(2) ? place + " + " + e() : e() + " * " + place;
+    std::string op = ops[pick(9)];
+    std::string rhs = op[0] != ' ' ? "" : pick(4) == 0 ? literal() : pick(2) ? place + " + " + e() : e() + " * " + place;
     std::string body = "var t = " + e() + "; ";
     switch (pick(5)) {
       case 0: body += "if (" + cond(vars, none, 0) + ") return; "; break;
@@ -777,6 +786,12 @@ TEST(EvalCompiledMembers, SameAsTheTree) {
        "var o = {a: 0, d: 0.5}, a = [0, 0]; for (var i = 0; i < 9; i++) { two(o, 'a'); last(o, 'a'); rec(o, 2); put(a, i % 3, i); }\n"
        "console.log(o.a, o.d, a);",
        "259.5[6.5,7.5,8.5]\n", "", true, false},
+      {"compound writes and steps of elements and members in both branches of an if; a hand-back after them undoes them",
+       "var a = [1, 2.5, 3, 'x'], o = {n: 0, m: 0.5}, s = 0;\n"
+       "for (var i = 0; i < 8; i++) { if (i % 2) { a[i % 3] += i; o.n++; } else { a[(i + 1) % 3] *= 2; o.m -= 1; } s = s + a[0]; }\n"
+       "console.log(a, o.n, o.m, s);\nfor (var j = 0; j < 4; j++) { if (j < 9) { o.n += 1; o.m--; a[j] += 1; } }\n"
+       "console.log(a, o.n, o.m);",
+       "[5,19.0,11,\"x\"]4-3.529\n[6,20.0,12,\"x1\"]8-7.5\n", "", true, false},
       {"a new object where a number is wanted, or a number read as an object, is the tree's to raise",
        "function mk(a) { if (a > 2) return 7; return {v: a}; }\nfunction main() { var o = 0, t = 0;"
        " for (var i = 0; i < 5; i++) { o = mk(i); t = t + o.v; } return t; }\nconsole.log(main());",
