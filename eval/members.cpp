@@ -135,6 +135,15 @@ static void array_grow(DW arr) {
   a->cap = cap;
 }
 
+DW* array_end_slot(DW arr) {
+  if (arr_rec(arr)->count + 1 >= arr_rec(arr)->cap) array_grow(arr);
+  auto* ar = arr_rec(arr);
+  DW* slot = static_cast<DW*>(area_ptr(ar->elems)) + ar->count;
+  *slot = DW_UNDEFINED;
+  ar->count++;
+  return slot;
+}
+
 // An element written beyond the end of an array: the array becomes a keyed array holding the
 // elements under their index keys, then (n, undefined); it replaces the array where the array
 // was read from.
@@ -272,11 +281,7 @@ DW op_index(DW, NodeRec* r) {
       }
       if (!create_missing) raise_eval_error(2032, "インデックス不正");
       if (u == ar->count) {
-        // Writing right after the last element grows the array.
-        if (ar->count + 1 >= ar->cap) array_grow(a);
-        ar = arr_rec(a);
-        static_cast<DW*>(area_ptr(ar->elems))[u] = DW_UNDEFINED;
-        ar->count = u + 1;
+        array_end_slot(a);
         last_location.kind = LOC_ELEMENT;
         last_location.index = n;
         last_location.container = a;

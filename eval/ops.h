@@ -81,6 +81,9 @@ DW op_member_of(DW a, uint32_t name);   // a.name for an already evaluated a
 // The name of a string used as a member key when the name exists already, else -1 (no object
 // can then have such a member); nothing is interned.
 int32_t string_key_known(DW s);
+// Writing right after an array's last element grows it: the new element (undefined) is appended
+// and its slot returned.
+DW* array_end_slot(DW arr);
 
 // conversion_functions.cpp
 OP_HANDLER(op_number);

@@ -1055,7 +1055,14 @@ L_INDEX_STORE: {
   Cell a = cells[in->cell];
   RIGHT_KEY();
   DW* slot = element_slot(a, y, in);
-  if (!slot) goto hand_back;
+  if (!slot) {
+    // Right after the last element the array grows, as the tree's write grows it; a logging
+    // snapshot could not take that back.
+    if (logging || !cell_is_array(a) || !cell_is_int(y) ||
+        static_cast<uint32_t>(cell_int(y)) != arr_rec(cell_array(a))->count)
+      goto hand_back;
+    slot = array_end_slot(cell_array(a));
+  }
   if (logging) {
     // A new value in every case, the one replaced kept in the log.
     if (nlog + 2 > LOG_MAX) goto hand_back;

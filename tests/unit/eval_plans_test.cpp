@@ -792,6 +792,11 @@ TEST(EvalCompiledMembers, SameAsTheTree) {
        "console.log(a, o.n, o.m, s);\nfor (var j = 0; j < 4; j++) { if (j < 9) { o.n += 1; o.m--; a[j] += 1; } }\n"
        "console.log(a, o.n, o.m);",
        "[5,19.0,11,\"x\"]4-3.529\n[6,20.0,12,\"x1\"]8-7.5\n", "", true, false},
+      {"a write right after the last element grows the array, in a loop and in a function; behind a snapshot and further on it is the tree's",
+       "function put(a, i, v) { a[i] = v * 2; }\nvar a = [], b = [1], c = [];\n"
+       "for (var i = 0; i < 6; i++) { a[i] = i * 0.5; put(b, b.length, i); if (i < 9) { c[i] = i; c[i + 1] = 7; } }\n"
+       "console.log(a, b, c, a.length, c.length);\nfor (var j = 0; j < 3; j++) { a[a.length + 1] = j; }\nconsole.log(a.length);",
+       "[0.0,0.5,1.0,1.5,2.0,2.5][1,0,2,4,6,8,10][0,1,2,3,4,5,7]67\n9\n", "", true, false},
       {"a new object where a number is wanted, or a number read as an object, is the tree's to raise",
        "function mk(a) { if (a > 2) return 7; return {v: a}; }\nfunction main() { var o = 0, t = 0;"
        " for (var i = 0; i < 5; i++) { o = mk(i); t = t + o.v; } return t; }\nconsole.log(main());",
