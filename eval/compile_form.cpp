@@ -879,10 +879,11 @@ Kind expr(Builder& b, DW t) {
     case OP_MEMBER: {
       if ((r->a2 & NAME_MASK) != NAME_LENGTH) return member_read(b, r, M_NUMBER) ? K_NUM : K_NONE;
       if (!is_name(r->a1)) {
-        // The length of a call's string (a member's or an element's stays the tree's: it may be
-        // an array's).
+        // The length of a call's string, or of a member's or an element's (one that holds an
+        // array or an object hands back: the tree counts those).
         NodeRec* c = node_of(r->a1);
-        if (!c || c->op != OP_CALL || !node_of(c->a1)) return K_NONE;
+        bool place = is_member_read(c) || (c && c->op == OP_INDEX && is_name(c->a1));
+        if (!c || !(place || (c->op == OP_CALL && node_of(c->a1)))) return K_NONE;
         return any_expr(b, r->a1) != K_NONE && emit(b, I_LENGTH_TOP, 0) ? K_NUM : K_NONE;
       }
       int c = cell_of(b, r->a1, false), g = c < 0 ? global_of(b, r->a1) : -1;

@@ -126,7 +126,8 @@ enum Op : uint8_t {
   I_STORE_ANY,     // a loop's x = pop, a number (into the cell) or a string (into the variable)
   I_APPEND,    // a loop's x += the aux values popped (x a string: in place when x alone holds it)
   // Library methods through their rows:
-  I_LENGTH_TOP,    // the length of the string on top (freed when new), in place of it
+  I_LENGTH_TOP,    // the length of the string on top (freed when new; a call's, a member's or an
+                   // element's), in place of it
   I_LOAD_ARG,  // push cell, which must hold a number, a string, an array or an object
   I_METHOD,    // method of imm arguments popped (LibMode and flags in aux); the receiver from rcell
                // (right R_CELL), popped after them, or a static object (LF_STATIC); k: the rows

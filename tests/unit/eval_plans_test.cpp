@@ -797,6 +797,11 @@ TEST(EvalCompiledMembers, SameAsTheTree) {
        "for (var i = 0; i < 6; i++) { a[i] = i * 0.5; put(b, b.length, i); if (i < 9) { c[i] = i; c[i + 1] = 7; } }\n"
        "console.log(a, b, c, a.length, c.length);\nfor (var j = 0; j < 3; j++) { a[a.length + 1] = j; }\nconsole.log(a.length);",
        "[0.0,0.5,1.0,1.5,2.0,2.5][1,0,2,4,6,8,10][0,1,2,3,4,5,7]67\n9\n", "", true, false},
+      {"the length of an element or a member: a string's compiled, an array's, an object's and a number's the tree's",
+       "var a = [\"ab\", \"\", \"cde\", [1, 2, 3], {p: 1, q: 2}, \"xyz\"], o = {s: \"hello\", t: [1], n: 3}, t = 0;\n"
+       "for (var i = 0; i < 3; i++) t = t + a[i].length * 10 + o.s.length;\nfor (var k = 0; k < 6; k++) t = t + a[k].length;\n"
+       "console.log(t, o.t.length, o.n.length);\nfor (var j = 0; j < 3; j++) t = t + o.n.length;",
+       "781undefined\n", "2240: EVAL ERROR 2240 (t.js:5:38)", true, false},
       {"a new object where a number is wanted, or a number read as an object, is the tree's to raise",
        "function mk(a) { if (a > 2) return 7; return {v: a}; }\nfunction main() { var o = 0, t = 0;"
        " for (var i = 0; i < 5; i++) { o = mk(i); t = t + o.v; } return t; }\nconsole.log(main());",
