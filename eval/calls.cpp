@@ -211,21 +211,20 @@ static inline __attribute__((always_inline)) DW call_on_tree(DW f, const DW* tre
   return finish_call(f, base, saved, thisSlot);
 }
 
-// The tree's call of f on argument values (a compiled run that gave up).
-static DW call_with_values(DW f, const DW* values, uint32_t n) { return call_on_tree(f, nullptr, values, n, false); }
 
 // A call of a function that has a compiled form: the arguments are evaluated (as the tree
 // evaluates them: one per parameter, in order) and the form runs on them; when it gives up, the
 // call is made on the tree with the same values. Returns false (having evaluated nothing) when
 // the call has missing arguments.
-static bool invoke_compiled(DW f, int form, const DW* trees, uint32_t n, DW* res) {
+static bool invoke_compiled(DW f, int form, const DW* trees, uint32_t n, DW* res, bool construct = false) {
   int np = func_compiled_params(form);
   if (static_cast<int>(n) < np) return false;
   DW vals[64];   // a form has at most 64 parameters and locals
   for (int i = 0; i < np; i++) vals[i] = dw_ref(eval_node(trees[i]));
   // The arguments may have run code that dropped the forms: ask again.
-  form = func_compiled(f);
-  if (form < 0 || !func_compiled_run(form, vals, res)) *res = call_with_values(f, vals, static_cast<uint32_t>(np));
+  form = construct ? ctor_compiled(f) : func_compiled(f);
+  if (form < 0 || !func_compiled_run(form, vals, res))
+    *res = call_on_tree(f, nullptr, vals, static_cast<uint32_t>(np), construct);
   for (int i = 0; i < np; i++) {
     if (vals[i] == *res) dw_unref(vals[i]);
     else dw_release(vals[i]);
@@ -401,7 +400,9 @@ static DW construct(DW k, const DW* trees, uint32_t n) {
   if (dw_type(f) != T_FUNC) raise_eval_error(2370, "newステートメント不正");
   stack_check();
   dw_ref(f);
-  DW res = call_on_tree(f, trees, nullptr, n, true);
+  DW res;
+  int form = ctor_compiled(f);
+  if (form < 0 || !invoke_compiled(f, form, trees, n, &res, true)) res = call_on_tree(f, trees, nullptr, n, true);
   if (dw_type(res) == T_OBJECT) obj_rec(res)->ctor = k & NAME_MASK;
   dw_unref(f);
   return res;

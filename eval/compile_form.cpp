@@ -231,7 +231,7 @@ int global_of(Builder& b, DW name) {
 }
 
 Kind expr(Builder& b, DW t);
-int find_form(DW key, bool loop, bool* found);
+int find_form(DW key, bool loop, bool* found, bool ctor = false);
 
 bool number(Builder& b, DW t) {
   b.wantNumber = true;
@@ -242,6 +242,7 @@ inline bool is_member_read(const NodeRec* r) {
   return r && r->op == OP_MEMBER && (r->a2 & NAME_MASK) != NAME_LENGTH;
 }
 bool call(Builder& b, NodeRec* r, bool discard, MemberWant want = M_NUMBER);
+void note_logged(Builder& b, int n);
 
 // Emits a member operation on the object pushed last: an object cell loaded by the instruction
 // just before is folded into it.
@@ -355,7 +356,7 @@ bool object_literal(Builder& b, DW lit) {
 bool fresh_value(Builder& b, DW t) {
   if (dw_type(t) == T_OBJECT) return object_literal(b, t);
   NodeRec* r = node_of(t);
-  if (!r || r->op != OP_CALL) return false;
+  if (!r || (r->op != OP_CALL && r->op != OP_NEW)) return false;
   enter(b, r);
   return call(b, r, false, M_VALUE);
 }
@@ -440,15 +441,19 @@ inline bool plain_literal(DW v) {
 // A call of a compiled function; want M_VALUE: its result may be an object.
 bool call(Builder& b, NodeRec* r, bool discard, MemberWant want) {
   DW callee = r->a1;
+  bool ctor = r->op == OP_NEW;
   if (!is_name(callee) || callee == NAME_NUMBER || callee == NAME_STRING || callee == NAME_DATE) return false;
   uint32_t nm = callee & NAME_MASK;
+  if (ctor && (nm == NAME_INTEGER || nm == NAME_FLOAT || nm == NAME_ERROR || nm == NAME_EXCEPTION ||
+               nm == NAME_REGEXP || nm == NAME_ARRAY))
+    return false;   // the library's own constructors
   if (hidden_name(b, nm)) return false;
   for (int c = 0; c < b.f->ncells; c++)
     if (b.f->names[c] == nm) return false;   // a variable of the function, not the global
   int g = global_find_down(nm);
   if (g < 0 || dw_type(global_table[g].value) != T_FUNC || b.f->ncallees == MAX_CALLEES) return false;
   DW fv = global_table[g].value;
-  int target = compile_function(fv);
+  int target = ctor ? compile_constructor(fv) : compile_function(fv);
   if (target < 0) return false;
   // Arguments past the callee's parameters are not evaluated, as on the tree; missing ones
   // would be undefined.
@@ -465,6 +470,14 @@ bool call(Builder& b, NodeRec* r, bool discard, MemberWant want) {
     if (is_name(args[i])) {
       // A variable: a number or an object (an object when the callee's literal shares it).
       int c = cell_of(b, args[i], false);
+      if (c >= 0 && shared && b.f->loop) {
+        // A loop hands the variable's value itself to the literal that shares it.
+        if (!emit(b, I_LOAD_SOURCE, 1, 0, c)) return false;
+        note_logged(b, 1);
+        fresh |= 1u << i;
+        sourced |= uint64_t(1) << i;
+        continue;
+      }
       if (c >= 0) {
         if (!emit(b, shared ? I_LOAD_OBJ : I_LOAD_VALUE, 1, 0, c)) return false;
         if (shared) fresh |= 1u << i;
@@ -493,6 +506,7 @@ bool call(Builder& b, NodeRec* r, bool discard, MemberWant want) {
   here(b);   // the arguments stay on the stack
   if (!emit(b, I_CALL, (discard ? 0 : 1) - np, static_cast<uint8_t>(np), discard ? 1 : 0, target, sourced)) return false;
   b.code[b.f->n - 1].rcell = want == M_VALUE;   // the result may go into a variable as it is
+  if (ctor && !emit(b, I_CTOR, 0, 0, 0, static_cast<int32_t>(nm))) return false;
   if (!writes) return true;
   if (b.f->loop) {
     b.elementStore = true;
@@ -1041,7 +1055,7 @@ bool member_assign(Builder& b, NodeRec* r) {
 bool value_store(Builder& b, DW v, int c, bool* done) {
   NodeRec* r = node_of(v);
   *done = false;
-  if (b.f->loop && (dw_type(v) == T_OBJECT || (r && r->op == OP_CALL && returns_object(r)))) {
+  if (b.f->loop && (dw_type(v) == T_OBJECT || (r && ((r->op == OP_CALL && returns_object(r)) || r->op == OP_NEW)))) {
     // A new object (or a call that may give one) goes into the variable at once.
     *done = true;
     if (!fresh_value(b, v)) return false;
@@ -1569,7 +1583,8 @@ bool stmt(Builder& b, DW t) {
       if (rec_argc(r) == 0) return emit(b, I_RETURN_UNDEFINED, 0);
       DW v = r->a1;
       NodeRec* c = node_of(v);
-      if (dw_type(v) == T_OBJECT || (c && c->op == OP_CALL && !math_call_node(c) && !node_of(c->a1))) {
+      if (dw_type(v) == T_OBJECT || (c && c->op == OP_NEW) ||
+          (c && c->op == OP_CALL && !math_call_node(c) && !node_of(c->a1))) {
         // A new object or a call's result, given back as it is.
         if (!fresh_value(b, v)) return false;
         if (dw_type(v) == T_OBJECT) b.f->returnsLiteral = true;
@@ -1625,13 +1640,14 @@ bool stmt(Builder& b, DW t) {
 }
 
 // A new form under key (registered at once, so that a function may call itself).
-int new_form(DW key, bool loop) {
+int new_form(DW key, bool loop, bool ctor = false) {
   if (nforms == MAX_FORMS) return -1;
   int idx = nforms++;
   Form* f = &forms[idx];
   std::memset(static_cast<void*>(f), 0, sizeof *f);
   f->state = S_BUILDING;
   f->loop = loop;
+  f->ctor = ctor;
   f->key = key;
   unsigned k = cache_slot(key);
   cache_key[k] = key;
@@ -1640,14 +1656,15 @@ int new_form(DW key, bool loop) {
 }
 
 // The form under key, or -1 (*found tells whether one was ever made).
-int find_form(DW key, bool loop, bool* found) {
+int find_form(DW key, bool loop, bool* found, bool ctor) {
   unsigned k = cache_slot(key);
   int idx = -1;
-  if (cache_key[k] == key && cache_val[k] != 0 && forms[cache_val[k] - 1].loop == loop) {
+  if (cache_key[k] == key && cache_val[k] != 0 && forms[cache_val[k] - 1].loop == loop &&
+      forms[cache_val[k] - 1].ctor == ctor) {
     idx = cache_val[k] - 1;
   } else {
     for (int i = 0; i < nforms; i++)
-      if (forms[i].key == key && forms[i].loop == loop) idx = i;
+      if (forms[i].key == key && forms[i].loop == loop && forms[i].ctor == ctor) idx = i;
     if (idx >= 0) {
       cache_key[k] = key;
       cache_val[k] = static_cast<int16_t>(idx + 1);
@@ -1745,7 +1762,84 @@ bool ends_function(const Builder& b, int pc) {
   return false;
 }
 
+// A function's cells: its parameters, then its var locals (false for a default value or a name
+// given twice).
+bool take_cells(Form* f, DW func) {
+  unsigned np = func_param_count(func), nl = func_local_count(func);
+  const DW* names = func_names(func);
+  if (np + nl > static_cast<unsigned>(MAX_CELLS)) return false;
+  f->nparams = static_cast<int>(np);
+  for (unsigned i = 0; i < np + nl; i++) {
+    DW e = names[i];
+    if (dw_type(e) != T_CONST) return false;
+    for (int c = 0; c < f->ncells; c++)
+      if (f->names[c] == (e & NAME_MASK)) return false;
+    f->names[f->ncells++] = e & NAME_MASK;
+  }
+  return true;
+}
+
+// A constructor's body: this.name = e, ..., each name once, each e what a literal's member may be
+// (a constant, a parameter or a number computed from what is not this). The tree gives this its
+// members in that order, each the value of its e, and returns it: the literal's object.
+bool constructor_members(Builder& b, DW body) {
+  NodeRec* br = node_of(body);
+  if (!br || br->op != OP_BLOCK) return false;
+  uint32_t n = rec_argc(br);
+  const DW* st = rec_args(br);
+  if (n == 0 || n > MAX_CTOR_MEMBERS || b.f->ncells > 32) return false;
+  int pushed = 0;
+  for (uint32_t i = 0; i < n; i++) {
+    NodeRec* r = node_of(st[i]);
+    NodeRec* t = r && r->op == OP_ASSIGN && r->argc == 2 ? node_of(r->a1) : nullptr;
+    if (!is_member_read(t) || t->a1 != NAME_THIS) return false;
+    uint32_t name = t->a2 & NAME_MASK;
+    for (uint32_t j = 0; j < i; j++)
+      if (b.f->ctorNames[j] == name) return false;
+    DW e = r->a2;   // this itself is no cell: an e that names it is not compiled
+    enter(b, r);
+    uint16_t entry;
+    if (plain_member(e, 0) || (dw_type(e) == T_CONST && !is_name(e))) {
+      entry = P_CONSTANT << 8;
+    } else if (is_name(e)) {
+      int c = cell_of(b, e, false);
+      if (c < 0) return false;
+      if (c < b.f->nparams) b.f->sharedParams |= 1u << c;
+      entry = static_cast<uint16_t>(P_CELL << 8 | c);
+    } else {
+      NodeRec* er = node_of(e);
+      if (!er || is_member_read(er) || er->op == OP_INDEX || er->op == OP_CALL || !number(b, e)) return false;
+      entry = P_NUMBER << 8;
+      pushed++;
+    }
+    enter(b, t);
+    b.f->ctorNames[i] = name;
+    b.f->ctorConsts[i] = e;
+    b.f->plan[b.f->nplan++] = entry;
+  }
+  if (!emit(b, I_OBJECT, 1 - pushed, static_cast<uint8_t>(n), 0, 0)) return false;
+  b.code[b.f->n - 1].rcell = 0;
+  b.f->returnsLiteral = true;
+  return emit(b, I_RETURN, -1);
+}
+
 }  // namespace
+
+int compile_constructor(DW func) {
+  DW body = func_body(func);
+  bool found;
+  int idx = find_form(body, false, &found, true);
+  if (found) return idx;
+  idx = new_form(body, false, true);
+  if (idx < 0) return -1;
+  Form* f = &forms[idx];
+  Builder b;
+  if (!start_build(b, f)) return finish(b, idx, false);
+  bool ok = take_cells(f, func) && constructor_members(b, body);
+  int res = finish(b, idx, ok);
+  mark_object_results();
+  return res;
+}
 
 int compile_function(DW func) {
   DW body = func_body(func);
@@ -1757,21 +1851,7 @@ int compile_function(DW func) {
   Form* f = &forms[idx];
   Builder b;
   if (!start_build(b, f)) return finish(b, idx, false);
-  unsigned np = func_param_count(func), nl = func_local_count(func);
-  const DW* names = func_names(func);
-  bool ok = np + nl <= static_cast<unsigned>(MAX_CELLS);
-  f->nparams = static_cast<int>(np);
-  for (unsigned i = 0; ok && i < np + nl; i++) {
-    DW e = names[i];
-    if (dw_type(e) != T_CONST) {
-      ok = false;   // a default value
-    } else {
-      for (int c = 0; c < f->ncells; c++)
-        if (f->names[c] == (e & NAME_MASK)) ok = false;   // a name given twice
-      f->names[f->ncells++] = e & NAME_MASK;
-    }
-  }
-  ok = ok && stmt(b, body) && emit(b, I_END, 0);
+  bool ok = take_cells(f, func) && stmt(b, body) && emit(b, I_END, 0);
   for (int w = 0; ok && w < b.nfinals; w++) ok = ends_function(b, b.finals[w]);
   // A callee's build may have taken the cache slot meanwhile.
   unsigned k = cache_slot(body);

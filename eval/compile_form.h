@@ -87,7 +87,8 @@ enum Op : uint8_t {
   I_MEMBER_TO,     // o.imm aux= pop for the object b (+= reads the member first)
   I_MATH,      // Math function aux over its popped numbers
   I_LOAD_VALUE,    // push cell, which must hold a number, an object or an array (a call's argument)
-  I_OBJECT,    // a new object of literal imm (aux members; rcell: where their plan begins)
+  I_OBJECT,    // a new object of literal imm (aux members; rcell: where their plan begins); imm 0:
+               // of a constructor's members (Form::ctorNames)
   I_CASE,      // cell === k (a number literal) jumps to imm
   I_SUBLOOP,   // a loop's inner loop statement imm, run by the tree on the variables written back
   I_PUSH,      // a loop's a.push(v) for the array in cell: aux 0 a number popped, 1 the literal k,
@@ -136,6 +137,9 @@ enum Op : uint8_t {
   I_THROW,     // throw pop (a number or a string): to the catch clause that holds this
                // instruction (Landing), else out of the form (a function) or back to the tree
   // Compound writes of elements:
+  I_LOAD_SOURCE,   // a loop's push of cell (a number, an object or an array) as a call's argument
+                   // that the callee's literal shares: the variable's value itself goes with it
+  I_CTOR,      // the object on top was made by new imm(...): it takes that constructor's name
   I_INDEX_TO,  // a[b] aux= pop for the array (or object) in cell, as I_INDEX_STORE finds the place
                // (aux -= *= /= %= &= |= ^=: the value was computed before the place is read)
   I_COUNT
@@ -210,6 +214,7 @@ struct Callee {
 // the stack, or a variable's value (shared, as the tree shares it).
 enum PlanKind : uint8_t { P_CONSTANT, P_NUMBER, P_CELL };
 constexpr int MAX_PLAN = 128;
+constexpr int MAX_CTOR_MEMBERS = 16;
 
 enum State : uint8_t { S_BUILDING, S_READY, S_NONE };
 
@@ -250,6 +255,11 @@ struct Form {
                            // take a string there)
   uint16_t plan[MAX_PLAN]; // literal members: kind << 8 | cell
   int nplan;
+  // A constructor's form (new F(...) whose body only gives this its members): the object it
+  // builds has these member names and, for P_CONSTANT members, these values.
+  bool ctor;
+  uint32_t ctorNames[MAX_CTOR_MEMBERS];
+  DW ctorConsts[MAX_CTOR_MEMBERS];
   Landing landings[MAX_LANDINGS];
   int nlandings;
   // A loop's variables as last resolved, and what they were resolved against: a frame of the
@@ -275,6 +285,9 @@ extern int nforms;
 
 // Compiles the form of a function value or of a loop (index), or -1 when it has none.
 int compile_function(DW func);
+// The form of a function called by new, whose body is a list of this.name = e (the object built
+// as a literal of those members would be), or -1.
+int compile_constructor(DW func);
 int compile_loop(DW cond, DW body, const DW* updates, uint32_t nupdates);
 // Whether every form reachable from f is ready and every global it calls holds the same function.
 bool callees_valid(int f);

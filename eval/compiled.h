@@ -22,6 +22,9 @@ bool loop_compiled_run(DW cond, DW body, const DW* updates, uint32_t nupdates, L
 // The compiled form of a function value, valid for a call now; -1 when it has none.
 int func_compiled(DW func);
 int func_compiled_params(int form);
+// The compiled form of a function called by new (a constructor that only gives this members),
+// run as func_compiled's are; -1 when it has none.
+int ctor_compiled(DW func);
 // Runs the form on the argument values (one per parameter). False when the run was abandoned:
 // it changed nothing, and the call must be made on the tree from its start with the same values.
 bool func_compiled_run(int form, const DW* args, DW* result);

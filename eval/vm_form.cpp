@@ -363,8 +363,7 @@ void write_variable(DW* slot, Cell c) {
 __attribute__((noinline)) bool build_object(const Form* f, const Ins* in, const Cell* cells, const DW* argsrc,
                                             Cell** spp, DW* made) {
   DW lit = static_cast<DW>(in->imm);
-  const auto* lo = obj_rec(lit);
-  const DW* names = static_cast<const DW*>(area_ptr(lo->pairs));
+  const DW* names = lit ? static_cast<const DW*>(area_ptr(obj_rec(lit)->pairs)) : nullptr;
   const uint16_t* plan = f->plan + in->rcell;
   unsigned n = in->aux, pushed = 0;
   for (unsigned i = 0; i < n; i++) {
@@ -375,10 +374,10 @@ __attribute__((noinline)) bool build_object(const Form* f, const Ins* in, const 
   Cell* from = *spp - pushed;
   DW pairs[32];
   for (unsigned i = 0; i < n; i++) {
-    pairs[2 * i] = names[2 * i];
+    pairs[2 * i] = names ? names[2 * i] : f->ctorNames[i];
     DW v;
     switch (plan[i] >> 8) {
-      case P_CONSTANT: v = names[2 * i + 1]; break;
+      case P_CONSTANT: v = names ? names[2 * i + 1] : f->ctorConsts[i]; break;
       case P_NUMBER: {
         Cell x = *from++;
         v = cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0);
@@ -750,8 +749,8 @@ RunEnd exec(const Form* f, Cell* cells, DW** slots, const DW* argsrc, Cell* resu
       &&L_SUB2K, &&L_MUL2K, &&L_DIV2K, &&L_MOD2K, &&L_SUB2C, &&L_MUL2C, &&L_DIV2C, &&L_MOD2C,
       &&L_SUBN, &&L_MULN, &&L_AND2, &&L_OR2, &&L_XOR2, &&L_LOAD_ANY, &&L_STR_CMP, &&L_STR_STRICT,
       &&L_STR_TRUTH, &&L_CONCAT, &&L_STR_CALL, &&L_CASE_TOP, &&L_DROP, &&L_STORE_ANY, &&L_APPEND,
-      &&L_LENGTH_TOP, &&L_LOAD_ARG, &&L_METHOD, &&L_THROW, &&L_INDEX_TO};
-  static_assert(I_COUNT == 78, "one label per operation");
+      &&L_LENGTH_TOP, &&L_LOAD_ARG, &&L_METHOD, &&L_THROW, &&L_LOAD_SOURCE, &&L_CTOR, &&L_INDEX_TO};
+  static_assert(I_COUNT == 80, "one label per operation");
   Cell stack[MAX_STACK];
   Cell* sp = stack;
   const Ins* const code = f->code;
@@ -1224,6 +1223,32 @@ L_MEMBER_TO: {
   }
   NEXT;
 }
+L_LOAD_SOURCE: {
+  if (!LOOP) goto hand_back;
+  unsigned c = in->cell;
+  Cell x = cells[c];
+  if (!cell_is_number(x) && !cell_is_object(x) && !cell_is_array(x)) goto hand_back;
+  if (dirt >> c & 1) {
+    // The variable takes the number the code gave it, so that the callee shares that value.
+    // Under a logging snapshot as a new value, the one replaced kept in the log (a dirty cell
+    // holds a number: objects go into their variables at once).
+    if (logging) {
+      if (nlog == LOG_MAX) goto hand_back;
+      log[nlog++] = Replaced{slots[c], *slots[c]};
+      *slots[c] = dw_ref(cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0));
+    } else {
+      write_variable(slots[c], x);
+    }
+    dirt &= ~(uint64_t(1) << c);
+  }
+  srcs[sp - stack] = *slots[c];
+  *sp++ = x;
+  NEXT;
+}
+L_CTOR:
+  if (!cell_is_object(sp[-1])) goto hand_back;
+  obj_rec(cell_object(sp[-1]))->ctor = static_cast<DW>(in->imm);
+  NEXT;
 L_INDEX_TO: {
   Cell a = cells[in->cell], x, r;
   if (in->right == R_STACK && in->aux == OP_ADD_ASSIGN) {
@@ -1665,6 +1690,16 @@ int func_compiled(DW func) {
   // A form that keeps handing its calls back costs a second run each time: leave it.
   if (f->abandoned > 16 && f->abandoned > f->runs / 4) return -1;
   return callees_valid(idx) ? idx : -1;
+}
+
+int ctor_compiled(DW func) {
+  if (!compiled_enabled || eval_hooks_on) return -1;
+  check_epoch();
+  int idx = compile_constructor(func);
+  if (idx < 0) return -1;
+  const Form* f = &forms[idx];
+  if (f->abandoned > 16 && f->abandoned > f->runs / 4) return -1;
+  return idx;
 }
 
 int func_compiled_params(int idx) { return forms[idx].nparams; }

@@ -328,7 +328,9 @@ struct FormGen : Rng {
           static const char* const ops[] = {" = ", " = ", " += ", " -= ", " *= ", " %= ", " ^= ", " |= "};
           if (pick(4) == 0) return target() + " = " + places[pick(4)] + ";";
           if (pick(5) == 0) {
-            // A new object for o: from a literal or from a function that builds one.
+            // A new object for o: from a literal, from a function that builds one, or from a
+            // constructor (that may read the parameters it shares).
+            if (pick(3) == 0) return std::string("o = new ") + (pick(2) ? "Pt(" : "Pq(") + (pick(2) ? target() : e()) + ", " + e() + ");";
             if (pick(2)) return "o = mk(" + e() + ", " + e() + ");";
             return "o = {p: " + e() + ", q: " + literal() + ", r: 'x', z: {w: 1}};";
           }
@@ -500,6 +502,8 @@ TEST(EvalCompiled, GeneratedProgramsSameAsTheTree) {
     src += "var grid = [[1, 2.5, -3], [4, 'y', 6, 0.25], 7, [8]];\n";
     src += "var o = {p: 3, q: 1.5, r: 'x'}, objs = [o, {q: 0.25, p: -2, z: {w: 5}}, 4];\n";
     src += "var keys = ['p', 'q', 'r', 'p', 'zz', 1, 's'];\n";
+    src += "function Pt(a, b) { this.p = a; this.q = b + 0.5; this.r = 'x'; }\n"
+           "function Pq(a, b) { this.q = b; this.p = a * 2; this.z = this.q; }\n";
     src += "function mk(a, b) { if (a > b) return {p: a, q: b + 0.5}; return {q: 1, p: mk2(b, a * 2)}; }\n"
            "function mk2(a, b) { return {p: a - b, s: b}; }\n";
     src += "function thr(a, b) { if (a > b) throw 'big' + a; if (a == b) throw a * 2; return a - b; }\n"
@@ -802,6 +806,14 @@ TEST(EvalCompiledMembers, SameAsTheTree) {
        "for (var i = 0; i < 3; i++) t = t + a[i].length * 10 + o.s.length;\nfor (var k = 0; k < 6; k++) t = t + a[k].length;\n"
        "console.log(t, o.t.length, o.n.length);\nfor (var j = 0; j < 3; j++) t = t + o.n.length;",
        "781undefined\n", "2240: EVAL ERROR 2240 (t.js:5:38)", true, false},
+      {"constructors that only give this members run as literals, named by the name new used; others stay the tree's",
+       "function Pt(x, y) { this.x = x; this.y = y * 2; this.k = \"s\"; }\nfunction Q(x) { this.x = x; this.x2 = this.x * 2; }\n"
+       "function mk(a) { return new Pt(a, a + 1); }\nvar Alias = Pt, arr = [], t = 0.5;\n"
+       "for (var i = 0; i < 5; i++) { var p = new Pt(i, t); var q = new Alias(t, i); var r = new Q(i); arr.push(mk(i));"
+       " t = t + p.x + p.y + q.y + r.x2; }\n"
+       "console.log(t, p, q, r, arr[4], typeof p, typeof q, q instanceof Alias, q instanceof Pt, typeof arr[2]);\nvar z = new Pt(1);",
+       "411.5{'x':4,'y':261.0,'k':\"s\"}{'x':130.5,'y':8,'k':\"s\"}{'x':4,'x2':8}{'x':4,'y':10,'k':\"s\"}\"Pt\"\"Alias\"truefalse\"Pt\"\n",
+       "2310: EVAL ERROR 2310 (t.js:1:43)", true, false},
       {"a new object where a number is wanted, or a number read as an object, is the tree's to raise",
        "function mk(a) { if (a > 2) return 7; return {v: a}; }\nfunction main() { var o = 0, t = 0;"
        " for (var i = 0; i < 5; i++) { o = mk(i); t = t + o.v; } return t; }\nconsole.log(main());",
