@@ -1,11 +1,12 @@
 // Compiling functions and loops into their numeric form. Covered: variables, Integer and Float
 // literals, + - * / % ** of any length, & | ^ ~ << >> >>>, comparisons, ! && || and ?:, calls of
 // compiled functions by their global names; =, the compound assignments, ++ and -- on variables;
-// if/else, blocks, while, do, for, break, continue, return, var with a value; object members
-// read (o.name) and, in loops, written (o.name = e, o.name op= e); Math's number functions;
-// string literals and values, their comparisons, +, truth, switch over literals, length,
-// charAt, charCodeAt, indexOf, substring and, in loops, their stores and appends; other calls of
-// built-in methods through their tables' rows. Anything else
+// if/else, blocks, while, do, for, break, continue, return, var with a value; elements and
+// object members (o.name, o[k]) read and written, with the compound assignments and steps (a
+// function's write only as its last act); object literals and constructors that only give this
+// members; Math's number functions; string literals and values, their comparisons, +, truth,
+// switch over literals, length, charAt, charCodeAt, indexOf, substring and, in loops, their
+// stores and appends; other calls of built-in methods through their tables' rows. Anything else
 // leaves the function (or loop) to the tree. Comparisons and logical operators give true or
 // false, which only conditions and other logical operators may use: no variable ever holds one.
 #include <cstdlib>
