@@ -15,11 +15,12 @@
 #include "driver/loader.h"
 #include "driver/moddigest.h"
 #include "frontend/tree.h"
+#include "platform/layout.h"
 #include "platform/platform.h"
 #include "response/stream.h"
 #include "store/byte_text.h"
 
-char exe_dir[4096] = "./";
+LARGE_STATIC char exe_dir[4096];   // set at start-up
 char client_ip_text[CLIENT_TEXT_MAX + 1];
 uint32_t client_addr = 0;
 uint8_t client_octets[4];
