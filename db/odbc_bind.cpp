@@ -5,10 +5,11 @@
 #include "db/odbc.h"
 #include "db/odbc_internal.h"
 #include "errors/raise.h"
+#include "platform/layout.h"
 #include "store/utf16_text.h"
 
 constexpr size_t SCRATCH_SIZE = 16384;
-alignas(8) static char param_scratch[SCRATCH_SIZE];
+LARGE_STATIC static char param_scratch[SCRATCH_SIZE];
 
 void bind_list_init(bind_value_list* list, bool no_wide) {
   list->text = list->inline_text;

@@ -6,6 +6,7 @@
 #include "db/odbc.h"
 #include "db/odbc_internal.h"
 #include "errors/raise.h"
+#include "platform/layout.h"
 #include "store/utf16_text.h"
 
 void* odbc_slots[ODBC_ENTRY_COUNT];
@@ -24,7 +25,7 @@ const OdbcEntryRow odbc_entry_table[] = {
 #undef ENTRY
 
 int16_t odbc_last_rc;
-char odbc_diag_text[ODBC_DIAG_SIZE];
+LARGE_STATIC char odbc_diag_text[ODBC_DIAG_SIZE];
 
 void* db_alloc(size_t size) {
   void* p = std::malloc(size ? size : 1);

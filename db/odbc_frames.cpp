@@ -6,13 +6,14 @@
 #include "db/odbc_internal.h"
 #include "errors/jump.h"
 #include "errors/raise.h"
+#include "platform/layout.h"
 
 constexpr int MAX_FRAMES = 256;
 struct frame_slot {
   odbc_frame f;
   uint64_t seq;     // order of beginning; 0 = free
 };
-static frame_slot frames[MAX_FRAMES];
+LARGE_STATIC static frame_slot frames[MAX_FRAMES];
 static int frames_touched;   // slots 0 .. frames_touched-1 have been used; the rest were never touched
 static uint64_t frame_seq;
 static int frames_live;      // frames in use

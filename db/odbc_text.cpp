@@ -6,9 +6,10 @@
 
 #include "db/odbc.h"
 #include "db/odbc_internal.h"
+#include "platform/layout.h"
 #include "store/utf16_text.h"
 
-static char conv_inline[4096];
+LARGE_STATIC static char conv_inline[4096];
 static char* conv_heap;
 static size_t conv_heap_cap;
 

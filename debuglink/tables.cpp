@@ -5,8 +5,9 @@
 
 #include "debuglink/link.h"
 #include "driver/config.h"
+#include "platform/layout.h"
 
-ModuleTables module_tables[LINK_MODULES];
+LARGE_STATIC ModuleTables module_tables[LINK_MODULES];
 
 static void release_conditions(ModuleTables* t) {
   for (size_t i = 0; i < t->nconds; i++) {

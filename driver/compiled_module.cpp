@@ -11,6 +11,7 @@
 #include "driver/image_unpack.h"
 #include "eval/globals.h"
 #include "frontend/name_image.h"
+#include "platform/layout.h"
 
 namespace {
 
@@ -92,7 +93,7 @@ struct Layout {
   bool has_names;
   uint32_t name_limit;      // identifiers below this are valid
 };
-Layout lay;
+LARGE_STATIC Layout lay;
 
 // Every word that a list patches, marked once: a word listed twice (relocated twice, or both
 // remapped and relocated) would end up outside the blocks it should name.
@@ -253,7 +254,7 @@ void check_image(const uint8_t* s, size_t size) {
 }
 
 // Identifiers of the merged names (1,024 without allocation).
-uint32_t remap_initial[1024];
+LARGE_STATIC uint32_t remap_initial[1024];
 uint32_t* remap_table = remap_initial;
 uint32_t remap_capacity = 1024;
 

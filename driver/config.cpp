@@ -15,11 +15,12 @@
 #include "driver/loader.h"
 #include "driver/moddigest.h"
 #include "frontend/tree.h"
+#include "platform/layout.h"
 #include "platform/platform.h"
 #include "response/stream.h"
 #include "store/byte_text.h"
 
-char exe_dir[4096] = "./";
+LARGE_STATIC char exe_dir[4096];   // set at start-up
 char client_ip_text[CLIENT_TEXT_MAX + 1];
 uint32_t client_addr = 0;
 uint8_t client_octets[4];
@@ -57,15 +58,18 @@ struct TextPool {
 };
 
 static int pool_add(TextPool* p, const char* s, size_t len) {
+  // Doubling from a small start: a request names a few modules and variables, and the pool's
+  // first page is all it touches.
   if (p->used + len + 2 > p->cap) {
-    size_t cap = p->cap + len + 2 + 16384;
+    size_t cap = p->cap ? p->cap * 2 : 256;
+    if (cap < p->used + len + 2) cap = p->used + len + 2;
     auto* grown = static_cast<char*>(std::realloc(p->text, cap));
     if (!grown) raise_eval_error(1400, "メモリ領域を取得できません");
     p->text = grown;
     p->cap = cap;
   }
   if (p->count == p->offsetCap) {
-    int cap = p->offsetCap + 128;
+    int cap = p->offsetCap ? p->offsetCap * 2 : 16;
     auto* grown = static_cast<uint32_t*>(std::realloc(p->offsets, sizeof(uint32_t) * cap));
     if (!grown) raise_eval_error(1400, "メモリ領域を取得できません");
     p->offsets = grown;

@@ -12,6 +12,7 @@
 #include "driver/token.h"
 #include "eval/globals.h"
 #include "frontend/tree.h"
+#include "platform/layout.h"
 #include "store/byte_text.h"
 #include "store/hex_codes.h"
 
@@ -27,7 +28,7 @@ struct Temp {
   uint32_t number;
   DW value;
 };
-Temp temps[TEMP_MAX];
+LARGE_STATIC Temp temps[TEMP_MAX];
 int temp_count = 0;
 
 // A window of the request being read; blocks narrow it.

@@ -9,9 +9,10 @@
 #include "driver/config.h"
 #include "driver/errors.h"
 #include "driver/protocol.h"
+#include "platform/layout.h"
 #include "platform/platform.h"
 
-char journal_buffer[JOURNAL_BUFFER_SIZE];
+LARGE_STATIC char journal_buffer[JOURNAL_BUFFER_SIZE];
 size_t journal_used = 0;
 JournalChunk* journal_first = nullptr;
 JournalChunk* journal_last = nullptr;

@@ -7,6 +7,7 @@
 
 #include "driver/errors.h"
 #include "driver/journal.h"
+#include "platform/layout.h"
 #include "response/stream.h"
 
 void write_completion_record() {
@@ -47,8 +48,8 @@ void write_journal_failure_record(const char* path) {
 
 // Fields are encoded into these before anything is written, so an encoding error (1585) that
 // unwinds to the outermost frame again leaves no half record behind.
-static char code_field[256];
-static char text_field[MESSAGE_BUFFER_SIZE];
+LARGE_STATIC static char code_field[256];
+LARGE_STATIC static char text_field[MESSAGE_BUFFER_SIZE];
 
 static void write_error_record(DW rec) {
   size_t cl, ml;

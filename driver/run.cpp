@@ -21,8 +21,9 @@
 #include "driver/token.h"
 #include "eval/eval.h"
 #include "frontend/parser.h"
+#include "platform/layout.h"
 
-static char body_static[BODY_STATIC_SIZE];
+LARGE_STATIC static char body_static[BODY_STATIC_SIZE];
 char* body_buf = body_static;
 size_t body_len = 0;
 ssize_t (*body_read)(int fd, void* buf, size_t len) = read;
@@ -174,7 +175,7 @@ static void run_command_line_call(void*) {
   modules_from_files = true;
   load_modules();
   run_top_level();
-  static char text[TOP_FUNCTION_MAX + 1];
+  LARGE_STATIC static char text[TOP_FUNCTION_MAX + 1];
   std::snprintf(text, sizeof text, "%.*s", top_function_len, top_function);
   DW call = parse_call(text, true);
   running = true;

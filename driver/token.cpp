@@ -9,12 +9,13 @@
 #include "driver/config.h"
 #include "driver/errors.h"
 #include "driver/protocol.h"
+#include "platform/layout.h"
 #include "platform/platform.h"
 
 bool request_failed = false;
-char token_text[TOKEN_TEXT_MAX + 1];
+LARGE_STATIC char token_text[TOKEN_TEXT_MAX + 1];
 size_t token_len = 0;
-char token_digest_text[TOKEN_TEXT_MAX + 1];
+LARGE_STATIC char token_digest_text[TOKEN_TEXT_MAX + 1];
 size_t token_digest_len = 0;
 
 static constexpr char DIGEST_ALPHABET[] = "jklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghi000";
@@ -73,7 +74,7 @@ int token_digest(const char* text, size_t len, unsigned t, char* out, size_t cap
 bool token_configured() { return token_key[0] != 0 || time_interval >= 1; }
 
 void write_token_record() {
-  static char field1[TOKEN_TEXT_MAX * 3 + 32], field2[TOKEN_TEXT_MAX * 3 + 32];
+  LARGE_STATIC static char field1[TOKEN_TEXT_MAX * 3 + 32], field2[TOKEN_TEXT_MAX * 3 + 32];
   if (request_failed) {
     // "NG" as both fields: a front end reads this line like any other token line.
     out_write("X12NG12NG", 9);

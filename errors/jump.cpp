@@ -5,8 +5,9 @@
 #include <cstring>
 
 #include "errors/raise.h"
+#include "platform/layout.h"
 
-static JumpFrame initial_jump_stack[256];
+LARGE_STATIC static JumpFrame initial_jump_stack[256];
 JumpFrame* jump_stack = initial_jump_stack;
 int jump_depth = 0;
 int jump_capacity = 256;

@@ -8,8 +8,9 @@
 #include <cstring>
 
 #include "errors/report.h"
+#include "platform/layout.h"
 
-char message_buffer[MESSAGE_BUFFER_SIZE];
+LARGE_STATIC char message_buffer[MESSAGE_BUFFER_SIZE];
 bool throw_pending = false;
 bool running = false;
 int parse_module = 0;
@@ -19,7 +20,7 @@ uint32_t cur_position = 0;
 
 // The caller's part of a message is formatted here first, so that arguments that point into
 // message_buffer (an earlier error text) are read before the buffer is overwritten.
-static char format_scratch[MESSAGE_BUFFER_SIZE];
+LARGE_STATIC static char format_scratch[MESSAGE_BUFFER_SIZE];
 // Set while a raise builds its record and journals it: an allocation failure there cannot be
 // raised again without recursion, so it ends the process.
 static bool building_record = false;

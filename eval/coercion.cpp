@@ -7,6 +7,7 @@
 
 #include "eval/compare.h"
 #include "eval/ops.h"
+#include "platform/layout.h"
 #include "store/number_text.h"
 
 static constexpr const char* CONSTANT_NAMES[5] = {"undefined", "true", "false", "null", "NaN"};
@@ -68,7 +69,7 @@ int32_t double_to_int32(double d) { return static_cast<int32_t>(static_cast<uint
 // nothing. Nothing can tell them from new values: Integers are compared by value and only
 // temporaries (count 0) or values held once are ever changed in place.
 static constexpr int32_t SMALL_INT_MIN = -256, SMALL_INT_MAX = 4095;
-static DW small_ints[SMALL_INT_MAX - SMALL_INT_MIN + 1];
+LARGE_STATIC static DW small_ints[SMALL_INT_MAX - SMALL_INT_MIN + 1];
 
 void small_ints_reset() { std::memset(small_ints, 0, sizeof small_ints); }
 

@@ -15,6 +15,7 @@
 
 #include "eval/compile_form.h"
 #include "eval/plugins.h"
+#include "platform/layout.h"
 
 namespace form {
 
@@ -23,7 +24,7 @@ constexpr int MAX_CODE = 4096;
 constexpr int MAX_LOOPS = 16;
 constexpr int MAX_JUMPS = 64;
 
-Form form_table[MAX_FORMS];
+LARGE_STATIC Form form_table[MAX_FORMS];
 Form* forms = form_table;
 int nforms;
 
@@ -31,7 +32,7 @@ namespace {
 
 // Forms by key handle: index + 1 (0: not looked at yet).
 constexpr int CACHE = 1024;
-DW cache_key[CACHE];
+LARGE_STATIC DW cache_key[CACHE];
 int16_t cache_val[CACHE];
 inline unsigned cache_slot(DW key) { return (key ^ (key >> 10)) & (CACHE - 1); }
 

@@ -5,8 +5,9 @@
 #include <cstring>
 
 #include "errors/raise.h"
+#include "platform/layout.h"
 
-static VarSlot initial_globals[512];
+LARGE_STATIC static VarSlot initial_globals[512];
 VarSlot* global_table = initial_globals;
 int global_top = -1;
 int global_capacity = 512;

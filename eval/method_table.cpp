@@ -1,6 +1,7 @@
 // The shared lookup of the built-in method tables and their argument-count rule.
 #include "eval/method_table.h"
 
+#include "platform/layout.h"
 #include "store/names.h"
 
 // Rows found before, by table and name index: a call site asks for the same method again and
@@ -14,7 +15,7 @@ struct Resolved {
   const MethodRow* row;
 };
 constexpr unsigned RESOLVED_SLOTS = 256;
-Resolved resolved[RESOLVED_SLOTS];
+LARGE_STATIC Resolved resolved[RESOLVED_SLOTS];
 }  // namespace
 
 [[gnu::always_inline]] static inline const MethodRow* lookup_row(const MethodTable& t, uint32_t name) {

@@ -5,13 +5,14 @@
 #include <cstring>
 
 #include "eval/eval.h"
+#include "platform/layout.h"
 
 Location last_location;
 bool last_location_const = false;
 bool create_missing = false;
 uint32_t last_name = 0;
 
-static VarSlot initial_locals[512];
+LARGE_STATIC static VarSlot initial_locals[512];
 VarSlot* local_stack = initial_locals;
 int local_top = 0;
 int local_capacity = 512;
@@ -23,7 +24,7 @@ int block_depth = 0;
 bool returning = false;
 DW return_code = 0;
 int fast_return_frame = -1;
-int local_hint[LOCAL_HINTS];
+LARGE_STATIC int local_hint[LOCAL_HINTS];
 
 void local_grow(int n) {
   int cap = local_top + n + 512;

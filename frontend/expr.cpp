@@ -12,11 +12,16 @@ constexpr uint32_t MAX_TOKENS = 1024;
 constexpr uint32_t MAX_RUN = 512;   // operands of one n-ary node
 
 // Token arrays of one expression list. They live in a per-depth arena so that nested lists do
-// not put 9 KB each on the machine stack and no token needs an allocation.
+// not put 12 KB each on the machine stack and no token needs an allocation.
+// A token's fields side by side, so that a short list touches one page of its arena, not one
+// page for each field's array.
+struct Token {
+  DW value;
+  uint32_t pos;
+  uint8_t kind;
+};
 struct Tokens {
-  DW values[MAX_TOKENS + 8];
-  uint32_t pos[MAX_TOKENS + 8];
-  uint8_t kinds[MAX_TOKENS + 8];
+  Token tok[MAX_TOKENS + 8];
 };
 static Tokens* token_arena[MAX_NESTING + 4];
 static int token_depth = 0;
@@ -148,9 +153,9 @@ static char* object_literal(char* p, DW* out, char* start) {
     uint32_t kn = 0, lv = 0;
     q = read_token(q, kt, kn, lv, start);
     token_depth--;
-    DW key = kt->values[0];
+    DW key = kt->tok[0].value;
     uint32_t name;
-    if (kn != 1 || kt->kinds[0] != 1 || key == PLACEHOLDER) goto bad;
+    if (kn != 1 || kt->tok[0].kind != 1 || key == PLACEHOLDER) goto bad;
     if (dw_type(key) == T_STRING) {
       name = name_intern_text(str_text(key), str_rec(key)->len);
       dw_discard(key);
@@ -192,7 +197,7 @@ bad:
 
 // ---- the reader ----
 static inline void set_op(Tokens* t, uint32_t i, unsigned op, uint32_t& levels) {
-  t->kinds[i] = static_cast<uint8_t>(op);
+  t->tok[i].kind = static_cast<uint8_t>(op);
   if (op_level.v[op] != NO_LEVEL) levels |= 1u << op_level.v[op];
 }
 
@@ -200,15 +205,15 @@ static inline void set_op(Tokens* t, uint32_t i, unsigned op, uint32_t& levels) 
 static char* read_token(char* p, Tokens* t, uint32_t& n, uint32_t& levels, char* start) {
   uint32_t i = n;
   uint32_t pos = token_position(p);
-  t->kinds[i] = 1;
-  t->values[i] = PLACEHOLDER;
-  t->pos[i] = pos;
-  bool after_operand = i > 0 && t->kinds[i - 1] < 31;
-  bool after_value = i > 0 && t->values[i - 1] != PLACEHOLDER;
+  t->tok[i].kind = 1;
+  t->tok[i].value = PLACEHOLDER;
+  t->tok[i].pos = pos;
+  bool after_operand = i > 0 && t->tok[i - 1].kind < 31;
+  bool after_value = i > 0 && t->tok[i - 1].value != PLACEHOLDER;
   n = i + 1;
   int oplen;
   if (unsigned op = operator_token(p, after_operand, after_value, &oplen)) {
-    if (op == OP_COMMA) t->kinds[i] = OP_COMMA;
+    if (op == OP_COMMA) t->tok[i].kind = OP_COMMA;
     else set_op(t, i, op, levels);
     return p + oplen;
   }
@@ -217,76 +222,76 @@ static char* read_token(char* p, Tokens* t, uint32_t& n, uint32_t& levels, char*
     case '+':
     case '-':
     case '.':
-      return read_number(c == '.' ? p : p + 1, &t->values[i], c == '-' ? -1 : 1);
+      return read_number(c == '.' ? p : p + 1, &t->tok[i].value, c == '-' ? -1 : 1);
     case '/':
-      return const_cast<char*>(regexp_literal(p + 1, &t->values[i]));
+      return const_cast<char*>(regexp_literal(p + 1, &t->tok[i].value));
     case '"':
     case '\'':
     case '`':
-      return read_string(p + 1, c, &t->values[i]);
+      return read_string(p + 1, c, &t->tok[i].value);
     case '(': {
       DW args[256];
       uint32_t cnt;
       if (after_operand) {
         set_op(t, i, OP_CALL, levels);
         char* q = parse_bracketed_list(p + 1, args, 256, &cnt, '(', ')', true);
-        t->kinds[i + 1] = 1;
-        t->values[i + 1] = make_arglist(args, cnt);
-        t->pos[i + 1] = pos;
+        t->tok[i + 1].kind = 1;
+        t->tok[i + 1].value = make_arglist(args, cnt);
+        t->tok[i + 1].pos = pos;
         n = i + 2;
         return q;
       }
       char* q = parse_bracketed_list(p + 1, args, 256, &cnt, '(', ')', false);
-      t->values[i] = make_node(OP_GROUP, cnt, args, 0);
+      t->tok[i].value = make_node(OP_GROUP, cnt, args, 0);
       return q;
     }
     case '[': {
-      if (!after_operand) return array_literal(p + 1, &t->values[i], start);
+      if (!after_operand) return array_literal(p + 1, &t->tok[i].value, start);
       set_op(t, i, OP_INDEX, levels);
       DW args[256];
       uint32_t cnt;
       char* q = parse_bracketed_list(p + 1, args, 256, &cnt, '[', ']', false);
       if (cnt != 1) fail_1015(start);
-      t->kinds[i + 1] = 1;
-      t->values[i + 1] = args[0];
-      t->pos[i + 1] = pos;
+      t->tok[i + 1].kind = 1;
+      t->tok[i + 1].value = args[0];
+      t->tok[i + 1].pos = pos;
       n = i + 2;
       return q;
     }
     case '{':
-      return object_literal(p + 1, &t->values[i], start);
+      return object_literal(p + 1, &t->tok[i].value, start);
     default:
       break;
   }
-  if (is_digit(c)) return read_number(p, &t->values[i], 1);
+  if (is_digit(c)) return read_number(p, &t->tok[i].value, 1);
   if (!is_ident_start(c)) fail_1015(start);
-  bool after_member = i > 0 && t->kinds[i - 1] == OP_MEMBER;
+  bool after_member = i > 0 && t->tok[i - 1].kind == OP_MEMBER;
   if (!after_member && c >= 'a' && c <= 'w') {
     char* q = p;
     int kw = keyword_lookup(q);
-    if (kw >= 0) return keyword_handlers[kw](q, &t->values[i], start, pos);
+    if (kw >= 0) return keyword_handlers[kw](q, &t->tok[i].value, start, pos);
   }
   uint32_t name;
   char* q = read_name_interned(p, &name);
   if (after_member || name < NAME_FIRST_CONSTRUCTOR || (name > NAME_LAST_CONSTRUCTOR && name != NAME_TYPEOF &&
                                                         name != NAME_INSTANCEOF && name != NAME_NEW)) {
-    t->values[i] = name;
+    t->tok[i].value = name;
     return q;
   }
   if (name == NAME_TYPEOF) return set_op(t, i, OP_TYPEOF, levels), q;
   if (name == NAME_INSTANCEOF) {
     set_op(t, i, OP_INSTANCEOF, levels);
     if (!is_ident_start(skip_blanks(q))) fail_1015(start);
-    t->kinds[i + 1] = 1;
-    t->pos[i + 1] = token_position(q);
-    q = read_name_interned(q, &t->values[i + 1]);
+    t->tok[i + 1].kind = 1;
+    t->tok[i + 1].pos = token_position(q);
+    q = read_name_interned(q, &t->tok[i + 1].value);
     n = i + 2;
     return q;
   }
   DW args[256];
   uint32_t cnt = 0;
   if (name == NAME_NEW) {
-    t->kinds[i] = OP_NEW;
+    t->tok[i].kind = OP_NEW;
     levels |= 1;
     if (!is_ident_start(skip_blanks(q))) fail_1015(start);
     uint32_t name_pos = token_position(q);
@@ -300,22 +305,22 @@ static char* read_token(char* p, Tokens* t, uint32_t& n, uint32_t& levels, char*
       const CtorRule& rule = ctor_rules[k - NAME_FIRST_CONSTRUCTOR];
       if (cnt < rule.min || cnt > rule.max) fail_1020(start);
     }
-    t->kinds[i + 1] = 1;
-    t->values[i + 1] = k;
-    t->pos[i + 1] = name_pos;
-    t->kinds[i + 2] = OP_CALL;
-    t->values[i + 2] = PLACEHOLDER;
-    t->pos[i + 2] = pos;
-    t->kinds[i + 3] = 1;
-    t->values[i + 3] = make_arglist(args, cnt);
-    t->pos[i + 3] = pos;
+    t->tok[i + 1].kind = 1;
+    t->tok[i + 1].value = k;
+    t->tok[i + 1].pos = name_pos;
+    t->tok[i + 2].kind = OP_CALL;
+    t->tok[i + 2].value = PLACEHOLDER;
+    t->tok[i + 2].pos = pos;
+    t->tok[i + 3].kind = 1;
+    t->tok[i + 3].value = make_arglist(args, cnt);
+    t->tok[i + 3].pos = pos;
     n = i + 4;
     return q;
   }
   // Constructor names: Integer, Float, Error, RegExp, Array and Exception are direct calls.
   const CtorRule& rule = ctor_rules[name - NAME_FIRST_CONSTRUCTOR];
   if (!rule.opcode) {
-    t->values[i] = name;
+    t->tok[i].value = name;
     return q;
   }
   char* r = q;
@@ -323,28 +328,28 @@ static char* read_token(char* p, Tokens* t, uint32_t& n, uint32_t& levels, char*
   if (b == '.') fail_1015(start);
   if (b == '(') q = parse_bracketed_list(r + 1, args, 256, &cnt, '(', ')', false);
   if (cnt < rule.min || cnt > rule.max) fail_1020(start);
-  t->values[i] = make_node(rule.opcode, cnt, args, pos);
+  t->tok[i].value = make_node(rule.opcode, cnt, args, pos);
   return q;
 }
 
 // ---- reducers ----
-static inline bool holds_value(const Tokens* t, int i) { return t->kinds[i] == 1 && t->values[i] != PLACEHOLDER; }
+static inline bool holds_value(const Tokens* t, int i) { return t->tok[i].kind == 1 && t->tok[i].value != PLACEHOLDER; }
 static inline void consume(Tokens* t, int i) {
-  t->kinds[i] = 1;
-  t->values[i] = PLACEHOLDER;
+  t->tok[i].kind = 1;
+  t->tok[i].value = PLACEHOLDER;
 }
 // Nearest value slot left (dir -1) or right (dir +1) of i, passing consumed slots only; -1 when
 // an unreduced operator or the end comes first.
 static int operand_at(const Tokens* t, int n, int i, int dir) {
   for (int j = i + dir; j >= 0 && j < n; j += dir) {
-    if (t->kinds[j] != 1) return -1;
-    if (t->values[j] != PLACEHOLDER) return j;
+    if (t->tok[j].kind != 1) return -1;
+    if (t->tok[j].value != PLACEHOLDER) return j;
   }
   return -1;
 }
 static int next_live(const Tokens* t, int n, int i) {
   for (int j = i + 1; j < n; j++)
-    if (t->kinds[j] != 1 || t->values[j] != PLACEHOLDER) return j;
+    if (t->tok[j].kind != 1 || t->tok[j].value != PLACEHOLDER) return j;
   return n;
 }
 
@@ -357,9 +362,9 @@ static DW node2(unsigned op, DW a, DW b, uint32_t pos) {
 static bool reduce_binary_left(Tokens* t, int n, int level) {
   int prev = -1;
   for (int i = 0; i < n; i++) {
-    unsigned k = t->kinds[i];
+    unsigned k = t->tok[i].kind;
     if (k == 1) {
-      if (t->values[i] != PLACEHOLDER) prev = i;
+      if (t->tok[i].value != PLACEHOLDER) prev = i;
       continue;
     }
     if (op_level.v[k] != level) {
@@ -370,14 +375,14 @@ static bool reduce_binary_left(Tokens* t, int n, int level) {
     int right = operand_at(t, n, i, 1);
     if (right < 0) return false;
     // What follows "." must be a name: "a.5" or "a.(b)" names no member (its value is no name index).
-    if (k == OP_MEMBER && dw_type(t->values[right]) != T_CONST) return false;
-    if (k == OP_CALL && prev > 0 && t->kinds[prev - 1] == OP_NEW) {
-      t->values[prev - 1] = node2(OP_NEW, t->values[prev], t->values[right], t->pos[i]);
-      t->kinds[prev - 1] = 1;
+    if (k == OP_MEMBER && dw_type(t->tok[right].value) != T_CONST) return false;
+    if (k == OP_CALL && prev > 0 && t->tok[prev - 1].kind == OP_NEW) {
+      t->tok[prev - 1].value = node2(OP_NEW, t->tok[prev].value, t->tok[right].value, t->tok[i].pos);
+      t->tok[prev - 1].kind = 1;
       consume(t, prev);
       prev = prev - 1;
     } else {
-      t->values[prev] = node2(k, t->values[prev], t->values[right], t->pos[i]);
+      t->tok[prev].value = node2(k, t->tok[prev].value, t->tok[right].value, t->tok[i].pos);
     }
     consume(t, i);
     consume(t, right);
@@ -389,12 +394,12 @@ static bool reduce_binary_left(Tokens* t, int n, int level) {
 // Binary operators of one level, rightmost first.
 static bool reduce_binary_right(Tokens* t, int n, int level) {
   for (int i = n - 1; i >= 0; i--) {
-    unsigned k = t->kinds[i];
+    unsigned k = t->tok[i].kind;
     if (k == 1 || op_level.v[k] != level) continue;
     int left = operand_at(t, n, i, -1);
     int right = operand_at(t, n, i, 1);
     if (left < 0 || right < 0) return false;
-    t->values[left] = node2(k, t->values[left], t->values[right], t->pos[i]);
+    t->tok[left].value = node2(k, t->tok[left].value, t->tok[right].value, t->tok[i].pos);
     consume(t, i);
     consume(t, right);
     i = left;
@@ -406,11 +411,11 @@ static bool reduce_binary_right(Tokens* t, int n, int level) {
 static bool reduce_postfix(Tokens* t, int n) {
   for (unsigned op : {unsigned(OP_POST_INC), unsigned(OP_POST_DEC)}) {
     for (int i = 0; i < n; i++) {
-      if (t->kinds[i] != op) continue;
+      if (t->tok[i].kind != op) continue;
       int left = operand_at(t, n, i, -1);
       if (left < 0) return false;
-      DW a = t->values[left];
-      t->values[left] = make_node(op, 1, &a, t->pos[i]);
+      DW a = t->tok[left].value;
+      t->tok[left].value = make_node(op, 1, &a, t->tok[i].pos);
       consume(t, i);
     }
   }
@@ -420,12 +425,12 @@ static bool reduce_postfix(Tokens* t, int n) {
 // Prefix operators, rightmost first.
 static bool reduce_prefix(Tokens* t, int n) {
   for (int i = n - 1; i >= 0; i--) {
-    unsigned k = t->kinds[i];
+    unsigned k = t->tok[i].kind;
     if (k == 1 || op_level.v[k] != 3) continue;
     int right = operand_at(t, n, i, 1);
     if (right < 0) return false;
-    DW a = t->values[right];
-    t->values[right] = make_node(k, 1, &a, t->pos[i]);
+    DW a = t->tok[right].value;
+    t->tok[right].value = make_node(k, 1, &a, t->tok[i].pos);
     consume(t, i);
   }
   return true;
@@ -435,13 +440,13 @@ static bool reduce_prefix(Tokens* t, int n) {
 static bool reduce_nary(Tokens* t, int n, int level) {
   DW ops[MAX_RUN];
   for (int i = 0; i < n; i++) {
-    unsigned k = t->kinds[i];
+    unsigned k = t->tok[i].kind;
     if (k == 1 || op_level.v[k] != level) continue;
     int first = operand_at(t, n, i, -1);
     if (first < 0) return false;
-    uint32_t pos = t->pos[i];
+    uint32_t pos = t->tok[i].pos;
     uint32_t m = 0;
-    ops[m++] = t->values[first];
+    ops[m++] = t->tok[first].value;
     int j = i;   // an operator of the run
     for (;;) {
       int r = next_live(t, n, j);
@@ -452,17 +457,17 @@ static bool reduce_nary(Tokens* t, int n, int level) {
         ops[0] = make_node(k, m, ops, pos);
         m = 1;
       }
-      ops[m++] = t->values[r];
+      ops[m++] = t->tok[r].value;
       consume(t, r);
       int s = next_live(t, n, r);
-      if (s < n && t->kinds[s] == 1) return false;   // two operands in a row
-      if (s >= n || t->kinds[s] != k) {
+      if (s < n && t->tok[s].kind == 1) return false;   // two operands in a row
+      if (s >= n || t->tok[s].kind != k) {
         i = s - 1;
         break;
       }
       j = s;
     }
-    t->values[first] = make_node(k, m, ops, pos);
+    t->tok[first].value = make_node(k, m, ops, pos);
   }
   return true;
 }
@@ -470,17 +475,17 @@ static bool reduce_nary(Tokens* t, int n, int level) {
 // c ? a : b, rightmost ? first.
 static bool reduce_conditional(Tokens* t, int n) {
   for (int i = n - 1; i >= 0; i--) {
-    if (t->kinds[i] != OP_COND) continue;
+    if (t->tok[i].kind != OP_COND) continue;
     int c = operand_at(t, n, i, -1);
     if (c < 0) return false;
     int a = next_live(t, n, i);
     if (a >= n || !holds_value(t, a)) return false;
     int colon = next_live(t, n, a);
-    if (colon >= n || t->kinds[colon] != OP_COLON) return false;
+    if (colon >= n || t->tok[colon].kind != OP_COLON) return false;
     int b = next_live(t, n, colon);
     if (b >= n || !holds_value(t, b)) return false;
-    DW args[3] = {t->values[c], t->values[a], t->values[b]};
-    t->values[c] = make_node(OP_COND, 3, args, t->pos[i]);
+    DW args[3] = {t->tok[c].value, t->tok[a].value, t->tok[b].value};
+    t->tok[c].value = make_node(OP_COND, 3, args, t->tok[i].pos);
     consume(t, i);
     consume(t, a);
     consume(t, colon);
@@ -493,12 +498,8 @@ static bool reduce_conditional(Tokens* t, int n) {
 static int compact(Tokens* t, int n) {
   int w = 0;
   for (int r = 0; r < n; r++) {
-    if (t->kinds[r] == 1 && t->values[r] == PLACEHOLDER) continue;
-    if (w != r) {
-      t->kinds[w] = t->kinds[r];
-      t->values[w] = t->values[r];
-      t->pos[w] = t->pos[r];
-    }
+    if (t->tok[r].kind == 1 && t->tok[r].value == PLACEHOLDER) continue;
+    if (w != r) t->tok[w] = t->tok[r];
     w++;
   }
   return w;
@@ -542,7 +543,7 @@ static char* expr_core(char* p, DW* out, uint32_t max, uint32_t* count, bool add
       break;
     }
     p = read_token(p, t, n, levels, start);
-    if (mode == MODE_ELEMENT && t->kinds[n - 1] == OP_COMMA) {
+    if (mode == MODE_ELEMENT && t->tok[n - 1].kind == OP_COMMA) {
       n--;   // the top-level comma ends the element
       break;
     }
@@ -561,18 +562,18 @@ static char* expr_core(char* p, DW* out, uint32_t max, uint32_t* count, bool add
   uint32_t results = 0;
   if (n > 0) {
     int ni = static_cast<int>(n);
-    if (t->kinds[ni - 1] >= 103 || !reduce(t, ni, levels)) raise_parse_error(fail_code, fail_fmt, source_excerpt(start, EXCERPT));
+    if (t->tok[ni - 1].kind >= 103 || !reduce(t, ni, levels)) raise_parse_error(fail_code, fail_fmt, source_excerpt(start, EXCERPT));
     for (int i = 0; i < ni; i++) {
-      if (t->kinds[i] != 1) {
-        if (t->kinds[i] != OP_COMMA) raise_parse_error(fail_code, fail_fmt, source_excerpt(start, EXCERPT));
+      if (t->tok[i].kind != 1) {
+        if (t->tok[i].kind != OP_COMMA) raise_parse_error(fail_code, fail_fmt, source_excerpt(start, EXCERPT));
         continue;
       }
-      if (t->values[i] == PLACEHOLDER) continue;
+      if (t->tok[i].value == PLACEHOLDER) continue;
       if (results + 1 >= max) {
         if (mode == MODE_ELEMENT) raise_parse_error(fail_code, fail_fmt, source_excerpt(start, EXCERPT));
         raise_parse_error(1123, "引数の数不正 '%s'", source_excerpt(start, EXCERPT));
       }
-      out[results++] = addref ? dw_ref(t->values[i]) : t->values[i];
+      out[results++] = addref ? dw_ref(t->tok[i].value) : t->tok[i].value;
     }
   }
   *count = results;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "frontend/parse_internal.h"
+#include "platform/layout.h"
 
 const char* line_start = "";
 
@@ -232,7 +233,7 @@ char* read_string(char* p, char quote, DW* out) {
 }
 
 // ---- excerpts ----
-static char excerpt_buf[512];
+LARGE_STATIC static char excerpt_buf[512];
 
 const char* source_excerpt(const char* p, int n) {
   size_t out = 0;

@@ -1,6 +1,9 @@
 // Reading source modules and the entry points that parse module text and run-time text.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,14 +12,15 @@
 
 static SourceBuffer module_source = {nullptr, 0, false};
 
+// Plain system calls: a stream would allocate a buffer of its own for a copy of the same bytes.
 size_t read_source_file(const char* path, SourceBuffer* buf) {
-  FILE* f = std::fopen(path, "rb");
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
   struct stat st;
-  if (f && (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode))) {
-    std::fclose(f);
-    f = nullptr;
+  if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    close(fd);
+    fd = -1;
   }
-  if (!f) raise_parse_error(1165, "ファイルオープン不正 '%s'", path);
+  if (fd < 0) raise_parse_error(1165, "ファイルオープン不正 '%s'", path);
   size_t len = static_cast<size_t>(st.st_size);
   if (buf->capacity < len + 4) {
     if (buf->owned) std::free(buf->text);
@@ -24,18 +28,19 @@ size_t read_source_file(const char* path, SourceBuffer* buf) {
     buf->owned = buf->text != nullptr;
     buf->capacity = buf->text ? len + 20 : 0;
     if (!buf->text) {
-      std::fclose(f);
+      close(fd);
       raise_eval_error(1400, "メモリ領域を取得できません");
     }
   }
   size_t total = 0;
   for (int calls = 0; calls < 100 && total < len; calls++) {
-    size_t n = std::fread(buf->text + total, 1, len - total, f);
-    if (n == 0) break;
-    total += n;
+    ssize_t n = read(fd, buf->text + total, len - total);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    total += static_cast<size_t>(n);
   }
   buf->text[total] = 0;
-  std::fclose(f);
+  close(fd);
   return total;
 }
 

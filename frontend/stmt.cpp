@@ -32,7 +32,7 @@ static char* switch_body_end = nullptr;   // the cut closing brace while a switc
 static void ensure_name_marks(uint32_t name) {
   if (name < name_marks_cap) return;
   // Small at first: the marks are cleared as they grow, and each page cleared is a page touched.
-  uint32_t cap = name_marks_cap ? name_marks_cap : 1024;
+  uint32_t cap = name_marks_cap ? name_marks_cap : 256;
   while (cap <= name) cap *= 2;
   auto grow = [&](uint32_t* a) {
     auto* b = static_cast<uint32_t*>(std::realloc(a, sizeof(uint32_t) * cap));
@@ -160,7 +160,7 @@ void parser_scopes_restore(const ScopeMarks* m) {
 void statement_list_append(StatementList* list, DW h) {
   if (list->count >= list->capacity)
     list->items = static_cast<DW*>(grow_array(list->items, &list->owned, &list->capacity, list->count + 1,
-                                              list->count, sizeof(DW), 2048));
+                                              list->count, sizeof(DW), 64));
   list->items[list->count++] = h;
 }
 

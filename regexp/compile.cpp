@@ -4,6 +4,7 @@
 
 #include "errors/raise.h"
 #include "frontend/tree.h"
+#include "platform/layout.h"
 #include "regexp/internal.h"
 #include "store/hex_codes.h"
 
@@ -23,7 +24,7 @@ uint32_t c_slot;          // next capture slot of the compiled tree
 uint8_t c_flags;
 const uint16_t* c_text;   // the whole pattern, shown in messages
 size_t c_text_len;
-uint64_t c_map[1024];     // one bit per UTF-16 unit, for the matcher's form of a class
+LARGE_STATIC uint64_t c_map[1024];     // one bit per UTF-16 unit, for the matcher's form of a class
 
 void* grow(void* p, uint32_t* cap, uint32_t step, size_t elem) {
   void* q = std::realloc(p, (*cap + step) * elem);
@@ -34,7 +35,7 @@ void* grow(void* p, uint32_t* cap, uint32_t step, size_t elem) {
 
 // The pattern as UTF-8 for the leading '%s' of the messages that have one.
 const char* pattern_text() {
-  static char buf[512];
+  LARGE_STATIC static char buf[512];
   size_t n = c_text_len > 100 ? 100 : c_text_len;
   rx_utf16_to_utf8(c_text, n, buf, sizeof buf);
   return buf;

@@ -3,9 +3,10 @@
 #include <cstring>
 
 #include "errors/raise.h"
+#include "platform/layout.h"
 #include "regexp/internal.h"
 
-RxMatch rx_last;
+LARGE_STATIC RxMatch rx_last;
 long rx_step_limit = RX_STEP_LIMIT;
 uint32_t rx_stack_limit = RX_STACK_LIMIT;
 
@@ -559,7 +560,7 @@ void record(const SeqView& v, int32_t s, int32_t e) {
 }
 
 // The alternatives of a search; containers with many alternatives use the heap.
-SeqView view_local[8];
+LARGE_STATIC SeqView view_local[8];
 SeqView* view_heap;
 uint32_t view_heap_cap;
 

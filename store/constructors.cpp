@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "errors/raise.h"
+#include "platform/layout.h"
 #include "store/store.h"
 
 static void no_memory() { raise_eval_error(1400, "メモリ領域を取得できません"); }
@@ -103,7 +104,7 @@ DW make_object(const DW* pairs, uint32_t count) {
 // The containers being copied, outermost first: a value that contains itself, or nesting
 // deeper than this, cannot be copied.
 constexpr unsigned COPY_MAX_DEPTH = 4096;
-static DW copy_path[COPY_MAX_DEPTH];
+LARGE_STATIC static DW copy_path[COPY_MAX_DEPTH];
 static unsigned copy_depth;
 
 [[noreturn]] static void copy_refused() { raise_eval_error(1420, "newの引数不正"); }

@@ -3,13 +3,14 @@
 #include <cstring>
 
 #include "errors/raise.h"
+#include "platform/layout.h"
 #include "store/store_state.h"
 
 static uint8_t* dw_blocks_initial[DW_TABLE_STEP];
 static uint16_t dw_free_initial[DW_TABLE_STEP];
-static DwFreeBits dw_bits_initial[DW_TABLE_STEP];
+LARGE_STATIC static DwFreeBits dw_bits_initial[DW_TABLE_STEP];
 
-alignas(4096) uint8_t dw_space[DW_MAX_BLOCKS * 4096];
+LARGE_STATIC uint8_t dw_space[DW_MAX_BLOCKS * 4096];
 // Blocks below this one have been used: one started again after a reset is cleared first.
 static uint32_t dw_space_used = 0;
 

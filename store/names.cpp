@@ -223,7 +223,7 @@ uint32_t name_intern_text(const char* text, size_t len) {
 
 void name_table_reset() {
   if (name_capacity == 0) {
-    name_capacity = 2048;
+    name_capacity = 256;   // a small program names a hundred or so; the first pages are all it touches
     name_entries = static_cast<NameEntry*>(checked_realloc(nullptr, sizeof(NameEntry) * name_capacity));
     name_keys = static_cast<NameKey*>(checked_realloc(nullptr, sizeof(NameKey) * name_capacity));
   }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "errors/raise.h"
+#include "platform/layout.h"
 #include "store/store_state.h"
 
 // Counted handles: types 1-14. Index keys (0x0F......), 0xFF...... and constants never are.
@@ -19,7 +20,7 @@ void dw_unref(DW h) {
 
 // Values waiting to be destroyed; their header count is set to 15 so that nothing counts them
 // again (a value reachable twice is scheduled once).
-static DW pending_initial[1024];
+LARGE_STATIC static DW pending_initial[1024];
 static DW* pending = pending_initial;
 static uint32_t pending_top, pending_cap = 1024;
 

@@ -4,15 +4,17 @@
 #include <cstring>
 
 #include "errors/raise.h"
+#include "platform/layout.h"
 #include "store/store_state.h"
 
 SizedArea sized_areas[16];
-uint8_t* area_blocks[16][AREA_MAX_BLOCKS];
+LARGE_STATIC uint64_t area_free_bits[16][AREA_MAX_BLOCKS / 64];
+LARGE_STATIC uint8_t* area_blocks[16][AREA_MAX_BLOCKS];
 // Bit a: area a has its first block. Kept apart so that a reset reads no row it never used
 // (each row is a page of its own, and reading one costs a fault).
 static uint32_t areas_started = 0;
 
-static void* area15_initial[1024];
+LARGE_STATIC static void* area15_initial[1024];
 void** area15_table = area15_initial;
 uint32_t area15_capacity = 1024;
 uint32_t area15_next = 0;
@@ -80,9 +82,9 @@ static uint8_t* new_sized_block(unsigned a) {
   SizedArea& A = sized_areas[a];
   int b = static_cast<int>(blk);
   for (;;) {
-    b = highest_bit_below(A.blocks_with_free, AREA_MAX_BLOCKS / 64, static_cast<unsigned>(b));
+    b = highest_bit_below(area_free_bits[a], AREA_MAX_BLOCKS / 64, static_cast<unsigned>(b));
     if (b < 0 || block_header(a, static_cast<uint32_t>(b))->free != 0) break;
-    bit_put(A.blocks_with_free, static_cast<uint32_t>(b), false);
+    bit_put(area_free_bits[a], static_cast<uint32_t>(b), false);
   }
   if (b >= 0) A.reuse = b;
   else A.free_blocks = 0;
@@ -161,7 +163,7 @@ static void sized_release(unsigned a, DW h) {
   } else if (bh->high < slot) {
     bh->high = static_cast<uint16_t>(slot);
   }
-  bit_put(A.blocks_with_free, blk, true);
+  bit_put(area_free_bits[a], blk, true);
   if (!area_had_free || A.reuse < static_cast<int32_t>(blk)) A.reuse = static_cast<int32_t>(blk);
 }
 
@@ -234,6 +236,7 @@ void sized_areas_reset() {
         store_free_block(area_blocks[a][b]);
         area_blocks[a][b] = nullptr;
       }
+      std::memset(area_free_bits[a], 0, sizeof area_free_bits[a]);   // an area never started has none set
     }
     sized_areas[a] = SizedArea{};
     areas_started &= ~(1u << a);

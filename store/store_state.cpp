@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "errors/raise.h"
+#include "platform/layout.h"
 #include "store/generation.h"
 #include "store/store_state.h"
 
@@ -21,7 +22,7 @@ void* store_alloc_zeroed(size_t size) {
 }
 
 static constexpr size_t FRESH_POOL_BYTES = 512 * 1024;
-alignas(4096) static uint8_t fresh_pool[FRESH_POOL_BYTES];
+LARGE_STATIC static uint8_t fresh_pool[FRESH_POOL_BYTES];
 static size_t fresh_used;
 
 void* store_alloc_block(size_t size) {

@@ -62,9 +62,11 @@ struct SizedArea {
   int32_t cur = -1;           // current (last) block
   uint32_t free_blocks = 0;   // blocks with at least one free slot
   int32_t reuse = -1;         // block to look in first for a free slot
-  uint64_t blocks_with_free[AREA_MAX_BLOCKS / 64] = {};   // bit b: block b has (or had) a free slot
 };
 extern SizedArea sized_areas[16];
+// Bit b of row a: block b of area a has (or had) a free slot. Apart from the small headers, which
+// every request writes, so that a request touches only the rows of areas it frees in.
+extern uint64_t area_free_bits[16][AREA_MAX_BLOCKS / 64];
 // The free marker written at the start of a freed element (compared with its zero byte).
 constexpr uint8_t AREA_FREE_MARKER[9] = {0xFF, 0x01, 0xEE, 0x02, 0xDD, 0x03, 0xCC, 0x04, 0x00};
 

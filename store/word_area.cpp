@@ -3,12 +3,13 @@
 #include <cstring>
 
 #include "errors/raise.h"
+#include "platform/layout.h"
 #include "store/store_state.h"
 
 static uint8_t* word_blocks_initial[128];
 static uint16_t word_used_initial[128];
 
-alignas(4096) uint8_t word_space[WORD_MAX_BLOCKS * WORD_BLOCK_WORDS * 4];
+LARGE_STATIC uint8_t word_space[WORD_MAX_BLOCKS * WORD_BLOCK_WORDS * 4];
 // Blocks below this one have been used: one taken again after a reset is cleared first.
 static uint32_t word_space_used = 0;
 
@@ -26,7 +27,7 @@ uint32_t word_floor = 0;
 // word_fit_hint[w] is known to have fewer than w free words. Used counts only grow, so a hint
 // never has to move back, and the first fit is found without rescanning the full blocks: the
 // same placement as a scan from the floor, in amortised constant time.
-static uint32_t word_fit_hint[WORD_BLOCK_WORDS + 1];
+LARGE_STATIC static uint32_t word_fit_hint[WORD_BLOCK_WORDS + 1];
 
 static void word_grow_tables(uint32_t cap) {
   uint8_t** blocks = static_cast<uint8_t**>(std::calloc(cap, sizeof(uint8_t*)));
