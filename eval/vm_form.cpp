@@ -1179,6 +1179,13 @@ L_STORE_VALUE: {
   log[nlog++] = Replaced{slot, *slot};     \
   *slot = dw_ref(v);
 #define LOGGED_NUMBER(slot, x) LOGGED(slot, cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0))
+// A number written into a member or an element: logged, or as the tree's assignment writes it.
+#define WRITE_NUMBER(slot, x)  \
+  if (LOOP && logging) {       \
+    LOGGED_NUMBER(slot, x);    \
+  } else {                     \
+    store_number(slot, x);     \
+  }
 L_MEMBER_STORE: {
   OBJECT(o);
   DW* p = member_slot(cell_object(o), in);
@@ -1216,11 +1223,7 @@ L_MEMBER_TO: {
   DW* p = member_slot(cell_object(o), in);
   Cell r;
   if (!p || !compound(in->aux, *p, x, &r)) goto hand_back;
-  if (LOOP && logging) {
-    LOGGED_NUMBER(p, r);
-  } else {
-    store_number(p, r);
-  }
+  WRITE_NUMBER(p, r);
   NEXT;
 }
 L_LOAD_SOURCE: {
@@ -1233,9 +1236,7 @@ L_LOAD_SOURCE: {
     // Under a logging snapshot as a new value, the one replaced kept in the log (a dirty cell
     // holds a number: objects go into their variables at once).
     if (logging) {
-      if (nlog == LOG_MAX) goto hand_back;
-      log[nlog++] = Replaced{slots[c], *slots[c]};
-      *slots[c] = dw_ref(cell_is_int(x) ? int_value(cell_int(x)) : make_float(cell_float(x), 0));
+      LOGGED_NUMBER(slots[c], x);
     } else {
       write_variable(slots[c], x);
     }
@@ -1260,13 +1261,10 @@ L_INDEX_TO: {
   }
   DW* slot = element_slot(a, y, in);
   if (!slot || !compound(in->aux, *slot, x, &r)) goto hand_back;
-  if (LOOP && logging) {
-    LOGGED_NUMBER(slot, r);
-  } else {
-    store_number(slot, r);
-  }
+  WRITE_NUMBER(slot, r);
   NEXT;
 }
+#undef WRITE_NUMBER
 #undef LOGGED_NUMBER
 #undef LOGGED
 #undef OBJECT
