@@ -1679,10 +1679,11 @@ bool loop_compiled_run(DW cond, DW body, const DW* updates, uint32_t nupdates, L
   return true;
 }
 
-int func_compiled(DW func) {
+// The form that compile makes of func, if it may run a call now.
+static int form_for_call(int (*compile)(DW), DW func) {
   if (!compiled_enabled || eval_hooks_on) return -1;
   check_epoch();
-  int idx = compile_function(func);
+  int idx = compile(func);
   if (idx < 0) return -1;
   const Form* f = &forms[idx];
   // A form that keeps handing its calls back costs a second run each time: leave it.
@@ -1690,15 +1691,8 @@ int func_compiled(DW func) {
   return callees_valid(idx) ? idx : -1;
 }
 
-int ctor_compiled(DW func) {
-  if (!compiled_enabled || eval_hooks_on) return -1;
-  check_epoch();
-  int idx = compile_constructor(func);
-  if (idx < 0) return -1;
-  const Form* f = &forms[idx];
-  if (f->abandoned > 16 && f->abandoned > f->runs / 4) return -1;
-  return idx;
-}
+int func_compiled(DW func) { return form_for_call(compile_function, func); }
+int ctor_compiled(DW func) { return form_for_call(compile_constructor, func); }
 
 int func_compiled_params(int idx) { return forms[idx].nparams; }
 
