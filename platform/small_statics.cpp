@@ -4,6 +4,8 @@
 #include <sys/mman.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <unistd.h>
 
 #include "platform/layout.h"
 
@@ -23,10 +25,17 @@ static void populate(uintptr_t lo, uintptr_t hi, int how) {
 
 // Before the other static constructors, which are among the first to write the small variables.
 // One call maps their pages (a fault each costs about twice as much); another maps the program's
-// code and constants, which would otherwise fault in a window at a time.
+// code and constants, which would otherwise fault in a window at a time; a third the heap's
+// first pages.
 [[gnu::constructor(101)]] static void populate_start_pages() {
   populate(reinterpret_cast<uintptr_t>(&small_statics_begin), reinterpret_cast<uintptr_t>(_end),
            MADV_POPULATE_WRITE);
+  // The heap's first extension (made for the runtime's exception pool) is where a request's
+  // first allocations go: from the next chunk to its end, in one more call.
+  void* next = std::malloc(1);
+  uintptr_t from = reinterpret_cast<uintptr_t>(next), end = reinterpret_cast<uintptr_t>(sbrk(0));
+  std::free(next);
+  if (end > from && end - from < (uintptr_t{1} << 20)) populate(from, end, MADV_POPULATE_WRITE);
   auto* ph = reinterpret_cast<const ElfW(Phdr)*>(getauxval(AT_PHDR));
   size_t n = getauxval(AT_PHNUM);
   uintptr_t bias = 0;
