@@ -467,6 +467,22 @@ struct FormGen : Rng {
 
 }  // namespace
 
+namespace {
+
+// The globals the generated programs read and write: arrays with every kind of element, rows,
+// objects (one shared by the array of objects) and member names as strings.
+constexpr const char* FORM_GLOBALS =
+    "var arr = [3, 1.5, -2, 7, 2147483647, 0, 'x', true, false, null];\n"
+    "var grid = [[1, 2.5, -3], [4, 'y', 6, 0.25], 7, [8]];\n"
+    "var o = {p: 3, q: 1.5, r: 'x'}, objs = [o, {q: 0.25, p: -2, z: {w: 5}}, 4];\n"
+    "var keys = ['p', 'q', 'r', 'p', 'zz', 1, 's'];\n";
+// Functions that throw a text or a number, directly or from the function they call.
+constexpr const char* THROWERS =
+    "function thr(a, b) { if (a > b) throw 'big' + a; if (a == b) throw a * 2; return a - b; }\n"
+    "function thr2(a, b) { var r = thr(b, a) + 1; return r; }\n";
+
+}  // namespace
+
 TEST(EvalCompiled, GeneratedProgramsSameAsTheTree) {
   constexpr uint32_t programs = 600;
   uint32_t ranCompiled = 0, caught = 0;
@@ -498,16 +514,12 @@ TEST(EvalCompiled, GeneratedProgramsSameAsTheTree) {
     // The locals' first value may only use the parameters.
     std::vector<std::string> globals = {"x", "y", "z"};
     src += "var x = " + g.literal() + ", y = " + g.literal() + ", z = " + g.literal() + ";\n";
-    src += "var arr = [3, 1.5, -2, 7, 2147483647, 0, 'x', true, false, null];\n";
-    src += "var grid = [[1, 2.5, -3], [4, 'y', 6, 0.25], 7, [8]];\n";
-    src += "var o = {p: 3, q: 1.5, r: 'x'}, objs = [o, {q: 0.25, p: -2, z: {w: 5}}, 4];\n";
-    src += "var keys = ['p', 'q', 'r', 'p', 'zz', 1, 's'];\n";
+    src += FORM_GLOBALS;
     src += "function Pt(a, b) { this.p = a; this.q = b + 0.5; this.r = 'x'; }\n"
            "function Pq(a, b) { this.q = b; this.p = a * 2; this.z = this.q; }\n";
     src += "function mk(a, b) { if (a > b) return {p: a, q: b + 0.5}; return {q: 1, p: mk2(b, a * 2)}; }\n"
            "function mk2(a, b) { return {p: a - b, s: b}; }\n";
-    src += "function thr(a, b) { if (a > b) throw 'big' + a; if (a == b) throw a * 2; return a - b; }\n"
-           "function thr2(a, b) { var r = thr(b, a) + 1; return r; }\nvar nothing;\n";
+    src += std::string(THROWERS) + "var nothing;\n";
     g.counter = 100;
     for (int s = 0; s < 4; s++) src += "try { " + g.stmt(globals, globals, funcs, 2, false) + " } catch (e) { console.log(e.message); }\n";
     src += "console.log(x, y, z, arr, o.p, o.q, o.s, objs[1].q, objs[1].z.w, o.zz, o.r, objs[1].p, grid[1]);\n";
@@ -538,8 +550,7 @@ TEST(EvalCompiledTry, GeneratedProgramsSameAsTheTree) {
     std::vector<std::string> funcs;
     // The loop's counter last: an inner loop may start from it.
     std::vector<std::string> vars = {"a", "b", "t", "u", "x", "z", "i"}, writable = {"t", "u", "b"};
-    std::string src = "function thr(a, b) { if (a > b) throw 'big' + a; if (a == b) throw a * 2; return a - b; }\n"
-                      "function thr2(a, b) { var r = thr(b, a) + 1; return r; }\n";
+    std::string src = THROWERS;
     std::string body;
     g.loopDepth = 1;
     for (int s = 0; s < 2; s++) body += g.try_stmt(vars, writable, funcs, 1, true) + "\n    ";
@@ -552,10 +563,7 @@ TEST(EvalCompiledTry, GeneratedProgramsSameAsTheTree) {
     std::vector<std::string> globals = {"x", "y", "z", "i"}, gw = {"x", "y", "z"};
     g.counter = 100;
     src += "var x = " + g.literal() + ", y = " + g.literal() + ", z = " + g.literal() + ", nothing;\n";
-    src += "var arr = [3, 1.5, -2, 7, 2147483647, 0, 'x', true, false, null];\n";
-    src += "var grid = [[1, 2.5, -3], [4, 'y', 6, 0.25], 7, [8]];\n";
-    src += "var o = {p: 3, q: 1.5, r: 'x'}, objs = [o, {q: 0.25, p: -2, z: {w: 5}}, 4];\n";
-    src += "var keys = ['p', 'q', 'r', 'p', 'zz', 1, 's'];\n";
+    src += FORM_GLOBALS;
     std::string top;
     g.loopDepth = 1;
     for (int s = 0; s < 2; s++) top += g.try_stmt(globals, gw, funcs, 1, false) + "\n  ";
