@@ -1679,8 +1679,10 @@ bool loop_compiled_run(DW cond, DW body, const DW* updates, uint32_t nupdates, L
   return true;
 }
 
-// The form that compile makes of func, if it may run a call now.
-static int form_for_call(int (*compile)(DW), DW func) {
+// The form that compile makes of func, if it may run a call now (compile is a template argument
+// so that each entry calls it directly: the tree asks on every call).
+template <int (*compile)(DW)>
+int form_for_call(DW func) {
   if (!compiled_enabled || eval_hooks_on) return -1;
   check_epoch();
   int idx = compile(func);
@@ -1691,8 +1693,8 @@ static int form_for_call(int (*compile)(DW), DW func) {
   return callees_valid(idx) ? idx : -1;
 }
 
-int func_compiled(DW func) { return form_for_call(compile_function, func); }
-int ctor_compiled(DW func) { return form_for_call(compile_constructor, func); }
+int func_compiled(DW func) { return form_for_call<compile_function>(func); }
+int ctor_compiled(DW func) { return form_for_call<compile_constructor>(func); }
 
 int func_compiled_params(int idx) { return forms[idx].nparams; }
 
